@@ -1,0 +1,225 @@
+// The decoder handle and the services the frame offers format modules: the buffered input
+// reader, the raster (output bitmap, alpha bitmap, palette, line buffer), palette remapping
+// and the layer list with its deliveries. Every function raises qzimg::QZIERR on failure.
+#ifndef QZIMGDECODER_INTERNAL_H
+#define QZIMGDECODER_INTERNAL_H
+
+#include <boost/scoped_array.hpp>
+#include <boost/shared_ptr.hpp>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "qzimgcore.h"
+#include "qzimgdecoder.h"
+
+struct QZIDECODER_IMPL;
+
+// One entry of the format table.
+struct QZIDEC_FORMAT {
+  uint32_t id;
+  const char* exts;  // lower-case extensions, each NUL-terminated, ended by an empty one
+  void (*decode)(QZIDECODER_IMPL* handle, int mode);  // <0 release, 0 probe, >0 decode
+  int (*setparam)(QZIDECODER_IMPL* handle, unsigned int id, long a, long b);
+};
+
+// Bitmaps are shared between an execution and layer records; the last owner frees them.
+typedef boost::shared_ptr<BITMAPINFO> DIB_PTR;
+
+struct QZIDEC_LAYER {
+  DIB_PTR bi;
+  DIB_PTR bia;
+  std::string name;
+  std::string extra_text;
+  uint64_t extra[4] = {0, 0, 0, 0};
+  bool visible = false;
+  int32_t attr_a = 100;
+  int32_t attr_b = 0;
+  uint32_t anime_frame = 10;
+};
+
+enum { RD_BUF_SIZE = 32768 };
+
+// The handle. Created in a zero-filled block from qziMemAlloc and constructed in place;
+// it owns everything it points to except the caller's stream.
+struct QZIDECODER_IMPL {
+  // API state. The progress record must come first: the core library receives the
+  // handle's address as the record's address.
+  qzimg::PROGRESS_RECORD progress{};
+  bool initialized = false;
+  std::string file_name;
+
+  // Stream and reader.
+  void* stream = nullptr;
+  QZIDEC_READ_FUNC read_func = nullptr;
+  QZIDEC_SETPOS_FUNC setpos_func = nullptr;
+  QZIDEC_CLEANUP_FUNC cleanup_func = nullptr;
+  uint8_t rd_buf[RD_BUF_SIZE];
+  uint32_t rd_remain = 0;  // unconsumed bytes of rd_buf
+  uint32_t rd_index = 0;   // next byte of rd_buf
+  uint32_t rd_base = 0;    // stream position of logical position 0
+  uint32_t rd_pos = 0;     // logical position of the next byte
+  bool rd_eof = false;     // the stream holds nothing beyond the buffer
+  bool eof_mode = false;   // end of data returns -1 instead of raising
+  bool byte_order = false; // true: most significant byte first
+  uint32_t file_size = 0;
+
+  // Raster.
+  BITMAPINFO* bi = nullptr;  // borrowed from the execution's owner
+  uint8_t* bits = nullptr;
+  uint8_t* line_buf = nullptr;
+  boost::scoped_array<uint8_t> work_buf;
+  uint8_t rgb[256][3];       // red, green, blue
+  int width = 0;
+  int height = 0;
+  int bpp = 0;
+  int colors = 0;
+  int width_bytes = 0;
+  int size_fixed = 0;
+  bool alpha = false;
+  int alpha_kind = 0;
+  uint8_t alpha_default = 0;
+  uint8_t rgb_alpha[256];
+  BITMAPINFO* bia = nullptr;  // borrowed from the execution's owner
+  uint8_t* alpha_bits = nullptr;
+  uint8_t* alpha_line = nullptr;
+
+  // Parameters.
+  bool skip_ext = false;
+  std::vector<int> format_filter;
+
+  // Format selection.
+  QZIDEC_FORMAT format{};
+  void* format_state = nullptr;
+
+  // Layers and callbacks. A deque keeps records in place while the list grows.
+  std::deque<QZIDEC_LAYER> layers;
+  QZIDEC_LAYER_CALLBACK layer_callback = nullptr;
+  uint64_t layer_user = 0;
+  QZIDEC_PALETTE_CALLBACK palette_callback = nullptr;
+  void* palette_user = nullptr;
+  int anime_mode = 0;
+  int anime_loop = 0;
+};
+
+// Functions the library offers format modules; exported under their names.
+#define QZIDEC_MODULE_API __attribute__((visibility("default")))
+
+namespace qzimgdecoder {
+
+// FILE-backed stream callbacks.
+QZIDEC_MODULE_API bool qzisrm_read(void* stream, void* buffer, unsigned int size, unsigned int* count);
+QZIDEC_MODULE_API bool qzisrm_setpos(void* stream, unsigned int position);
+QZIDEC_MODULE_API void qzisrm_cleanup(void* stream);
+
+// Reader. Ends of data raise QZIERR_READ unless end-of-data mode is on, when the byte
+// functions return -1 (which get_word/get_long fold into their arithmetic unchanged).
+QZIDEC_MODULE_API int get_byte(QZIDECODER_IMPL* h);
+QZIDEC_MODULE_API uint32_t get_word(QZIDECODER_IMPL* h);
+QZIDEC_MODULE_API uint32_t get_long(QZIDECODER_IMPL* h);
+// Up to `count` bytes; fewer only where the stream ends; all bits set at the end of data in
+// end-of-data mode. Counts of 2^31 or more raise QZIERR_CANNOT.
+QZIDEC_MODULE_API uint32_t get_read(QZIDECODER_IMPL* h, void* dst, unsigned long count);
+QZIDEC_MODULE_API void rdpos_set(QZIDECODER_IMPL* h, unsigned int position);
+QZIDEC_MODULE_API unsigned int rdpos_get(QZIDECODER_IMPL* h);
+QZIDEC_MODULE_API void rdpos_set_skip(QZIDECODER_IMPL* h, int offset);
+QZIDEC_MODULE_API unsigned int rdfsize_get(QZIDECODER_IMPL* h);
+QZIDEC_MODULE_API void set_byte_order(QZIDECODER_IMPL* h, bool msb_first);
+QZIDEC_MODULE_API void set_eof_mode(QZIDECODER_IMPL* h, bool on);
+QZIDEC_MODULE_API bool rd_close(QZIDECODER_IMPL* h);
+QZIDEC_MODULE_API void vcheck(int low, int value, int high);
+
+// The hot path of get_byte: served from the buffer, the exported function only refills.
+inline int get_byte_fast(QZIDECODER_IMPL* h) {
+  if (h->rd_remain != 0) {
+    --h->rd_remain;
+    ++h->rd_pos;
+    return h->rd_buf[h->rd_index++];
+  }
+  return get_byte(h);
+}
+
+// Raster.
+QZIDEC_MODULE_API void init_rgb(QZIDECODER_IMPL* h, int bits);
+QZIDEC_MODULE_API void get_rgb(QZIDECODER_IMPL* h, int count, int bgr, int with_alpha);
+QZIDEC_MODULE_API void set_size(QZIDECODER_IMPL* h, int width, int height, int bpp, int colors);
+QZIDEC_MODULE_API void set_alpha(QZIDECODER_IMPL* h, int kind);
+QZIDEC_MODULE_API void reset_alpha(QZIDECODER_IMPL* h);
+QZIDEC_MODULE_API uint8_t* y_adr(QZIDECODER_IMPL* h, int y);
+QZIDEC_MODULE_API uint8_t* alpha_y_adr(QZIDECODER_IMPL* h, int y);
+QZIDEC_MODULE_API void put_line(QZIDECODER_IMPL* h, int y);
+QZIDEC_MODULE_API void put_alpha_line(QZIDECODER_IMPL* h, int y);
+QZIDEC_MODULE_API void put_nbyte(QZIDECODER_IMPL* h, int x, int count, int value);
+QZIDEC_MODULE_API void ext4_buf(QZIDECODER_IMPL* h, const uint8_t* src);
+QZIDEC_MODULE_API int put_buf(QZIDECODER_IMPL* h, int x, int y, int w, int h_rows, int stride, const uint8_t* src);
+
+// Raster set-up and release around a decode pass (used by the execute step). Setup
+// returns QZIERR_SUCCESS or QZIERR_NO_MEMORY; the owners receive the bitmaps.
+QZIERR raster_setup(QZIDECODER_IMPL* h, DIB_PTR* bi_owner, DIB_PTR* bia_owner);
+void raster_release(QZIDECODER_IMPL* h);
+// Initial raster values of a fresh initialisation.
+void raster_init(QZIDECODER_IMPL* h);
+
+// Palette remapping of 8-bit bitmaps; `table` maps new positions to old indexes.
+QZIDEC_MODULE_API void RemapPalette(BITMAPINFO* bi, const uint8_t* table);
+QZIDEC_MODULE_API void RemapImage(BITMAPINFO* bi, const uint8_t* table);
+QZIDEC_MODULE_API void RemapImageConvert(BITMAPINFO* bi, const uint8_t* table);
+QZIDEC_MODULE_API void RemapPaletteImage(BITMAPINFO* bi, const uint8_t* table, bool remap_palette,
+                                         bool convert_image);
+
+// Layer list.
+QZIDEC_MODULE_API uint64_t ilGetSize(QZIDECODER_IMPL* h);
+QZIDEC_MODULE_API void ilLayerAdd(QZIDECODER_IMPL* h);
+QZIDEC_MODULE_API void ilLayerClear(QZIDECODER_IMPL* h);
+QZIDEC_MODULE_API QZIDEC_LAYER* ilGetLayer(QZIDECODER_IMPL* h, uint32_t index);
+QZIDEC_MODULE_API BITMAPINFO* ilGetBI(QZIDECODER_IMPL* h, uint32_t index);
+QZIDEC_MODULE_API BITMAPINFO* ilGetBIA(QZIDECODER_IMPL* h, uint32_t index);
+QZIDEC_MODULE_API void ilSetBI(QZIDECODER_IMPL* h, uint32_t index, BITMAPINFO* bi);
+QZIDEC_MODULE_API void ilSetBIA(QZIDECODER_IMPL* h, uint32_t index, BITMAPINFO* bia);
+QZIDEC_MODULE_API void ilSetName(QZIDECODER_IMPL* h, uint32_t index, const char* name);
+QZIDEC_MODULE_API void ilSetInvisible(QZIDECODER_IMPL* h, uint32_t index, bool invisible);
+QZIDEC_MODULE_API void ilSetAnimeFrame(QZIDECODER_IMPL* h, uint32_t index, uint32_t value);
+QZIDEC_MODULE_API void ilSetAnimationMode(QZIDECODER_IMPL* h, int mode);
+QZIDEC_MODULE_API void ilSetAnimeLoop(QZIDECODER_IMPL* h, int loop);
+
+// Deliveries. Both return 107 when no layer callback is set.
+QZIDEC_MODULE_API int call_layercallback(QZIDECODER_IMPL* h);
+QZIDEC_MODULE_API int call_singleimage_layercallback(QZIDECODER_IMPL* h, int index);
+
+// Frees a module's buffers when a decode pass leaves by an exception.
+template <typename F>
+class ScopeGuard {
+ public:
+  explicit ScopeGuard(F f) : f_(f) {}
+  ~ScopeGuard() {
+    if (active_) f_();
+  }
+  void dismiss() { active_ = false; }
+  ScopeGuard(const ScopeGuard&) = delete;
+  ScopeGuard& operator=(const ScopeGuard&) = delete;
+
+ private:
+  F f_;
+  bool active_ = true;
+};
+
+template <typename F>
+ScopeGuard<F> make_scope_guard(F f) {
+  return ScopeGuard<F>(f);
+}
+
+}  // namespace qzimgdecoder
+
+// The format modules, entries of the format table.
+namespace qzimgdecoder_bmp {
+void qzi_decode_bmp(QZIDECODER_IMPL* h, int mode);
+int qzidec_setparam_bmp(QZIDECODER_IMPL* h, unsigned int id, long value, long unused);
+}  // namespace qzimgdecoder_bmp
+
+namespace qzimgdecoder_pvr {
+void qzi_decode_pvr(QZIDECODER_IMPL* h, int mode);
+int qzidec_setparam_pvr(QZIDECODER_IMPL* h, unsigned int id, long a, long b);
+}  // namespace qzimgdecoder_pvr
+
+#endif  // QZIMGDECODER_INTERNAL_H

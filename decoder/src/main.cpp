@@ -1,0 +1,296 @@
+// Exported functions of the decoder: handle lifecycle, format detection, parameters,
+// callbacks and execution. Every exported body runs through guarded(), so no exception
+// reaches a C caller.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "internal.h"
+
+using namespace qzimgdecoder;
+
+// The formats in the order content probing tries them.
+const QZIDEC_FORMAT qzidec_format_table[] = {
+#if defined(QZI_HAVE_BMP)
+    {QZIDEC_FORMAT_BMP, "bmp\0dib\0rle\0qbm\0", qzimgdecoder_bmp::qzi_decode_bmp, qzimgdecoder_bmp::qzidec_setparam_bmp},
+#endif
+#if defined(QZI_HAVE_PVR)
+    {QZIDEC_FORMAT_PVR, "pvr\0", qzimgdecoder_pvr::qzi_decode_pvr, qzimgdecoder_pvr::qzidec_setparam_pvr},
+#endif
+    {0, nullptr, nullptr, nullptr},  // end marker
+};
+
+namespace {
+
+// Turns whatever a body raises into its result code.
+template <typename F>
+int guarded(F body) {
+  try {
+    return body();
+  } catch (qzimg::QZIERR code) {
+    return code;
+  } catch (const std::bad_alloc&) {
+    return QZIERR_NO_MEMORY;
+  } catch (...) {
+    return QZIERR_UNSUPPORTED;
+  }
+}
+
+void construct(QZIDECODER_IMPL* h) { new (h) QZIDECODER_IMPL(); }
+
+// Releases what the handle owns and closes the caller's stream.
+void destroy(QZIDECODER_IMPL* h) {
+  if (h->cleanup_func) h->cleanup_func(h->stream);
+  qziMemFree(&h->format_state);
+  h->~QZIDECODER_IMPL();
+}
+
+// Runs one probe of `f`; true when the format accepts the input.
+bool probe(QZIDECODER_IMPL* h, const QZIDEC_FORMAT& f) {
+  try {
+    rdpos_set(h, 0);
+    f.decode(h, 0);
+    f.decode(h, -1);
+    return true;
+  } catch (qzimg::QZIERR code) {
+    if (code == QZIERR_SUCCESS) return true;
+  } catch (const std::bad_alloc&) {
+  }
+  // A rejecting module may leave buffers behind; the release call never raises.
+  f.decode(h, -1);
+  // The next candidate starts from a fresh state record and fresh raster values.
+  qziMemFree(&h->format_state);
+  raster_init(h);
+  return false;
+}
+
+// Lower-cased text after the last '.', or empty without one.
+std::string extension_of(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return std::string();
+  std::string ext = name.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+bool lists_extension(const QZIDEC_FORMAT& f, const std::string& ext) {
+  for (const char* e = f.exts; *e; e += std::strlen(e) + 1) {
+    if (ext == e) return true;
+  }
+  return false;
+}
+
+const QZIDEC_FORMAT* detect(QZIDECODER_IMPL* h) {
+  if (!h->file_name.empty() && !h->skip_ext) {
+    const std::string ext = extension_of(h->file_name);
+    if (!ext.empty()) {
+      for (const QZIDEC_FORMAT* f = qzidec_format_table; f->decode; ++f) {
+        if (lists_extension(*f, ext)) {
+          if (probe(h, *f)) return f;
+          break;
+        }
+      }
+    }
+  }
+  for (const QZIDEC_FORMAT* f = qzidec_format_table; f->decode; ++f) {
+    if (!h->format_filter.empty()) {
+      bool wanted = false;
+      for (int id : h->format_filter) wanted = wanted || static_cast<uint32_t>(id) == f->id;
+      if (!wanted) continue;
+    }
+    if (probe(h, *f)) return f;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+QZIDECODER qziCreateDecoder(void) {
+  void* block = nullptr;
+  if (!qziMemAlloc(&block, sizeof(QZIDECODER_IMPL))) return nullptr;
+  QZIDECODER_IMPL* h = static_cast<QZIDECODER_IMPL*>(block);
+  try {
+    construct(h);
+  } catch (...) {
+    qzifree(block);
+    return nullptr;
+  }
+  return h;
+}
+
+int qziDecoderInitialize(QZIDECODER h, void* stream, int size, QZIDEC_READ_FUNC read, QZIDEC_SETPOS_FUNC setpos,
+                         QZIDEC_CLEANUP_FUNC cleanup, const char* name) {
+  if (!h || size == 0 || h->initialized || !read || !setpos) return QZIERR_INVALID_ARG;
+  return guarded([&] {
+    if (name && *name) h->file_name = name;
+    h->stream = stream;
+    h->read_func = read;
+    h->setpos_func = setpos;
+    h->cleanup_func = cleanup;
+    h->file_size = static_cast<uint32_t>(size);
+    raster_init(h);
+    h->rd_remain = h->rd_index = h->rd_base = h->rd_pos = 0;
+    h->rd_eof = h->eof_mode = h->byte_order = false;
+
+    const QZIDEC_FORMAT* f = detect(h);
+    if (!f) {
+      qziMemFree(&h->format_state);
+      return static_cast<int>(QZIERR_UNSUPPORTED);
+    }
+    h->format = *f;
+    h->initialized = true;
+    return static_cast<int>(QZIERR_SUCCESS);
+  });
+}
+
+int qziDecoderInitializeFromFile(QZIDECODER h, const char* path) {
+  if (!h || !path || !*path) return QZIERR_INVALID_ARG;
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return QZIERR_FILE_OPEN;
+  long length = -1;
+  if (std::fseek(f, 0, SEEK_END) != 0 || (length = std::ftell(f)) == -1 || std::fseek(f, 0, SEEK_SET) != 0) {
+    std::fclose(f);
+    return QZIERR_FILE_OPEN;
+  }
+  // The stream's positions are 32-bit; a longer file cannot be addressed.
+  if (length > 0x7fffffffL) {
+    std::fclose(f);
+    return QZIERR_CANNOT;
+  }
+  const int r = qziDecoderInitialize(h, f, static_cast<int>(length), qzisrm_read, qzisrm_setpos, qzisrm_cleanup, path);
+  if (r == QZIERR_INVALID_ARG) std::fclose(f);
+  return r;
+}
+
+int qziDecoderGetDocInfo(QZIDECODER h, int item, unsigned int* value) {
+  if (!h || !h->initialized) return QZIERR_NOT_INITIALIZED;
+  if (item < QZIDEC_INFO_FORMAT || item > QZIDEC_INFO_ANIME_LOOP || !value) return QZIERR_INVALID_ARG;
+  switch (item) {
+    case QZIDEC_INFO_FORMAT: *value = h->format.id; break;
+    case QZIDEC_INFO_WIDTH: *value = static_cast<unsigned int>(h->width); break;
+    case QZIDEC_INFO_HEIGHT: *value = static_cast<unsigned int>(h->height); break;
+    case QZIDEC_INFO_BPP: *value = static_cast<unsigned int>(h->bpp); break;
+    case QZIDEC_INFO_ANIME_MODE: *value = static_cast<unsigned int>(h->anime_mode); break;
+    case QZIDEC_INFO_ANIME_LOOP: *value = static_cast<unsigned int>(h->anime_loop); break;
+    default: *value = 0; break;
+  }
+  return QZIERR_SUCCESS;
+}
+
+int qziResetDecoder(QZIDECODER h) {
+  if (!h) return QZIERR_INVALID_ARG;
+  const QZIDEC_LAYER_CALLBACK layer_callback = h->layer_callback;
+  const uint64_t layer_user = h->layer_user;
+  const QZIDEC_PALETTE_CALLBACK palette_callback = h->palette_callback;
+  void* const palette_user = h->palette_user;
+  const qzimg::PROGRESS_FUNC progress_callback = h->progress.callback;
+  const long progress_user = h->progress.user;
+
+  destroy(h);
+  std::memset(static_cast<void*>(h), 0, sizeof *h);
+  construct(h);
+
+  h->layer_callback = layer_callback;
+  h->layer_user = layer_user;
+  h->palette_callback = palette_callback;
+  h->palette_user = palette_user;
+  qzimg::set_progress(h, progress_callback, progress_user);
+  return QZIERR_SUCCESS;
+}
+
+int qziCloseDecoder(QZIDECODER h) {
+  if (!h) return QZIERR_INVALID_ARG;
+  destroy(h);
+  qzifree(h);
+  return QZIERR_SUCCESS;
+}
+
+int qziSetDecoderParam(QZIDECODER h, unsigned int id, long a, long b) {
+  if (!h) return QZIERR_INVALID_ARG;
+  return guarded([&] {
+    if (id == QZIDEC_PARAM_SKIP_EXT) {
+      h->skip_ext = a != 0;
+      return static_cast<int>(QZIERR_SUCCESS);
+    }
+    if (id == QZIDEC_PARAM_FORMAT_FILTER) {
+      const int* ids = reinterpret_cast<const int*>(a);
+      const uint32_t count = static_cast<uint32_t>(b);
+      if (ids && count != 0) {
+        h->format_filter.assign(ids, ids + count);
+      } else {
+        h->format_filter.clear();
+      }
+      return static_cast<int>(QZIERR_SUCCESS);
+    }
+    if (!h->initialized) return static_cast<int>(QZIERR_UNKNOWN_PARAM);
+    return h->format.setparam(h, id, a, b);
+  });
+}
+
+int qziSetDecoderLayerCallback(QZIDECODER h, QZIDEC_LAYER_CALLBACK callback, void* user) {
+  if (!h) return QZIERR_INVALID_ARG;
+  h->layer_callback = callback;
+  h->layer_user = reinterpret_cast<uintptr_t>(user);
+  return QZIERR_SUCCESS;
+}
+
+int qziSetDecoderPaletteCallback(QZIDECODER h, QZIDEC_PALETTE_CALLBACK callback, void* user) {
+  if (!h) return QZIERR_INVALID_ARG;
+  h->palette_callback = callback;
+  h->palette_user = user;
+  return QZIERR_SUCCESS;
+}
+
+int qziSetDecoderProgressCallback(QZIDECODER h, QZIDEC_PROGRESS_CALLBACK callback, long user) {
+  if (!h) return QZIERR_INVALID_ARG;
+  qzimg::set_progress(h, callback, user);
+  return QZIERR_SUCCESS;
+}
+
+int qziDecoderExecute(QZIDECODER h) {
+  if (!h) return QZIERR_INVALID_ARG;
+  if (!h->initialized) return QZIERR_NOT_INITIALIZED;
+  try {
+    qzimg::do_progress(h, 0, 1);
+  } catch (qzimg::QZIERR) {
+    return QZIERR_ABORTED;
+  } catch (...) {
+    return QZIERR_UNSUPPORTED;
+  }
+  return guarded([&] {
+    rdpos_set(h, 0);
+
+    // The execution's owners; the bitmaps the callback saw die with them at return.
+    DIB_PTR bi_owner, bia_owner;
+    const QZIERR setup = raster_setup(h, &bi_owner, &bia_owner);
+    if (setup != QZIERR_SUCCESS) {
+      raster_release(h);
+      return static_cast<int>(setup);
+    }
+
+    int result = QZIERR_SUCCESS;
+    try {
+      h->format.decode(h, 1);
+      h->format.decode(h, -1);
+    } catch (qzimg::QZIERR code) {
+      result = code;
+    } catch (const std::bad_alloc&) {
+      result = QZIERR_NO_MEMORY;
+    } catch (...) {
+      result = QZIERR_UNSUPPORTED;
+    }
+    rd_close(h);
+    raster_release(h);
+    try {
+      qzimg::do_progress(h, 1, 1);
+    } catch (qzimg::QZIERR code) {
+      result = code;
+    }
+    return result;
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,43 @@
+# Shared set-up for scripts/test and scripts/run: Debian packages, paths, configure and build.
+# Sourced, not run.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev
+  libsquish-dev android-libetc1-dev
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  libxml2-dev libicu-dev
+  xvfb xauth dbus dbus-x11 python3 python3-dbusmock
+)
+
+install_packages() {
+  local missing=()
+  local p
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Test corpora live beside the project and are never copied into it.
+export_test_data() {
+  local data="$ROOT/../shared/testdata"
+  if [ -d "$data/bmpsuite" ]; then export QZI_BMPSUITE_DIR=$(cd "$data/bmpsuite" && pwd); fi
+  if [ -d "$data/pvr" ]; then export QZI_PVR_DIR=$(cd "$data/pvr" && pwd); fi
+  return 0
+}
+
+# configure_and_build DIR [cmake args...]
+configure_and_build() {
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS"
+}
