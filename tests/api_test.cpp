@@ -1,0 +1,255 @@
+// The exported functions: lifecycle, detection, parameters, callbacks and execution.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "qzimgdecoder.h"
+#include "test_stream.h"
+
+namespace {
+
+// A 24-bit bottom-up BMP of w x h pixels, every pixel (b, g, r) = (x, y, 7).
+std::vector<uint8_t> tiny_bmp(int w = 2, int h = 2) {
+  const int stride = (w * 3 + 3) & ~3;
+  std::vector<uint8_t> f(54 + stride * h, 0);
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  f[0] = 'B';
+  f[1] = 'M';
+  put32(2, static_cast<uint32_t>(f.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, static_cast<uint32_t>(w));
+  put32(22, static_cast<uint32_t>(h));
+  f[26] = 1;
+  f[28] = 24;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = &f[54 + (h - 1 - y) * stride + 3 * x];
+      p[0] = static_cast<uint8_t>(x);
+      p[1] = static_cast<uint8_t>(y);
+      p[2] = 7;
+    }
+  return f;
+}
+
+std::string temp_file(const std::string& name, const std::vector<uint8_t>& bytes) {
+  const std::string path = ::testing::TempDir() + name;
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+struct Calls {
+  std::vector<unsigned> progress;
+  int layers = 0;
+  std::vector<uint8_t> top_left;  // b, g, r of the top-left pixel, copied in the callback
+  bool stop_progress_at_end = false;
+  bool stop_progress_at_once = false;
+};
+Calls calls;
+
+int on_layer(QZIDEC_LAYERINFO* info, int) {
+  ++calls.layers;
+  const BITMAPINFOHEADER& h = info->bi->bmiHeader;
+  const uint8_t* bits = reinterpret_cast<const uint8_t*>(info->bi) + h.biSize + 4 * h.biClrUsed;
+  const int stride = ((h.biWidth * h.biBitCount / 8) + 3) & ~3;
+  const uint8_t* top = bits + (h.biHeight - 1) * stride;
+  calls.top_left.assign(top, top + 3);
+  return 0;
+}
+
+bool on_progress(long, unsigned value) {
+  calls.progress.push_back(value);
+  if (calls.stop_progress_at_once) return false;
+  if (calls.stop_progress_at_end && value == 100 && calls.layers > 0) return false;
+  return true;
+}
+
+struct Api : ::testing::Test {
+  // Streams outlive the handle: a failed initialisation leaves them attached until the close.
+  MemStream s{tiny_bmp()}, s2{tiny_bmp()};
+  QZIDECODER h = qziCreateDecoder();
+  void SetUp() override { calls = Calls(); }
+  void TearDown() override {
+    if (h) qziCloseDecoder(h);
+  }
+  int init_mem(MemStream& s, const char* name) {
+    return qziDecoderInitialize(h, &s, static_cast<int>(s.data.size()), MemStream::read, MemStream::setpos,
+                                MemStream::cleanup, name);
+  }
+};
+
+TEST_F(Api, NullHandlesAndCreatedState) {
+  unsigned v = 0;
+  EXPECT_EQ(qziDecoderGetDocInfo(nullptr, 1, &v), QZIERR_NOT_INITIALIZED);
+  EXPECT_EQ(qziDecoderExecute(nullptr), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziCloseDecoder(nullptr), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziResetDecoder(nullptr), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziSetDecoderParam(nullptr, 2, 1, 0), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziSetDecoderLayerCallback(nullptr, on_layer, nullptr), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziSetDecoderProgressCallback(nullptr, on_progress, 0), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziSetDecoderPaletteCallback(nullptr, nullptr, nullptr), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderInitializeFromFile(nullptr, "x.bmp"), QZIERR_INVALID_ARG);
+
+  EXPECT_EQ(qziDecoderGetDocInfo(h, 1, &v), QZIERR_NOT_INITIALIZED);
+  EXPECT_EQ(qziDecoderExecute(h), QZIERR_NOT_INITIALIZED);
+  EXPECT_EQ(qziSetDecoderParam(h, 101, 1, 0), QZIERR_UNKNOWN_PARAM);
+  EXPECT_EQ(qziSetDecoderParam(h, 601, 0, 0), QZIERR_UNKNOWN_PARAM);
+  EXPECT_EQ(qziSetDecoderParam(h, 2, 1, 0), 0);
+  const int ids[] = {109};
+  EXPECT_EQ(qziSetDecoderParam(h, 1, reinterpret_cast<long>(ids), 1), 0);
+  EXPECT_EQ(qziSetDecoderParam(h, 1, 0, 1), 0);
+  EXPECT_EQ(qziSetDecoderParam(h, 1, reinterpret_cast<long>(ids), 0), 0);
+}
+
+TEST_F(Api, InitialiseArgumentChecks) {
+  EXPECT_EQ(qziDecoderInitialize(h, &s, 0, MemStream::read, MemStream::setpos, nullptr, "a.bmp"), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderInitialize(h, &s, 10, nullptr, MemStream::setpos, nullptr, "a.bmp"), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderInitialize(h, &s, 10, MemStream::read, nullptr, nullptr, "a.bmp"), QZIERR_INVALID_ARG);
+  EXPECT_EQ(s.reads, 0);
+  EXPECT_EQ(qziDecoderInitializeFromFile(h, ""), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderInitializeFromFile(h, nullptr), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderInitializeFromFile(h, (::testing::TempDir() + "no/such/file.bmp").c_str()), QZIERR_FILE_OPEN);
+  EXPECT_EQ(qziDecoderInitializeFromFile(h, temp_file("empty.bmp", {}).c_str()), QZIERR_INVALID_ARG);
+}
+
+TEST_F(Api, FailedInitialisationKeepsTheStreamUntilReset) {
+  s.data.assign(300, 0x11);
+  EXPECT_EQ(init_mem(s, "junk.bmp"), QZIERR_UNSUPPORTED);
+  unsigned v;
+  EXPECT_EQ(qziDecoderGetDocInfo(h, 1, &v), QZIERR_NOT_INITIALIZED);
+  EXPECT_EQ(s.cleanups, 0);
+  EXPECT_EQ(qziResetDecoder(h), 0);
+  EXPECT_EQ(s.cleanups, 1);
+  EXPECT_EQ(qziResetDecoder(h), 0);
+  EXPECT_EQ(s.cleanups, 1) << "reset detached the stream";
+  EXPECT_EQ(init_mem(s, "junk"), QZIERR_UNSUPPORTED);
+  qziCloseDecoder(h);
+  h = nullptr;
+  EXPECT_EQ(s.cleanups, 2);
+}
+
+TEST_F(Api, FormatFilterOfUnknownIdsProbesNothing) {
+  const int ids[] = {1, 2, 3};
+  qziSetDecoderParam(h, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(ids), 3);
+  EXPECT_EQ(init_mem(s, "noext"), QZIERR_UNSUPPORTED);
+  EXPECT_EQ(s.reads, 0);
+}
+
+// ---- With the BMP format present ----
+
+TEST_F(Api, LifecycleOnAFile) {
+  const std::string path = temp_file("PHOTO.BMP", tiny_bmp(3, 2));
+  ASSERT_EQ(qziDecoderInitializeFromFile(h, path.c_str()), 0);
+  EXPECT_EQ(qziDecoderInitializeFromFile(h, path.c_str()), QZIERR_INVALID_ARG) << "already initialised";
+  struct Item {
+    int item;
+    unsigned value;
+  } items[] = {{1, 104}, {2, 3}, {3, 2}, {4, 24}, {5, 0}, {6, 0}, {7, 0}};
+  for (const Item& i : items) {
+    unsigned v = 99;
+    EXPECT_EQ(qziDecoderGetDocInfo(h, i.item, &v), 0);
+    EXPECT_EQ(v, i.value) << "item " << i.item;
+  }
+  unsigned v;
+  EXPECT_EQ(qziDecoderGetDocInfo(h, 0, &v), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderGetDocInfo(h, 8, &v), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderGetDocInfo(h, 2, nullptr), QZIERR_INVALID_ARG);
+
+  qziSetDecoderLayerCallback(h, on_layer, nullptr);
+  qziSetDecoderProgressCallback(h, on_progress, 0);
+  EXPECT_EQ(qziDecoderExecute(h), 0);
+  EXPECT_EQ(qziDecoderExecute(h), 0) << "executions repeat";
+  EXPECT_EQ(calls.layers, 2);
+  EXPECT_EQ(calls.top_left, (std::vector<uint8_t>{0, 0, 7}));
+  ASSERT_GE(calls.progress.size(), 4u);
+  EXPECT_EQ(calls.progress.front(), 0u);
+  EXPECT_EQ(calls.progress.back(), 100u);
+
+  // Reset keeps the callbacks and returns the handle to the created state.
+  EXPECT_EQ(qziResetDecoder(h), 0);
+  EXPECT_EQ(qziDecoderGetDocInfo(h, 1, &v), QZIERR_NOT_INITIALIZED);
+  ASSERT_EQ(qziDecoderInitializeFromFile(h, path.c_str()), 0);
+  calls = Calls();
+  EXPECT_EQ(qziDecoderExecute(h), 0);
+  EXPECT_EQ(calls.layers, 1);
+  EXPECT_FALSE(calls.progress.empty());
+}
+
+TEST_F(Api, DetectionByExtensionAndContent) {
+  struct Case {
+    const char* name;
+    bool skip_ext;
+    std::vector<int> filter;
+    int result;
+  } cases[] = {
+      {"PHOTO.BMP", false, {}, 0},   {"photo.Pvr", false, {}, 0},    {"dir.d/file", false, {}, 0},
+      {"ends.", false, {}, 0},       {"x.pvr", false, {}, 0},        {"a.bmp", false, {109}, 0},
+      {"a", false, {109}, 102},      {"a", false, {104}, 0},         {"a.pvr", true, {}, 0},
+      {"a.bmp", false, {1, 2}, 0},   {"a.xyz", false, {1, 2}, 102},  {nullptr, false, {}, 0},
+  };
+  for (const Case& c : cases) {
+    MemStream m(tiny_bmp());
+    QZIDECODER d = qziCreateDecoder();
+    qziSetDecoderParam(d, QZIDEC_PARAM_SKIP_EXT, c.skip_ext, 0);
+    if (!c.filter.empty()) {
+      qziSetDecoderParam(d, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(c.filter.data()),
+                         static_cast<long>(c.filter.size()));
+    }
+    EXPECT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr, c.name), c.result)
+        << (c.name ? c.name : "(null)");
+    if (c.result == 0) {
+      unsigned v = 0;
+      qziDecoderGetDocInfo(d, QZIDEC_INFO_FORMAT, &v);
+      EXPECT_EQ(v, 104u);
+    }
+    qziCloseDecoder(d);
+  }
+}
+
+TEST_F(Api, ParametersFollowTheAcceptedFormat) {
+  ASSERT_EQ(init_mem(s, "a.bmp"), 0);
+  EXPECT_EQ(qziSetDecoderParam(h, BMP_PARAM_KEEP_ALPHA, 1, 0), 0);
+  EXPECT_EQ(qziSetDecoderParam(h, PVR_PARAM_OPTION, 0, 0), QZIERR_UNKNOWN_PARAM);
+  EXPECT_EQ(qziSetDecoderParam(h, 999, 0, 0), QZIERR_UNKNOWN_PARAM);
+  // Frame parameters are cleared by a reset.
+  qziSetDecoderParam(h, QZIDEC_PARAM_SKIP_EXT, 1, 0);
+  const int ids[] = {109};
+  qziSetDecoderParam(h, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(ids), 1);
+  qziResetDecoder(h);
+  EXPECT_EQ(init_mem(s2, "noext"), 0) << "the filter did not survive the reset";
+}
+
+TEST_F(Api, ProgressCallbackStops) {
+  ASSERT_EQ(init_mem(s, "a.bmp"), 0);
+  qziSetDecoderLayerCallback(h, on_layer, nullptr);
+  qziSetDecoderProgressCallback(h, on_progress, 0);
+  calls.stop_progress_at_once = true;
+  EXPECT_EQ(qziDecoderExecute(h), QZIERR_ABORTED);
+  EXPECT_EQ(calls.layers, 0);
+  EXPECT_EQ(calls.progress.size(), 1u);
+
+  calls = Calls();
+  calls.stop_progress_at_end = true;
+  EXPECT_EQ(qziDecoderExecute(h), QZIERR_ABORTED);
+  EXPECT_EQ(calls.layers, 1) << "the picture was delivered before the last report";
+}
+
+TEST_F(Api, WithoutLayerCallbackTheDecodeStillSucceeds) {
+  ASSERT_EQ(init_mem(s, "a.bmp"), 0);
+  EXPECT_EQ(qziDecoderExecute(h), 0);
+}
+
+TEST_F(Api, RewindFailureAtExecutionIs103) {
+  ASSERT_EQ(init_mem(s, "a.bmp"), 0);
+  s.fail_seeks = true;
+  EXPECT_EQ(qziDecoderExecute(h), QZIERR_CANNOT);
+  s.fail_seeks = false;
+  EXPECT_EQ(qziDecoderExecute(h), 0) << "the handle stays usable";
+}
+
+}  // namespace
