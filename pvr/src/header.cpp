@@ -1,0 +1,261 @@
+// The PVR containers: legacy header versions 1 and 2, version 3 header and its metadata.
+#include <cstring>
+
+#include "qzipvr.h"
+#include "texture.h"
+
+namespace qzipvr {
+namespace {
+
+const uint32_t kV3Magic = 0x03525650;       // 'P' 'V' 'R' 3, read little-endian
+const uint32_t kLegacyTag = 0x21525650;     // 'P' 'V' 'R' '!'
+const uint32_t kLegacyTwiddle = 0x200;
+const uint32_t kLegacyVolume = 0x4000;
+const uint32_t kLegacyVerticalFlip = 0x10000;
+const uint32_t kV3FileCompressed = 0x1;
+const uint32_t kMetaOrientation = 3;
+
+// Legacy pixel types we decode, with their channel layouts in version 3 notation.
+struct LegacyType {
+  uint8_t type;
+  int format;          // compressed formats; -1: uncompressed, see names/bits
+  const char* names;
+  uint8_t bits[4];
+};
+
+const LegacyType kLegacyTypes[] = {
+    {0x00, -1, "argb", {4, 4, 4, 4}},  // ARGB4444
+    {0x01, -1, "argb", {1, 5, 5, 5}},  // ARGB1555
+    {0x02, -1, "rgb", {5, 6, 5, 0}},   // RGB565
+    {0x03, -1, "xrgb", {1, 5, 5, 5}},  // RGB555
+    {0x04, -1, "rgb", {8, 8, 8, 0}},   // RGB888
+    {0x06, -1, "argb", {8, 3, 3, 2}},  // ARGB8332
+    {0x07, -1, "i", {8, 0, 0, 0}},     // I8
+    {0x08, -1, "ai", {8, 8, 0, 0}},    // AI88
+    {0x0C, QZIPVR_FORMAT_PVRTC_2BPP, "", {0, 0, 0, 0}},
+    {0x0D, QZIPVR_FORMAT_PVRTC_4BPP, "", {0, 0, 0, 0}},
+    {0x10, -1, "rgba", {4, 4, 4, 4}},  // RGBA4444
+    {0x11, -1, "rgba", {5, 5, 5, 1}},  // RGBA5551
+    {0x12, -1, "rgba", {8, 8, 8, 8}},  // RGBA8888
+    {0x13, -1, "rgb", {5, 6, 5, 0}},   // RGB565
+    {0x14, -1, "rgbx", {5, 5, 5, 1}},  // RGB555
+    {0x15, -1, "rgb", {8, 8, 8, 0}},   // RGB888
+    {0x16, -1, "i", {8, 0, 0, 0}},     // I8
+    {0x17, -1, "la", {8, 8, 0, 0}},    // AI88: luminance byte first
+    {0x18, QZIPVR_FORMAT_PVRTC_2BPP, "", {0, 0, 0, 0}},
+    {0x19, QZIPVR_FORMAT_PVRTC_4BPP, "", {0, 0, 0, 0}},
+    {0x1A, -1, "bgra", {8, 8, 8, 8}},  // BGRA8888
+    {0x1B, -1, "a", {8, 0, 0, 0}},     // A8
+    {0x20, QZIPVR_FORMAT_BC1, "", {0, 0, 0, 0}},
+    {0x21, QZIPVR_FORMAT_BC2, "", {0, 0, 0, 0}},  // DXT2
+    {0x22, QZIPVR_FORMAT_BC2, "", {0, 0, 0, 0}},
+    {0x23, QZIPVR_FORMAT_BC3, "", {0, 0, 0, 0}},  // DXT4
+    {0x24, QZIPVR_FORMAT_BC3, "", {0, 0, 0, 0}},
+    {0x36, QZIPVR_FORMAT_ETC1, "", {0, 0, 0, 0}},
+    {0x40, -1, "a", {8, 0, 0, 0}},     // A8
+    {0x43, -1, "l", {8, 0, 0, 0}},     // L8
+    {0x61, -1, "rgba", {8, 8, 8, 8}},  // R8G8B8A8, as real files use it
+    {0x62, -1, "rgba", {8, 8, 8, 8}},  // the same, sRGB
+};
+
+bool is_pvrtc(int format) { return format == QZIPVR_FORMAT_PVRTC_2BPP || format == QZIPVR_FORMAT_PVRTC_4BPP; }
+
+// Builds a layout from up to four channel letters and widths. A letter 0 ends the list.
+bool make_layout(const char names[4], const uint8_t bits[4], Layout* out) {
+  Layout l;
+  int total = 0;
+  bool ended = false, all_bytes = true, colour = false, grey = false;
+  unsigned seen = 0;
+  for (int k = 0; k < 4; ++k) {
+    char c = names[k];
+    if (c == 0 || ended) {
+      if (c != 0 || bits[k] != 0) return false;
+      ended = true;
+      continue;
+    }
+    if (c == 'i') c = 'l';
+    const char* known = "rgbalx";
+    const char* pos = std::strchr(known, c);
+    if (!pos) return false;
+    if (bits[k] < 1 || bits[k] > 8) return false;
+    if (c != 'x') {
+      const unsigned bit = 1u << (pos - known);
+      if (seen & bit) return false;
+      seen |= bit;
+    }
+    colour |= c == 'r' || c == 'g' || c == 'b';
+    grey |= c == 'l';
+    all_bytes &= bits[k] == 8;
+    l.channels[l.count].name = c;
+    l.channels[l.count].bits = bits[k];
+    ++l.count;
+    total += bits[k];
+  }
+  if (l.count == 0 || (colour && grey) || seen == 0) return false;
+  if (total % 8 != 0) return false;
+  l.bytes_per_pixel = total / 8;
+  l.packed = !all_bytes;
+  int used = 0;
+  for (int k = 0; k < l.count; ++k) {
+    used += l.channels[k].bits;
+    l.channels[k].shift = l.packed ? total - used : k;
+  }
+  *out = l;
+  return true;
+}
+
+int classify(const Layout& l) {
+  if (l.packed) return QZIPVR_FORMAT_PACKED;
+  char names[5] = {0, 0, 0, 0, 0};
+  for (int k = 0; k < l.count; ++k) names[k] = l.channels[k].name;
+  if (std::strcmp(names, "rgba") == 0) return QZIPVR_FORMAT_RGBA8888;
+  if (std::strcmp(names, "bgra") == 0) return QZIPVR_FORMAT_BGRA8888;
+  if (std::strcmp(names, "rgb") == 0) return QZIPVR_FORMAT_RGB888;
+  if (std::strcmp(names, "a") == 0) return QZIPVR_FORMAT_A8;
+  if (std::strcmp(names, "l") == 0) return QZIPVR_FORMAT_L8;
+  return QZIPVR_FORMAT_CHANNELS;
+}
+
+bool size_ok(uint32_t width, uint32_t height) {
+  return width >= 1 && height >= 1 && width <= QZIPVR_MAX_SIDE && height <= QZIPVR_MAX_SIDE;
+}
+
+bool parse_legacy(const uint8_t* p, size_t size, uint32_t header_size, Texture* t) {
+  if (size < header_size) return false;
+  if (header_size == 52 && load32(p + 44) != kLegacyTag) return false;
+  const uint32_t height = load32(p + 4), width = load32(p + 8), flags = load32(p + 16);
+  if (!size_ok(width, height)) return false;
+  if (flags & kLegacyVolume) return false;
+
+  const uint8_t type = static_cast<uint8_t>(flags & 0xFF);
+  const LegacyType* found = nullptr;
+  for (const LegacyType& lt : kLegacyTypes) {
+    if (lt.type == type) found = &lt;
+  }
+  if (!found) return false;
+  if (found->format >= 0) {
+    t->format = found->format;
+  } else {
+    char names[4] = {0, 0, 0, 0};
+    std::memcpy(names, found->names, std::strlen(found->names));
+    if (!make_layout(names, found->bits, &t->layout)) return false;
+    t->format = classify(t->layout);
+  }
+  // Twiddled (Morton-ordered) data is only understood where the format is built on it.
+  if ((flags & kLegacyTwiddle) && !is_pvrtc(t->format)) return false;
+
+  t->version = header_size == 44 ? 1 : 2;
+  t->width = static_cast<int>(width);
+  t->height = static_cast<int>(height);
+  t->data_offset = header_size;
+  t->flip_rows = (flags & kLegacyVerticalFlip) != 0;
+  return true;
+}
+
+bool parse_v3(const uint8_t* p, size_t size, Texture* t) {
+  if (size < 52) return false;
+  const uint32_t flags = load32(p + 4);
+  const uint32_t format_low = load32(p + 8), format_high = load32(p + 12);
+  const uint32_t channel_type = load32(p + 20);
+  const uint32_t height = load32(p + 24), width = load32(p + 28), depth = load32(p + 32);
+  const uint32_t metadata_size = load32(p + 48);
+  if (flags & kV3FileCompressed) return false;
+  if (!size_ok(width, height) || depth != 1) return false;
+  // Unsigned normalised and unsigned integer data only: signed and float types are refused.
+  if (channel_type > 10 || channel_type % 2 != 0) return false;
+
+  if (format_high == 0) {
+    switch (format_low) {
+      case 0: case 1: t->format = QZIPVR_FORMAT_PVRTC_2BPP; break;
+      case 2: case 3: t->format = QZIPVR_FORMAT_PVRTC_4BPP; break;
+      case 6: t->format = QZIPVR_FORMAT_ETC1; break;
+      case 7: t->format = QZIPVR_FORMAT_BC1; break;
+      case 8: case 9: t->format = QZIPVR_FORMAT_BC2; break;
+      case 10: case 11: t->format = QZIPVR_FORMAT_BC3; break;
+      default: return false;
+    }
+  } else {
+    char names[4];
+    uint8_t bits[4];
+    for (int k = 0; k < 4; ++k) {
+      names[k] = static_cast<char>(p[8 + k]);
+      bits[k] = p[12 + k];
+    }
+    if (!make_layout(names, bits, &t->layout)) return false;
+    t->format = classify(t->layout);
+  }
+  t->version = 3;
+  t->width = static_cast<int>(width);
+  t->height = static_cast<int>(height);
+  t->metadata_size = metadata_size;
+  t->data_offset = 52 + static_cast<uint64_t>(metadata_size);
+  return true;
+}
+
+}  // namespace
+
+bool pvrtc_size_ok(int width, int height, bool two_bpp) {
+  const int pw = width < (two_bpp ? 16 : 8) ? (two_bpp ? 16 : 8) : width;
+  const int ph = height < 8 ? 8 : height;
+  return pw > 0 && ph > 0 && (pw & (pw - 1)) == 0 && (ph & (ph - 1)) == 0;
+}
+
+bool parse_header(const uint8_t* p, size_t size, Texture* t) {
+  if (!p || size < 44) return false;
+  Texture parsed;
+  const uint32_t first = load32(p);
+  bool ok = false;
+  if (first == kV3Magic) {
+    ok = parse_v3(p, size, &parsed);
+  } else if (first == 44 || first == 52) {
+    ok = parse_legacy(p, size, first, &parsed);
+  }
+  if (!ok) return false;
+  if (is_pvrtc(parsed.format) &&
+      !pvrtc_size_ok(parsed.width, parsed.height, parsed.format == QZIPVR_FORMAT_PVRTC_2BPP)) {
+    return false;
+  }
+  *t = parsed;
+  return true;
+}
+
+bool parse_metadata(const uint8_t* file, size_t size, Texture* t) {
+  if (t->version != 3) return true;
+  if (t->data_offset > size) return false;
+  const uint8_t* p = file + 52;
+  uint64_t left = t->metadata_size;
+  while (left > 0) {
+    if (left < 12) return false;
+    const uint32_t fourcc = load32(p), key = load32(p + 4), bytes = load32(p + 8);
+    if (bytes > left - 12) return false;
+    if (fourcc == kV3Magic && key == kMetaOrientation && bytes >= 2) {
+      // One byte per axis; any non-zero value reverses that axis.
+      t->flip_columns = p[12] != 0;
+      t->flip_rows = p[13] != 0;
+    }
+    p += 12 + bytes;
+    left -= 12 + static_cast<uint64_t>(bytes);
+  }
+  return true;
+}
+
+uint64_t level_bytes(const Texture& t) {
+  const uint64_t w = static_cast<uint64_t>(t.width), h = static_cast<uint64_t>(t.height);
+  const uint64_t blocks = ((w + 3) / 4) * ((h + 3) / 4);
+  switch (t.format) {
+    case QZIPVR_FORMAT_PVRTC_2BPP:
+      return (w < 16 ? 16 : w) * (h < 8 ? 8 : h) / 4;
+    case QZIPVR_FORMAT_PVRTC_4BPP:
+      return (w < 8 ? 8 : w) * (h < 8 ? 8 : h) / 2;
+    case QZIPVR_FORMAT_ETC1:
+    case QZIPVR_FORMAT_BC1:
+      return blocks * 8;
+    case QZIPVR_FORMAT_BC2:
+    case QZIPVR_FORMAT_BC3:
+      return blocks * 16;
+    default:
+      return w * h * static_cast<uint64_t>(t.layout.bytes_per_pixel);
+  }
+}
+
+}  // namespace qzipvr
