@@ -1,0 +1,900 @@
+// BMP/DIB decoder (format 104).
+//
+// Accepted input:
+// - A "BM" file header at stream position 0, 64 or 128 (files with a fixed-size prefix);
+//   every offset in the file counts from that signature.
+// - Optionally an OS/2 bitmap array in front: a chain of "BA" entries whose last entry's
+//   image is decoded. A chain that comes back to an entry already visited, or has more
+//   than 64 entries, is refused, so the reader never loops.
+// - Information headers of 12 (OS/2 1.x, signed 16-bit height: negative is top-down), 16,
+//   36, 40, 56, 64 (OS/2 2.x), 108 and 124 bytes; any other size above 40 is read as the
+//   40-byte form and its tail skipped. Heights are unsigned outside the 12-byte form, so a
+//   negative (top-down) height there is out of range.
+// - Bit counts and compressions: 1, 2, 4, 8 with a palette; RLE8 (8/1), RLE4 (4/2) and
+//   the 1-bit run-length form (1/2, the 4-bit codes with one bit per nibble); 16 as 5-5-5
+//   with a 1-bit alpha (0), "R565" or bit fields (3); 24; 32 as blue-green-red-alpha
+//   bytes (0) or bit fields (3). Everything else is refused.
+// Colour channels narrower than 8 bits stand in the top bits of their byte (31 -> 248);
+// only alpha is widened to the full byte. The fourth palette byte is the entry's alpha.
+//
+// Speed: the pixel loops work on whole runs of the reader's buffer, and rows whose file
+// layout already is the bitmap's (8 and 24 bits) are read straight into the bitmap row.
+// The module holds no working buffers of its own: rows are assembled in the bitmap, the
+// line buffer or the scratch area of the work buffer.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "../internal.h"
+
+namespace qzimgdecoder_bmp {
+
+using namespace qzimgdecoder;
+using qzimg::error_abort;
+
+// Parameter ids of this module.
+enum {
+  BMP_PARAM_KEEP_ALPHA_ID = BMP_PARAM_KEEP_ALPHA,
+  BMP_PARAM_PALETTE_ALPHA_ID = BMP_PARAM_PALETTE_ALPHA,
+  BMP_PARAM_PIXEL_ALPHA_ID = BMP_PARAM_PIXEL_ALPHA
+};
+
+const uint64_t BI_RGB = 0;
+const uint64_t BI_RLE8 = 1;
+const uint64_t BI_RLE4 = 2;
+const uint64_t BI_BITFIELDS = 3;
+const uint64_t BI_R565 = 0x35363552;  // the file bytes "R565"
+
+const int MAX_SIDE = 12800;
+const int MAX_ARRAY_ENTRIES = 64;
+
+struct QZIDEC_BMP {
+  QZIDECODER_IMPL* impl;
+  uint64_t off_bits;
+  int32_t width;
+  int32_t height;
+  int32_t bit_count;
+  uint64_t compression;
+  int32_t core_header;
+  uint64_t colors_used;
+  uint64_t mask[4];  // red, green, blue, alpha
+  int32_t top_down;
+  int32_t masks_in_header;
+  bool keep_alpha;
+  uint32_t palette_alpha_mode;
+  uint32_t pixel_alpha_mode;
+};
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Reading in runs of the reader's buffer. These consume exactly what get_byte would, and
+// raise QZIERR_READ where it would, but touch the buffer once per run instead of per byte.
+
+inline void consume(QZIDECODER_IMPL* h, uint32_t n) {
+  h->rd_index += n;
+  h->rd_remain -= n;
+  h->rd_pos += n;
+}
+
+inline uint8_t next_byte(QZIDECODER_IMPL* h) {
+  const int c = get_byte_fast(h);
+  if (c < 0) error_abort(QZIERR_READ);
+  return static_cast<uint8_t>(c);
+}
+
+// Calls f(byte) for each of the next n input bytes.
+template <typename F>
+inline void for_each_byte(QZIDECODER_IMPL* h, uint32_t n, F f) {
+  while (n != 0) {
+    const uint32_t k = std::min(h->rd_remain, n);
+    if (k == 0) {
+      f(next_byte(h));  // refills the buffer, or raises at the end of the data
+      --n;
+      continue;
+    }
+    const uint8_t* p = h->rd_buf + h->rd_index;
+    for (uint32_t i = 0; i < k; ++i) f(p[i]);
+    consume(h, k);
+    n -= k;
+  }
+}
+
+// Calls f(index, bytes) for each of `count` units of U bytes; a unit that straddles a
+// refill is gathered byte by byte.
+template <int U, typename F>
+inline void for_each_unit(QZIDECODER_IMPL* h, int count, F f) {
+  int i = 0;
+  while (i < count) {
+    const int k = std::min<int64_t>(count - i, h->rd_remain / U);
+    if (k == 0) {
+      uint8_t unit[U];
+      for (int b = 0; b < U; ++b) unit[b] = next_byte(h);
+      f(i, unit);
+      ++i;
+      continue;
+    }
+    const uint8_t* p = h->rd_buf + h->rd_index;
+    for (int j = 0; j < k; ++j) f(i + j, p + j * U);
+    consume(h, static_cast<uint32_t>(k) * U);
+    i += k;
+  }
+}
+
+void skip_bytes(QZIDECODER_IMPL* h, uint64_t n) {
+  while (n != 0) {
+    const uint32_t k = static_cast<uint32_t>(std::min<uint64_t>(h->rd_remain, n));
+    if (k == 0) {
+      next_byte(h);
+      --n;
+      continue;
+    }
+    consume(h, k);
+    n -= k;
+  }
+}
+
+void copy_bytes(QZIDECODER_IMPL* h, uint8_t* dst, uint32_t n) {
+  while (n != 0) {
+    const uint32_t k = std::min(h->rd_remain, n);
+    if (k == 0) {
+      *dst++ = next_byte(h);
+      --n;
+      continue;
+    }
+    std::memcpy(dst, h->rd_buf + h->rd_index, k);
+    consume(h, k);
+    dst += k;
+    n -= k;
+  }
+}
+
+// One row in one piece: a short read means the input ended inside the row.
+void read_row(QZIDECODER_IMPL* h, uint8_t* dst, uint32_t n) {
+  if (get_read(h, dst, n) != n) error_abort(QZIERR_READ);
+}
+
+inline uint32_t row_padding(uint64_t stored_bytes) { return static_cast<uint32_t>((4 - stored_bytes % 4) % 4); }
+
+inline int mask_shift(uint32_t m) { return m ? __builtin_clz(m) : 0; }
+inline uint8_t channel(uint32_t p, uint32_t m, int s) { return static_cast<uint8_t>(((p & m) << s) >> 24); }
+
+// ---------------------------------------------------------------------------------------
+// Widening tables of the packed palette forms: pixel 0 is the most significant field.
+
+struct Expand1 {
+  uint8_t px[256][8];
+  Expand1() {
+    for (int b = 0; b < 256; ++b)
+      for (int i = 0; i < 8; ++i) px[b][i] = static_cast<uint8_t>((b >> (7 - i)) & 1);
+  }
+};
+
+struct Expand2 {
+  uint8_t px[256][4];
+  Expand2() {
+    for (int b = 0; b < 256; ++b)
+      for (int i = 0; i < 4; ++i) px[b][i] = static_cast<uint8_t>((b >> (6 - 2 * i)) & 3);
+  }
+};
+
+const Expand1 expand1;
+const Expand2 expand2;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Headers
+
+int bmp_id_check(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const int b0 = get_byte(h);
+  const int b1 = get_byte(h);
+  if (b0 == 'B' && b1 == 'M') return 1;
+  if (b0 == 'B' && b1 == 'A') return 2;
+  return 0;
+}
+
+namespace {
+
+void check_side(uint32_t v) {
+  if (v < 1 || v > static_cast<uint32_t>(MAX_SIDE)) error_abort(QZIERR_IMAGE_SIZE);
+}
+
+void check_bit_count(uint32_t bits) {
+  switch (bits) {
+    case 1: case 2: case 4: case 8: case 16: case 24: case 32:
+      return;
+    default:
+      error_abort(QZIERR_UNSUPPORTED);
+  }
+}
+
+// Follows the bitmap-array chain from the first "BA" (already consumed) to the "BM" of
+// its last entry.
+void follow_bitmap_array(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  uint32_t visited[MAX_ARRAY_ENTRIES];
+  int entries = 0;
+  visited[entries++] = 0;
+  if (get_long(h) != 40) error_abort(QZIERR_UNSUPPORTED);
+  uint32_t next = get_long(h);
+  while (next != 0) {
+    for (int i = 0; i < entries; ++i)
+      if (visited[i] == next) error_abort(QZIERR_UNSUPPORTED);
+    if (entries == MAX_ARRAY_ENTRIES) error_abort(QZIERR_UNSUPPORTED);
+    visited[entries++] = next;
+    rdpos_set(h, next);
+    if (bmp_id_check(bmp) != 2) error_abort(QZIERR_UNSUPPORTED);
+    if (get_long(h) != 40) error_abort(QZIERR_UNSUPPORTED);
+    next = get_long(h);
+  }
+  get_word(h);  // display width and height
+  get_word(h);
+  if (bmp_id_check(bmp) != 1) error_abort(QZIERR_UNSUPPORTED);
+}
+
+void read_masks(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  for (int i = 0; i < 4; ++i) bmp->mask[i] = get_long(h);
+  bmp->masks_in_header = 1;
+}
+
+}  // namespace
+
+void load_header(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  set_byte_order(h, false);
+
+  static const int origins[] = {0, 64, 128};
+  int id = 0;
+  for (int origin : origins) {
+    rdpos_set_skip(h, origin);
+    id = bmp_id_check(bmp);
+    if (id != 0) break;
+  }
+  if (id == 0) error_abort(QZIERR_UNSUPPORTED);
+  if (id == 2) follow_bitmap_array(bmp);
+
+  get_long(h);  // file size
+  get_word(h);  // reserved
+  get_word(h);
+  bmp->off_bits = get_long(h);
+  bmp->compression = 0;
+  bmp->colors_used = 0;
+  bmp->core_header = 0;
+  bmp->masks_in_header = 0;
+
+  const uint32_t size = get_long(h);
+  if (size < 41 && size != 12 && size != 16 && size != 36 && size != 40) error_abort(QZIERR_UNSUPPORTED);
+
+  bmp->top_down = 0;
+  if (size == 12) {
+    const uint32_t width = get_word(h);
+    check_side(width);
+    bmp->width = static_cast<int32_t>(width);
+    int32_t height = static_cast<int16_t>(get_word(h));
+    if (height < 0) {
+      bmp->top_down = 1;
+      height = -height;
+    }
+    check_side(static_cast<uint32_t>(height));
+    bmp->height = height;
+    vcheck(1, static_cast<int>(get_word(h)), 1);
+    const uint32_t bits = get_word(h);
+    check_bit_count(bits);
+    bmp->bit_count = static_cast<int32_t>(bits);
+    bmp->core_header = 1;
+  } else {
+    const uint32_t width = get_long(h);
+    check_side(width);
+    bmp->width = static_cast<int32_t>(width);
+    const uint32_t height = get_long(h);
+    check_side(height);
+    bmp->height = static_cast<int32_t>(height);
+    vcheck(1, static_cast<int>(get_word(h)), 1);
+    const uint32_t bits = get_word(h);
+    check_bit_count(bits);
+    bmp->bit_count = static_cast<int32_t>(bits);
+    if (size == 64) {
+      bmp->compression = get_long(h);
+      skip_bytes(h, 5 * 4 + 4 * 2 + 4 * 4);  // colours used is not taken from this form
+    } else if (size != 16) {
+      bmp->compression = get_long(h);
+      get_long(h);  // image size
+      get_long(h);  // resolutions
+      get_long(h);
+      bmp->colors_used = get_long(h);
+      if (size >= 40) get_long(h);  // colours important
+      if (size == 56 || size == 108 || size == 124) {
+        read_masks(bmp);
+        skip_bytes(h, size - 56);
+      } else if (size > 40) {
+        skip_bytes(h, size - 40);
+      }
+    }
+  }
+
+  if (bmp->bit_count == 16 && bmp->compression == BI_RGB) {
+    set_size(h, bmp->width, bmp->height, 15, 0);
+  } else {
+    set_size(h, bmp->width, bmp->height, bmp->bit_count, static_cast<int>(static_cast<uint32_t>(bmp->colors_used)));
+  }
+  init_rgb(h, 8);
+}
+
+void get_rgb_mask(QZIDEC_BMP* bmp) {
+  if (bmp->masks_in_header) return;
+  for (uint64_t& m : bmp->mask) m = 0;
+  if (bmp->compression == BI_BITFIELDS) {
+    QZIDECODER_IMPL* h = bmp->impl;
+    for (int i = 0; i < 3; ++i) bmp->mask[i] = get_long(h);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Row output
+
+namespace {
+
+inline int image_row(const QZIDEC_BMP* bmp, int y) { return bmp->top_down ? y : bmp->height - 1 - y; }
+
+// Progress for stored row y, which has been written into the bitmap already.
+inline void row_done(QZIDEC_BMP* bmp, int y) { qzimg::do_progress(bmp->impl, y, bmp->impl->height); }
+
+}  // namespace
+
+void put_bmp_line(QZIDEC_BMP* bmp, int y) {
+  put_line(bmp->impl, image_row(bmp, y));
+  row_done(bmp, y);
+}
+
+// Widens an alpha sample whose top bits hold the field of `mask` to a full byte by repeating
+// the field downwards. The field width is counted from the mask's highest to its lowest set
+// bit, so a mask with holes (0xA0000000: width 3) repeats its whole span, holes included;
+// the result is always a byte.
+void normalize_8bit(QZIDEC_BMP* /*bmp*/, unsigned char* sample, unsigned int mask) {
+  if (mask == 0) {
+    *sample = 0;
+    return;
+  }
+  const int width = (31 - __builtin_clz(mask)) - __builtin_ctz(mask) + 1;
+  if (width >= 8) return;
+  const unsigned v = *sample;
+  unsigned r = v;
+  for (int shift = width; shift < 8; shift += width) r |= v >> shift;
+  *sample = static_cast<unsigned char>(r);
+}
+
+namespace {
+
+// The alpha samples of one row are gathered in the scratch area and copied to the alpha
+// row only when one of them is not 0: the alpha bitmap starts zero-filled, so the plane
+// ends up the same, and the all-zero rows of opaque-less files cost no writes.
+struct AlphaRow {
+  uint8_t* scratch;
+  uint8_t* row = nullptr;
+  uint8_t any = 0;
+};
+
+inline void flush_alpha(AlphaRow& a, int width, uint8_t row_or, uint8_t* any_alpha) {
+  if (a.row && row_or) std::memcpy(a.row, a.scratch, static_cast<size_t>(width));
+  *any_alpha |= row_or;
+}
+
+// ---------------------------------------------------------------------------------------
+// Uncompressed palette forms: rows go straight into the bitmap.
+
+void decode_pal1(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const int w = bmp->width;
+  const uint32_t n = static_cast<uint32_t>((w + 7) / 8);
+  for (int y = 0; y < bmp->height; ++y) {
+    uint8_t* dst = y_adr(h, image_row(bmp, y));
+    int x = 0;
+    for_each_byte(h, n, [&](uint8_t b) {
+      const int k = std::min(8, w - x);
+      if (k == 8)
+        std::memcpy(dst + x, expand1.px[b], 8);
+      else
+        std::memcpy(dst + x, expand1.px[b], static_cast<size_t>(k));
+      x += k;
+    });
+    skip_bytes(h, row_padding(n));
+    row_done(bmp, y);
+  }
+}
+
+void decode_pal2(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const int w = bmp->width;
+  const uint32_t n = static_cast<uint32_t>((w + 3) / 4);
+  for (int y = 0; y < bmp->height; ++y) {
+    uint8_t* dst = y_adr(h, image_row(bmp, y));
+    int x = 0;
+    for_each_byte(h, n, [&](uint8_t b) {
+      const int k = std::min(4, w - x);
+      std::memcpy(dst + x, expand2.px[b], static_cast<size_t>(k));
+      x += k;
+    });
+    skip_bytes(h, row_padding(n));
+    row_done(bmp, y);
+  }
+}
+
+void decode_pal4(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const int w = bmp->width;
+  const uint32_t n = static_cast<uint32_t>((w + 1) / 2);
+  for (int y = 0; y < bmp->height; ++y) {
+    uint8_t* dst = y_adr(h, image_row(bmp, y));
+    uint8_t* p = dst;
+    for_each_byte(h, n, [&](uint8_t b) {
+      p[0] = static_cast<uint8_t>(b >> 4);
+      p[1] = static_cast<uint8_t>(b & 15);
+      p += 2;
+    });
+    // An odd width has written one pixel too many: the low nibble of the last byte is not
+    // part of the picture, and the bitmap row's padding stays 0.
+    if (w & 1) dst[w] = 0;
+    skip_bytes(h, row_padding(n));
+    row_done(bmp, y);
+  }
+}
+
+void decode_pal8(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const uint32_t n = static_cast<uint32_t>(bmp->width);
+  const uint32_t pad = row_padding(n);
+  for (int y = 0; y < bmp->height; ++y) {
+    read_row(h, y_adr(h, image_row(bmp, y)), n);
+    skip_bytes(h, pad);
+    row_done(bmp, y);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Direct-colour forms. Each returns the OR of every alpha sample written.
+
+uint8_t decode_rgb24(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const uint32_t n = 3u * static_cast<uint32_t>(bmp->width);
+  const uint32_t pad = row_padding(n);
+  for (int y = 0; y < bmp->height; ++y) {
+    read_row(h, y_adr(h, image_row(bmp, y)), n);
+    skip_bytes(h, pad);
+    row_done(bmp, y);
+  }
+  return 0;
+}
+
+uint8_t decode_rgb32(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const int w = bmp->width;
+  uint8_t any = 0;
+  AlphaRow a{h->work_buf.get()};
+  for (int y = 0; y < bmp->height; ++y) {
+    const int r = image_row(bmp, y);
+    uint8_t* dst = y_adr(h, r);
+    a.row = alpha_y_adr(h, r);
+    uint8_t* scratch = a.scratch;
+    uint8_t row_or = 0;
+    for_each_unit<4>(h, w, [&](int x, const uint8_t* p) {
+      dst[3 * x] = p[0];
+      dst[3 * x + 1] = p[1];
+      dst[3 * x + 2] = p[2];
+      scratch[x] = p[3];
+      row_or |= p[3];
+    });
+    if (a.row) flush_alpha(a, w, row_or, &any);
+    row_done(bmp, y);
+  }
+  return any;
+}
+
+uint8_t decode_rgb555(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const int w = bmp->width;
+  const uint32_t pad = row_padding(2u * static_cast<uint32_t>(w));
+  uint8_t any = 0;
+  AlphaRow a{h->work_buf.get()};
+  for (int y = 0; y < bmp->height; ++y) {
+    const int r = image_row(bmp, y);
+    uint8_t* dst = y_adr(h, r);
+    a.row = alpha_y_adr(h, r);
+    uint8_t* scratch = a.scratch;
+    uint8_t row_or = 0;
+    for_each_unit<2>(h, w, [&](int x, const uint8_t* p) {
+      const uint32_t v = p[0] | (static_cast<uint32_t>(p[1]) << 8);
+      dst[3 * x] = static_cast<uint8_t>((v & 0x1F) << 3);
+      dst[3 * x + 1] = static_cast<uint8_t>(((v >> 5) & 0x1F) << 3);
+      dst[3 * x + 2] = static_cast<uint8_t>(((v >> 10) & 0x1F) << 3);
+      const uint8_t alpha = (v & 0x8000) ? 255 : 0;
+      scratch[x] = alpha;
+      row_or |= alpha;
+    });
+    if (a.row) flush_alpha(a, w, row_or, &any);
+    skip_bytes(h, pad);
+    row_done(bmp, y);
+  }
+  return any;
+}
+
+uint8_t decode_rgb565(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const int w = bmp->width;
+  const uint32_t pad = row_padding(2u * static_cast<uint32_t>(w));
+  for (int y = 0; y < bmp->height; ++y) {
+    uint8_t* dst = y_adr(h, image_row(bmp, y));
+    for_each_unit<2>(h, w, [&](int x, const uint8_t* p) {
+      const uint32_t v = p[0] | (static_cast<uint32_t>(p[1]) << 8);
+      dst[3 * x] = static_cast<uint8_t>((v & 0x1F) << 3);
+      dst[3 * x + 1] = static_cast<uint8_t>(((v >> 5) & 0x3F) << 2);
+      dst[3 * x + 2] = static_cast<uint8_t>(((v >> 11) & 0x1F) << 3);
+    });
+    skip_bytes(h, pad);
+    row_done(bmp, y);
+  }
+  return 0;
+}
+
+// Bit fields of 16 or 32 bits per pixel (U bytes). `m` holds red, green, blue and alpha.
+template <int U>
+uint8_t decode_bitfields(QZIDEC_BMP* bmp, const uint32_t m[4]) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const int w = bmp->width;
+  const int sr = mask_shift(m[0]), sg = mask_shift(m[1]), sb = mask_shift(m[2]), sa = mask_shift(m[3]);
+  uint8_t widen[256];
+  for (int v = 0; v < 256; ++v) {
+    widen[v] = static_cast<uint8_t>(v);
+    normalize_8bit(bmp, &widen[v], m[3]);
+  }
+  const uint32_t pad = U == 2 ? row_padding(2u * static_cast<uint32_t>(w)) : 0;
+  uint8_t any = 0;
+  AlphaRow a{h->work_buf.get()};
+  for (int y = 0; y < bmp->height; ++y) {
+    const int r = image_row(bmp, y);
+    uint8_t* dst = y_adr(h, r);
+    a.row = m[3] ? alpha_y_adr(h, r) : nullptr;
+    uint8_t* scratch = a.scratch;
+    uint8_t row_or = 0;
+    if (a.row) {
+      for_each_unit<U>(h, w, [&](int x, const uint8_t* p) {
+        uint32_t v = p[0] | (static_cast<uint32_t>(p[1]) << 8);
+        if (U == 4) v |= (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+        dst[3 * x] = channel(v, m[2], sb);
+        dst[3 * x + 1] = channel(v, m[1], sg);
+        dst[3 * x + 2] = channel(v, m[0], sr);
+        const uint8_t alpha = widen[channel(v, m[3], sa)];
+        scratch[x] = alpha;
+        row_or |= alpha;
+      });
+      flush_alpha(a, w, row_or, &any);
+    } else {
+      for_each_unit<U>(h, w, [&](int x, const uint8_t* p) {
+        uint32_t v = p[0] | (static_cast<uint32_t>(p[1]) << 8);
+        if (U == 4) v |= (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+        dst[3 * x] = channel(v, m[2], sb);
+        dst[3 * x + 1] = channel(v, m[1], sg);
+        dst[3 * x + 2] = channel(v, m[0], sr);
+      });
+    }
+    skip_bytes(h, pad);
+    row_done(bmp, y);
+  }
+  return any;
+}
+
+// ---------------------------------------------------------------------------------------
+// Run-length forms. Rows are assembled in the line buffer, one palette index per pixel.
+// Every hand-on clears the row from x to its end first (end of row, end of picture, moves
+// downwards), so no row shows what an earlier row left in the buffer.
+
+struct RleLine {
+  QZIDEC_BMP* bmp;
+  uint8_t* line;
+  int width;
+  int x = 0;
+  int y = 0;
+
+  void store(uint8_t v) {
+    if (x < width) line[x++] = v;
+  }
+  void clear_from() { std::memset(line + x, 0, static_cast<size_t>(width - x)); }
+  void clear_before() { std::memset(line, 0, static_cast<size_t>(x)); }
+  void skip(int dx) {
+    const int n = std::min(dx, width - x);
+    std::memset(line + x, 0, static_cast<size_t>(n));
+    x += n;
+  }
+  // Clears from x and hands the row on; true when that was the last row.
+  bool hand_on() {
+    clear_from();
+    put_bmp_line(bmp, y);
+    return ++y == bmp->height;
+  }
+};
+
+void decode_rle8(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  RleLine r{bmp, h->line_buf, bmp->width};
+  for (;;) {
+    const int k = next_byte(h);
+    if (k != 0) {
+      const uint8_t v = next_byte(h);
+      const int n = std::min(k, r.width - r.x);
+      std::memset(r.line + r.x, v, static_cast<size_t>(n));
+      r.x += n;
+      continue;
+    }
+    const int e = next_byte(h);
+    if (e == 0) {
+      if (r.hand_on()) return;
+      r.x = 0;
+    } else if (e == 1) {
+      r.hand_on();
+      return;
+    } else if (e == 2) {
+      r.skip(next_byte(h));
+      for (int dy = next_byte(h); dy > 0; --dy) {
+        if (r.hand_on()) return;
+        r.clear_before();
+      }
+    } else {
+      const int n = std::min(e, r.width - r.x);
+      copy_bytes(h, r.line + r.x, static_cast<uint32_t>(n));
+      r.x += n;
+      skip_bytes(h, static_cast<uint32_t>(e - n + (e & 1)));
+    }
+  }
+}
+
+void decode_rle4(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  RleLine r{bmp, h->line_buf, bmp->width};
+  for (;;) {
+    const int k = next_byte(h);
+    const int v = next_byte(h);
+    if (k != 0) {
+      const uint8_t nib[2] = {static_cast<uint8_t>(v >> 4), static_cast<uint8_t>(v & 15)};
+      const int n = std::min(k, r.width - r.x);
+      for (int i = 0; i < n; ++i) r.line[r.x + i] = nib[i & 1];
+      r.x += n;
+      continue;
+    }
+    if (v == 0) {
+      if (r.hand_on()) return;
+      r.x = 0;
+    } else if (v == 1) {
+      r.hand_on();
+      return;
+    } else if (v == 2) {
+      r.skip(next_byte(h));
+      for (int dy = next_byte(h); dy > 0; --dy) {
+        if (r.y >= bmp->height - 1) break;  // no move below the last row
+        r.hand_on();
+        r.clear_before();
+      }
+    } else {
+      const uint32_t bytes = static_cast<uint32_t>((v + 1) / 2);
+      int left = v;
+      for_each_byte(h, bytes, [&](uint8_t b) {
+        r.store(static_cast<uint8_t>(b >> 4));
+        if (--left > 0) {
+          r.store(static_cast<uint8_t>(b & 15));
+          --left;
+        }
+      });
+      if (bytes & 1) next_byte(h);
+    }
+  }
+}
+
+void decode_rle1(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  RleLine r{bmp, h->line_buf, bmp->width};
+  while (r.y < bmp->height) {
+    r.x = 0;
+    for (;;) {
+      const int k = next_byte(h);
+      const int v = next_byte(h);
+      if (k != 0) {
+        const uint8_t bit[2] = {static_cast<uint8_t>((v >> 4) & 1), static_cast<uint8_t>(v & 1)};
+        const int n = std::min(k, r.width - r.x);
+        for (int i = 0; i < n; ++i) r.line[r.x + i] = bit[i & 1];
+        r.x += n;
+      } else if (v == 0) {
+        r.hand_on();
+        break;
+      } else {
+        const uint32_t bytes = static_cast<uint32_t>((v + 1) / 2);
+        int left = v;
+        for_each_byte(h, bytes, [&](uint8_t b) {
+          r.store(static_cast<uint8_t>((b >> 4) & 1));
+          if (--left > 0) {
+            r.store(static_cast<uint8_t>(b & 1));
+            --left;
+          }
+        });
+        if (bytes & 1) next_byte(h);
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Alpha decision and delivery
+
+bool keep_plane_palette(const QZIDEC_BMP* bmp, uint32_t count) {
+  switch (bmp->palette_alpha_mode) {
+    case QZIDEC_BMP_ALPHA_NEVER:
+      return false;
+    case QZIDEC_BMP_ALPHA_ALWAYS:
+      return true;
+    default:
+      if (bmp->core_header) return false;
+      for (uint32_t i = 0; i < count; ++i)
+        if (bmp->impl->rgb_alpha[i] != 0) return true;
+      return false;
+  }
+}
+
+// `alpha_mask` is the alpha mask the pass decoded with (0 for forms without one);
+// `any_alpha` the OR of every alpha sample it wrote into the plane.
+bool keep_plane_pixels(const QZIDEC_BMP* bmp, uint32_t alpha_mask, uint8_t any_alpha) {
+  const bool bitfields = bmp->compression == BI_BITFIELDS;
+  switch (bmp->pixel_alpha_mode) {
+    case QZIDEC_BMP_ALPHA_NEVER:
+      return false;
+    case QZIDEC_BMP_ALPHA_ALWAYS:
+      return bmp->bit_count == 32 || (bitfields && alpha_mask != 0) ||
+             (bmp->bit_count == 16 && bmp->compression == BI_RGB);
+    default:
+      if (bmp->bit_count == 24) return false;
+      if (bmp->bit_count == 16 && (bmp->compression == BI_R565 || (bitfields && alpha_mask == 0))) return false;
+      // The plane holds exactly the samples written (it starts zero-filled), so their OR
+      // answers whether any byte of it is not 0.
+      return bmp->impl->bia != nullptr && any_alpha != 0;
+  }
+}
+
+void deliver(QZIDEC_BMP* bmp, bool with_plane) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  if (!with_plane) {
+    reset_alpha(h);
+  } else if (h->bpp <= 8) {
+    // The alpha bitmap's grey table carries each palette entry's alpha: its pixels are the
+    // picture's palette indices.
+    for (int r = 0; r < bmp->height; ++r) {
+      uint8_t* dst = alpha_y_adr(h, r);
+      if (!dst) break;
+      std::memcpy(dst, y_adr(h, r), static_cast<size_t>(bmp->width));
+    }
+  }
+  call_singleimage_layercallback(h, 0);
+}
+
+void decode_pass(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  load_header(bmp);
+  set_alpha(h, 1);
+  const int bits = bmp->bit_count;
+  const uint64_t comp = bmp->compression;
+
+  if (bits <= 8) {
+    const uint64_t full = 1u << bits;
+    uint64_t count = (bmp->colors_used >= 1 && bmp->colors_used < full) ? bmp->colors_used : full;
+    // A table never reaches into the pixel data: read only the entries that fit between
+    // the header and the pixel offset.
+    const uint64_t here = rdpos_get(h);
+    const uint64_t entry = bmp->core_header ? 3 : 4;
+    if (bmp->off_bits >= here) count = std::min(count, (bmp->off_bits - here) / entry);
+    get_rgb(h, static_cast<int>(count), 1, bmp->core_header ? 0 : 1);
+    rdpos_set(h, static_cast<unsigned int>(bmp->off_bits));
+    if (comp == BI_RGB) {
+      switch (bits) {
+        case 1: decode_pal1(bmp); break;
+        case 2: decode_pal2(bmp); break;
+        case 4: decode_pal4(bmp); break;
+        default: decode_pal8(bmp); break;
+      }
+    } else if (bits == 8 && comp == BI_RLE8) {
+      decode_rle8(bmp);
+    } else if (bits == 4 && comp == BI_RLE4) {
+      decode_rle4(bmp);
+    } else if (bits == 1 && comp == BI_RLE4) {
+      decode_rle1(bmp);
+    } else {
+      error_abort(QZIERR_UNSUPPORTED);
+    }
+    deliver(bmp, bmp->keep_alpha || keep_plane_palette(bmp, static_cast<uint32_t>(count)));
+    return;
+  }
+
+  if (bits == 16 || bits == 32) get_rgb_mask(bmp);
+  rdpos_set(h, static_cast<unsigned int>(bmp->off_bits));
+  uint8_t any_alpha = 0;
+  uint32_t alpha_mask = 0;
+  if (bits == 24 && comp == BI_RGB) {
+    any_alpha = decode_rgb24(bmp);
+  } else if (bits == 32 && comp == BI_RGB) {
+    any_alpha = decode_rgb32(bmp);
+  } else if (bits == 16 && comp == BI_RGB) {
+    any_alpha = decode_rgb555(bmp);
+  } else if (bits == 16 && comp == BI_R565) {
+    any_alpha = decode_rgb565(bmp);
+  } else if (bits == 16 && comp == BI_BITFIELDS) {
+    uint32_t m[4];
+    for (int i = 0; i < 4; ++i) m[i] = static_cast<uint32_t>(bmp->mask[i]) & 0xFFFF;
+    if (!(m[0] | m[1] | m[2] | m[3])) {
+      m[0] = 0x7C00;
+      m[1] = 0x03E0;
+      m[2] = 0x001F;
+    }
+    alpha_mask = m[3];
+    any_alpha = decode_bitfields<2>(bmp, m);
+  } else if (bits == 32 && comp == BI_BITFIELDS) {
+    uint32_t m[4];
+    for (int i = 0; i < 4; ++i) m[i] = static_cast<uint32_t>(bmp->mask[i]);
+    if (!(m[0] | m[1] | m[2] | m[3])) {
+      m[0] = 0x00FF0000;
+      m[1] = 0x0000FF00;
+      m[2] = 0x000000FF;
+      m[3] = 0xFF000000;
+    }
+    alpha_mask = m[3];
+    any_alpha = decode_bitfields<4>(bmp, m);
+  } else {
+    error_abort(QZIERR_UNSUPPORTED);
+  }
+  deliver(bmp, bmp->keep_alpha || keep_plane_pixels(bmp, alpha_mask, any_alpha));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Format table entry
+
+void qzi_decode_bmp(QZIDECODER_IMPL* h, int mode) {
+  if (mode < 0) return;  // nothing of ours outlives a pass
+  if (mode == 0) {
+    void* block = nullptr;
+    if (!qziMemAlloc(&block, sizeof(QZIDEC_BMP))) error_abort(QZIERR_NO_MEMORY);
+    h->format_state = block;
+    QZIDEC_BMP* bmp = static_cast<QZIDEC_BMP*>(block);
+    bmp->impl = h;
+    bmp->keep_alpha = false;
+    bmp->palette_alpha_mode = QZIDEC_BMP_ALPHA_NONZERO;
+    bmp->pixel_alpha_mode = QZIDEC_BMP_ALPHA_NONZERO;
+    load_header(bmp);
+    set_alpha(h, 1);
+    return;
+  }
+  QZIDEC_BMP* bmp = static_cast<QZIDEC_BMP*>(h->format_state);
+  if (!bmp) error_abort(QZIERR_NOT_INITIALIZED);
+  bmp->impl = h;
+  decode_pass(bmp);
+}
+
+int qzidec_setparam_bmp(QZIDECODER_IMPL* h, unsigned int id, long value, long /*unused*/) {
+  if (h->format.id != QZIDEC_FORMAT_BMP || !h->format_state) return QZIERR_UNKNOWN_PARAM;
+  QZIDEC_BMP* bmp = static_cast<QZIDEC_BMP*>(h->format_state);
+  const uint64_t v = static_cast<uint64_t>(value);
+  switch (id) {
+    case BMP_PARAM_PIXEL_ALPHA_ID:
+      if (v > 2) return QZIERR_INVALID_ARG;
+      bmp->pixel_alpha_mode = static_cast<uint32_t>(v);
+      return QZIERR_SUCCESS;
+    case BMP_PARAM_PALETTE_ALPHA_ID:
+      if (v > 2) return QZIERR_INVALID_ARG;
+      bmp->palette_alpha_mode = static_cast<uint32_t>(v);
+      return QZIERR_SUCCESS;
+    case BMP_PARAM_KEEP_ALPHA_ID:
+      bmp->keep_alpha = value != 0;
+      return QZIERR_SUCCESS;
+    default:
+      return QZIERR_UNKNOWN_PARAM;
+  }
+}
+
+}  // namespace qzimgdecoder_bmp
