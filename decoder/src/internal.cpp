@@ -373,12 +373,12 @@ void RemapPaletteImage(BITMAPINFO* bi, const uint8_t* table, bool remap_palette,
 
 uint64_t ilGetSize(QZIDECODER_IMPL* h) { return h->layers.size(); }
 
-void ilLayerAdd(QZIDECODER_IMPL* h) { h->layers.emplace_back(); }
+void ilLayerAdd(QZIDECODER_IMPL* h) { h->layers.emplace_back(new QZIDEC_LAYER()); }
 
 void ilLayerClear(QZIDECODER_IMPL* h) { h->layers.clear(); }
 
 QZIDEC_LAYER* ilGetLayer(QZIDECODER_IMPL* h, uint32_t index) {
-  return index < h->layers.size() ? &h->layers[index] : nullptr;
+  return index < h->layers.size() ? h->layers[index].get() : nullptr;
 }
 
 BITMAPINFO* ilGetBI(QZIDECODER_IMPL* h, uint32_t index) {
@@ -444,7 +444,8 @@ void fill_from_record(QZIDEC_LAYERINFO* info, const QZIDEC_LAYER& l) {
 int call_layercallback(QZIDECODER_IMPL* h) {
   if (!h->layer_callback) return QZIERR_INVALID_ARG;
   int i = 0;
-  for (const QZIDEC_LAYER& l : h->layers) {
+  for (const std::unique_ptr<QZIDEC_LAYER>& record : h->layers) {
+    const QZIDEC_LAYER& l = *record;
     QZIDEC_LAYERINFO info;
     std::memset(&info, 0, sizeof info);
     info.layer_user = h->layer_user;
@@ -487,7 +488,7 @@ int call_singleimage_layercallback(QZIDECODER_IMPL* h, int index) {
     info.bia = h->bia;
     info.bia_size = qziDIBSize(h->bia);
   }
-  if (!h->layers.empty()) fill_from_record(&info, h->layers.front());
+  if (!h->layers.empty()) fill_from_record(&info, *h->layers.front());
   return h->layer_callback(&info, index);
 }
 

@@ -7,7 +7,7 @@
 #include <boost/scoped_array.hpp>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -93,8 +93,8 @@ struct QZIDECODER_IMPL {
   QZIDEC_FORMAT format{};
   void* format_state = nullptr;
 
-  // Layers and callbacks. A deque keeps records in place while the list grows.
-  std::deque<QZIDEC_LAYER> layers;
+  // Layers and callbacks. Records live on the heap, so they stay in place while the list grows.
+  std::vector<std::unique_ptr<QZIDEC_LAYER>> layers;
   QZIDEC_LAYER_CALLBACK layer_callback = nullptr;
   uint64_t layer_user = 0;
   QZIDEC_PALETTE_CALLBACK palette_callback = nullptr;

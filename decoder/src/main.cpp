@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "internal.h"
 
@@ -37,6 +38,8 @@ int guarded(F body) {
   }
 }
 
+// Creation and reset construct the record in place; nothing in it allocates until used.
+static_assert(std::is_nothrow_default_constructible<QZIDECODER_IMPL>::value, "a handle is built without allocating");
 void construct(QZIDECODER_IMPL* h) { new (h) QZIDECODER_IMPL(); }
 
 // Releases what the handle owns and closes the caller's stream.
@@ -55,7 +58,8 @@ bool probe(QZIDECODER_IMPL* h, const QZIDEC_FORMAT& f) {
     return true;
   } catch (qzimg::QZIERR code) {
     if (code == QZIERR_SUCCESS) return true;
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
+    // Anything else a module lets out (no memory, say) rejects it like a raised code.
   }
   // A rejecting module may leave buffers behind; the release call never raises.
   f.decode(h, -1);
@@ -79,6 +83,25 @@ bool lists_extension(const QZIDEC_FORMAT& f, const std::string& ext) {
     if (ext == e) return true;
   }
   return false;
+}
+
+// Raster set-up, the module's decode and release calls, and the raster's release: the
+// result of the pass. The bitmaps the layer callback saw are freed on the way out.
+int decode_pass(QZIDECODER_IMPL* h) {
+  DIB_PTR bi_owner, bia_owner;
+  auto release = make_scope_guard([h] {
+    rd_close(h);
+    raster_release(h);
+  });
+  const QZIERR setup = raster_setup(h, &bi_owner, &bia_owner);
+  if (setup != QZIERR_SUCCESS) return static_cast<int>(setup);
+  try {
+    h->format.decode(h, 1);
+    h->format.decode(h, -1);
+  } catch (qzimg::QZIERR code) {
+    return static_cast<int>(code);
+  }
+  return static_cast<int>(QZIERR_SUCCESS);
 }
 
 const QZIDEC_FORMAT* detect(QZIDECODER_IMPL* h) {
@@ -112,12 +135,7 @@ QZIDECODER qziCreateDecoder(void) {
   void* block = nullptr;
   if (!qziMemAlloc(&block, sizeof(QZIDECODER_IMPL))) return nullptr;
   QZIDECODER_IMPL* h = static_cast<QZIDECODER_IMPL*>(block);
-  try {
-    construct(h);
-  } catch (...) {
-    qzifree(block);
-    return nullptr;
-  }
+  construct(h);
   return h;
 }
 
@@ -253,37 +271,14 @@ int qziSetDecoderProgressCallback(QZIDECODER h, QZIDEC_PROGRESS_CALLBACK callbac
 int qziDecoderExecute(QZIDECODER h) {
   if (!h) return QZIERR_INVALID_ARG;
   if (!h->initialized) return QZIERR_NOT_INITIALIZED;
-  try {
-    qzimg::do_progress(h, 0, 1);
-  } catch (qzimg::QZIERR) {
-    return QZIERR_ABORTED;
-  } catch (...) {
-    return QZIERR_UNSUPPORTED;
-  }
   return guarded([&] {
-    rdpos_set(h, 0);
-
-    // The execution's owners; the bitmaps the callback saw die with them at return.
-    DIB_PTR bi_owner, bia_owner;
-    const QZIERR setup = raster_setup(h, &bi_owner, &bia_owner);
-    if (setup != QZIERR_SUCCESS) {
-      raster_release(h);
-      return static_cast<int>(setup);
-    }
-
-    int result = QZIERR_SUCCESS;
     try {
-      h->format.decode(h, 1);
-      h->format.decode(h, -1);
-    } catch (qzimg::QZIERR code) {
-      result = code;
-    } catch (const std::bad_alloc&) {
-      result = QZIERR_NO_MEMORY;
-    } catch (...) {
-      result = QZIERR_UNSUPPORTED;
+      qzimg::do_progress(h, 0, 1);
+    } catch (qzimg::QZIERR) {
+      return static_cast<int>(QZIERR_ABORTED);
     }
-    rd_close(h);
-    raster_release(h);
+    rdpos_set(h, 0);
+    int result = decode_pass(h);
     try {
       qzimg::do_progress(h, 1, 1);
     } catch (qzimg::QZIERR code) {
