@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// The one date formatter of the process: locale "en_US_POSIX", pattern
+// "EEE, dd MMM yyyy HH:mm:ss Z" (the RFC 822 date of RSS 2.0), strict reading, written in the
+// process's current time zone (the TZ variable or the system setting, looked up on every call,
+// so a change of zone changes the text). It reads dates from feeds on the parse thread and
+// writes dates into identifiers on the main thread; both may happen at the same time.
+class DateFormatter
+{
+public:
+    // Created on first use, once, and kept until the process ends.
+    static DateFormatter& shared();
+
+    // The instant the whole text names, or nothing when the text does not match the pattern.
+    // Trailing characters (white space included) make it fail; English names are matched without
+    // regard to case; besides the numeric offset the zone may be written "GMT", "GMT+09:00" or
+    // "Z" (the formatter's own leniency), and nothing else.
+    std::optional<QDateTime> dateFromString(const QString& text) const;
+
+    // For example "Wed, 01 Apr 2015 09:00:00 +0900" in a process set to UTC+09:00. An invalid
+    // QDateTime gives an empty text.
+    QString stringFromDate(const QDateTime& date) const;
+
+    DateFormatter(const DateFormatter&) = delete;
+    DateFormatter& operator=(const DateFormatter&) = delete;
+    ~DateFormatter();
+
+private:
+    DateFormatter();
+    struct Private;
+    std::unique_ptr<Private> d;
+};

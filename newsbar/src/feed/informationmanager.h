@@ -1,0 +1,137 @@
+#pragma once
+
+#include "feed/information.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QThreadPool>
+#include <QUrl>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QSettings;
+class QTimer;
+
+// A downloaded feed's records in feed order. Compared by identity: every download that brings an
+// RSS document makes a new list, even when its content has not changed. Null means "no list yet".
+using InformationList = std::shared_ptr<const QList<Information>>;
+
+// The one keeper of the news feed: downloads it, holds the current list of records and remembers
+// which record identifiers the user has been notified of and which he has read.
+//
+// Lives on the main thread and is used only there. The parse of a download runs on a worker
+// thread of the manager's own and its list is installed on the main thread.
+//
+// Persistence: "NotifiedItems" and "ReadItems" in the settings store, each a QSettings array
+// (beginWriteArray) of 64-digit identifiers under the element key "identifier". Both are written
+// and flushed on every change of either set, never at exit; an absent set has no key. On restore
+// a key that is not such an array counts as absent and elements that are not 64 lower-case hex
+// digits are dropped.
+class InformationManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    // A body larger than this is refused as a failed download.
+    static constexpr qint64 maximumFeedSize = 8 * 1024 * 1024;
+
+    // The program's manager, created on the first call (which must come after the
+    // QCoreApplication and its organisation and application names exist): feed URL from
+    // BundleInfo "QZInformationFeedURL" (absent when missing or not a URL: refresh() then does
+    // nothing), the default QSettings and createDefaultNetworkAccessManager(). Never destroyed.
+    static InformationManager* sharedManager();
+
+    // A network access manager with an HTTP disk cache under the user's cache location, as the
+    // manager uses by default: responses are reused or revalidated as their headers say.
+    static QNetworkAccessManager* createDefaultNetworkAccessManager(QObject* parent = nullptr);
+
+    // initWithFeedURL:. settings and network are not owned and must outlive the manager;
+    // settings may be null (nothing persists), network null means a default one owned by the
+    // manager. Calls restoreState().
+    InformationManager(std::optional<QUrl> feedURL, QSettings* settings,
+                       QNetworkAccessManager* network, QObject* parent = nullptr);
+    ~InformationManager() override;
+
+    const std::optional<QUrl>& feedURL() const { return m_feedURL; }
+    // Seconds between automatic downloads: 86400.
+    double interval() const { return m_interval; }
+
+    const InformationList& informations() const { return m_informations; }
+    // Installs a new current list. Does nothing when it is the list already held. Otherwise,
+    // on the first run (readItems() absent) marks every record of it notified and read (both
+    // sets replaced, then saved), and emits InformationManagerDidUpdate.
+    void setInformations(InformationList informations);
+
+    // The periodic-download timer while it runs (owned by the manager), else null.
+    QTimer* timer() const { return m_timer; }
+
+    const std::optional<QSet<QString>>& notifiedItems() const { return m_notifiedItems; }
+    const std::optional<QSet<QString>>& readItems() const { return m_readItems; }
+    // Replace the sets without saving or announcing anything.
+    void setNotifiedItems(std::optional<QSet<QString>> items) { m_notifiedItems = std::move(items); }
+    void setReadItems(std::optional<QSet<QString>> items) { m_readItems = std::move(items); }
+
+    // Adds the record's identifier to notifiedItems() (creating the set) and saves. Emits nothing.
+    void setInformationNotified(const Information& information);
+    bool isInformationNotified(const Information& information) const;
+    // Adds the record's identifier to readItems() (creating the set), saves and emits
+    // InformationManagerDidUpdate, also when it was already read.
+    void setInformationRead(const Information& information);
+    bool isInformationRead(const Information& information) const;
+    // Marks every current record read (creating the set even without a list), saves and emits
+    // InformationManagerDidUpdate, also when nothing changed.
+    void makeAllInformationsAsRead();
+    // Current records whose identifier is not in readItems(); 0 without a list.
+    std::size_t numberOfUnreadItems() const;
+
+    // Starts the repeating 86400-second timer that calls refresh(), unless it runs already.
+    void startPeriodicalUpdate();
+    void endPeriodicalUpdate();
+
+    // Loads both sets from the settings store (see the class comment).
+    void restoreState();
+    // Writes both sets and flushes the store; failures are not reported.
+    void saveState();
+
+public Q_SLOTS:
+    // Starts one download of feedURL() and returns at once (nothing without a feed URL). The
+    // result, on the main thread: an RSS document replaces the list (setInformations). A
+    // transport error, an HTTP status outside 200-299, an empty body, a body over
+    // maximumFeedSize, or a body that is not an RSS document (not XML, or another root element)
+    // changes nothing and logs one line. Downloads are not serialised; their lists are installed
+    // in the order their parses finish.
+    void refresh();
+
+Q_SIGNALS:
+    // Emitted synchronously on the main thread by setInformations (when the list changed),
+    // setInformationRead and makeAllInformationsAsRead, and by nothing else.
+    void InformationManagerDidUpdate(InformationManager* manager);
+
+    // Emitted once per finished refresh(), after any InformationManagerDidUpdate it caused:
+    // true when a list was installed, false when the download changed nothing. For diagnostics
+    // and tests; the program needs only InformationManagerDidUpdate.
+    void refreshDidFinish(bool listInstalled);
+
+private:
+    void handleReply(QNetworkReply* reply, bool tooLarge);
+    void installParsed(const QString& source, bool isRss, QList<Information> informations);
+    void failRefresh(const QString& message);
+
+    std::optional<QUrl> m_feedURL;
+    double m_interval = 86400.0;
+    InformationList m_informations;
+    QTimer* m_timer = nullptr;
+    std::optional<QSet<QString>> m_notifiedItems;
+    std::optional<QSet<QString>> m_readItems;
+
+    QSettings* m_settings = nullptr;
+    QNetworkAccessManager* m_network = nullptr;
+    // One worker: parses finish in the order their downloads did.
+    QThreadPool m_parsePool;
+};
