@@ -1,0 +1,83 @@
+// Fuzz target over the public decoder API: initialise from a memory stream, document
+// information, parameters chosen by the input's last byte, execute with a layer callback that
+// reads every byte of the delivered bitmaps and a progress callback that may stop the work.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "qzimgdecoder.h"
+
+namespace {
+
+struct MemStream {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+};
+
+bool mem_read(void* s, void* buffer, unsigned int size, unsigned int* count) {
+  MemStream* m = static_cast<MemStream*>(s);
+  const size_t left = m->size - m->pos;
+  const size_t n = size < left ? size : left;
+  std::memcpy(buffer, m->data + m->pos, n);
+  m->pos += n;
+  if (count) *count = static_cast<unsigned int>(n);
+  return true;
+}
+
+bool mem_setpos(void* s, unsigned int position) {
+  MemStream* m = static_cast<MemStream*>(s);
+  if (position > m->size) return false;
+  m->pos = position;
+  return true;
+}
+
+volatile uint32_t g_sink;
+
+int on_layer(QZIDEC_LAYERINFO* info, int /*index*/) {
+  uint32_t sum = 0;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(info->bi);
+  for (uint64_t i = 0; i < info->bi_size; ++i) sum += p[i];
+  p = reinterpret_cast<const uint8_t*>(info->bia);
+  for (uint64_t i = 0; i < info->bia_size; ++i) sum += p[i];
+  g_sink = sum;
+  return 0;
+}
+
+struct Progress {
+  unsigned int calls;
+  unsigned int stop_at;  // 0: never stop
+};
+
+bool on_progress(long user, unsigned int /*percent*/) {
+  Progress* p = reinterpret_cast<Progress*>(user);
+  ++p->calls;
+  return p->stop_at == 0 || p->calls < p->stop_at;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0 || size > 0x7FFFFFFF) return 0;
+  // The last byte picks the parameters; the decoder sees the whole input.
+  const uint8_t ctl = data[size - 1];
+  static const char* const names[4] = {nullptr, "fuzz.bmp", "fuzz.pvr", "fuzz"};
+
+  QZIDECODER dec = qziCreateDecoder();
+  if (!dec) return 0;
+  MemStream stream{data, size, 0};
+  if (ctl & 0x80) qziSetDecoderParam(dec, QZIDEC_PARAM_SKIP_EXT, 1, 0);
+  if (qziDecoderInitialize(dec, &stream, static_cast<int>(size), mem_read, mem_setpos, nullptr, names[ctl & 3]) == 0) {
+    unsigned int value = 0;
+    for (int item = 1; item <= 7; ++item) qziDecoderGetDocInfo(dec, item, &value);
+    qziSetDecoderParam(dec, BMP_PARAM_KEEP_ALPHA, (ctl >> 2) & 1, 0);
+    qziSetDecoderParam(dec, BMP_PARAM_PALETTE_ALPHA, (ctl >> 3) & 3, 0);  // 3 is out of range
+    qziSetDecoderParam(dec, BMP_PARAM_PIXEL_ALPHA, (ctl >> 5) & 3, 0);
+    Progress progress{0, (ctl & 0x40) ? 3u : 0u};
+    qziSetDecoderLayerCallback(dec, on_layer, nullptr);
+    qziSetDecoderProgressCallback(dec, on_progress, reinterpret_cast<long>(&progress));
+    qziDecoderExecute(dec);
+  }
+  qziCloseDecoder(dec);
+  return 0;
+}
