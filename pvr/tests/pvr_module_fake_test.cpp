@@ -57,7 +57,9 @@ __attribute__((visibility("default"))) int qzipvr05(const void* file, size_t fil
   fake.file_seen.assign(static_cast<const uint8_t*>(file), static_cast<const uint8_t*>(file) + file_size);
   fake.out_size_seen = out_size;
   if (fake.decode_result != 0) return fake.decode_result;
-  std::memcpy(out, fake.pixels.data(), fake.pixels.size() < out_size ? fake.pixels.size() : out_size);
+  if (!fake.pixels.empty()) {
+    std::memcpy(out, fake.pixels.data(), fake.pixels.size() < out_size ? fake.pixels.size() : out_size);
+  }
   return 0;
 }
 
