@@ -56,6 +56,17 @@ public:
         connect(&m_server, &QTcpServer::newConnection, this, &FeedServer::accept);
         m_server.listen(QHostAddress::LocalHost, 0);
     }
+    ~FeedServer() override
+    {
+        // Sockets still open would report their disconnection to a half-destroyed server.
+        const auto sockets = m_server.findChildren<QTcpSocket*>();
+        for (QTcpSocket* socket : sockets) {
+            socket->disconnect(this);
+            socket->abort();
+        }
+    }
+    FeedServer(const FeedServer&) = delete;
+    FeedServer& operator=(const FeedServer&) = delete;
 
     bool isListening() const { return m_server.isListening(); }
     QByteArray url(const QByteArray& path) const
