@@ -1,0 +1,40 @@
+# Runs qzidecode over the generated samples: information lines, PNG files, and the exit status
+# and message of a failing input.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK}/in)
+execute_process(COMMAND ${SAMPLES} ${WORK}/in RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "bmp_samples failed: ${rc}")
+endif()
+
+execute_process(COMMAND ${QZIDECODE} --info ${WORK}/in/rle8.bmp OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR NOT out STREQUAL "format=104 width=64 height=48 bpp=8 anime_mode=0 anime_loop=0\n")
+  message(FATAL_ERROR "--info: status ${rc}, output '${out}'")
+endif()
+
+file(GLOB inputs ${WORK}/in/*.bmp)
+execute_process(COMMAND ${QZIDECODE} --progress --out-dir ${WORK}/out ${inputs} RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT err MATCHES "100%")
+  message(FATAL_ERROR "--out-dir: status ${rc}, errors '${err}'")
+endif()
+foreach(name rgb24 argb32 rgb565 rle8 os2-topdown4)
+  file(READ ${WORK}/out/${name}.png head LIMIT 8 HEX)
+  if(NOT head STREQUAL "89504e470d0a1a0a")
+    message(FATAL_ERROR "${name}.png is not a PNG file")
+  endif()
+endforeach()
+
+execute_process(COMMAND ${QZIDECODE} ${WORK}/in/rgb24.bmp ${WORK}/ok.png RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "decode to PNG: status ${rc}")
+endif()
+execute_process(COMMAND ${QZIDECODE} ${WORK}/missing.bmp RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 100 OR NOT err MATCHES "missing.bmp: cannot open the file \\(100\\)")
+  message(FATAL_ERROR "missing input: status ${rc}, errors '${err}'")
+endif()
+
+# A file cut inside its last row: the reader's code is the exit status.
+execute_process(COMMAND ${QZIDECODE} ${SHORT} ${WORK}/short.png RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 105 OR NOT err MATCHES "short-last-row.bmp: cannot read the input, or it ends too early \\(105\\)")
+  message(FATAL_ERROR "truncated input: status ${rc}, errors '${err}'")
+endif()
