@@ -1,11 +1,7 @@
 #pragma once
 // Helpers shared by the feed tests: a pinned time zone and a small HTTP server on 127.0.0.1.
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
-#include <QObject>
-#include <QPair>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -15,40 +11,41 @@
 class TimeZoneScope
 {
 public:
-    explicit TimeZoneScope(const QByteArray& zone)
-        : m_hadOld(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ"))
+    explicit TimeZoneScope(const QByteArray& zone) : m_had(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ"))
     {
         qputenv("TZ", zone);
         tzset();
     }
     ~TimeZoneScope()
     {
-        if (m_hadOld)
-            qputenv("TZ", m_old);
-        else
-            qunsetenv("TZ");
+        m_had ? qputenv("TZ", m_old) : qunsetenv("TZ");
         tzset();
     }
     TimeZoneScope(const TimeZoneScope&) = delete;
     TimeZoneScope& operator=(const TimeZoneScope&) = delete;
 
 private:
-    bool m_hadOld;
+    bool m_had;
     QByteArray m_old;
 };
 
-// Answers GET requests from a table of canned responses; unknown paths get 404. One request per
-// connection, then the connection is closed.
+// Answers each GET from a table of canned responses (404 for unknown paths), then closes.
 class FeedServer : public QObject
 {
 public:
     struct Response
     {
-        int status = 200;
+        Response(int status = 200, QByteArray body = {}, QByteArray contentType = "application/rss+xml",
+                 QByteArray extraHeaders = {}, bool sendContentLength = true)
+            : status(status), body(std::move(body)), contentType(std::move(contentType)),
+              extraHeaders(std::move(extraHeaders)), sendContentLength(sendContentLength)
+        {
+        }
+        int status;
         QByteArray body;
-        QByteArray contentType = "application/rss+xml; charset=utf-8";
-        QList<QPair<QByteArray, QByteArray>> headers;
-        bool sendContentLength = true;  // false: the body ends where the connection does
+        QByteArray contentType;
+        QByteArray extraHeaders;  // complete "Name: value\r\n" lines
+        bool sendContentLength;   // false: the body ends where the connection does
     };
 
     FeedServer()
@@ -58,31 +55,19 @@ public:
     }
     ~FeedServer() override
     {
-        // Sockets still open would report their disconnection to a half-destroyed server.
-        const auto sockets = m_server.findChildren<QTcpSocket*>();
-        for (QTcpSocket* socket : sockets) {
+        // Open sockets would report their disconnection to a half-destroyed server.
+        for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>()) {
             socket->disconnect(this);
             socket->abort();
         }
     }
-    FeedServer(const FeedServer&) = delete;
-    FeedServer& operator=(const FeedServer&) = delete;
 
-    bool isListening() const { return m_server.isListening(); }
-    QByteArray url(const QByteArray& path) const
+    QString url(const char* path) const
     {
-        return "http://127.0.0.1:" + QByteArray::number(m_server.serverPort()) + path;
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(QLatin1String(path));
     }
-    void setResponse(const QByteArray& path, const Response& response)
-    {
-        m_responses.insert(path, response);
-    }
-    void setFeed(const QByteArray& path, const QByteArray& body)
-    {
-        Response response;
-        response.body = body;
-        setResponse(path, response);
-    }
+    void setResponse(const QByteArray& path, const Response& response) { m_responses.insert(path, response); }
+    void setFeed(const QByteArray& path, const QByteArray& body) { setResponse(path, Response{200, body}); }
     int requestCount(const QByteArray& path) const { return m_counts.value(path); }
 
 private:
@@ -103,26 +88,14 @@ private:
         request += socket->readAll();
         if (!request.contains("\r\n\r\n"))
             return;
-        const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
+        const QByteArray path = request.left(request.indexOf("\r\n")).split(' ').value(1);
         m_pending.remove(socket);
-        const QByteArray path = requestLine.value(1);
         ++m_counts[path];
-
-        Response response;
-        if (const auto it = m_responses.constFind(path); it != m_responses.cend()) {
-            response = *it;
-        } else {
-            response.status = 404;
-            response.contentType = "text/plain";
-            response.body = "not found";
-        }
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Canned\r\n"
-                          "Content-Type: " + response.contentType + "\r\n"
-                          "Connection: close\r\n";
+        const Response response = m_responses.value(path, Response{404, "not found", "text/plain"});
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Canned\r\nContent-Type: "
+                        + response.contentType + "\r\nConnection: close\r\n" + response.extraHeaders;
         if (response.sendContentLength)
             head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-        for (const auto& [name, value] : response.headers)
-            head += name + ": " + value + "\r\n";
         socket->write(head + "\r\n" + response.body);
         socket->disconnectFromHost();
     }
