@@ -18,9 +18,11 @@ public:
     static DateFormatter& shared();
 
     // The instant the whole text names, or nothing when the text does not match the pattern.
-    // Trailing characters (white space included) make it fail; English names are matched without
-    // regard to case; besides the numeric offset the zone may be written "GMT", "GMT+09:00" or
-    // "Z" (the formatter's own leniency), and nothing else.
+    // Trailing characters (white space included) make it fail; leading white space is skipped.
+    // Within the strict mode ICU still matches names without regard to case, accepts full names
+    // ("Wednesday"), a short year taken literally ("15" is the year 15) and a weekday that
+    // contradicts the date (the date wins), and takes "GMT", "GMT+09:00", "+09:00" or "Z" besides
+    // the numeric offset; zone names such as "PST", a one-digit day and missing seconds fail.
     std::optional<QDateTime> dateFromString(const QString& text) const;
 
     // For example "Wed, 01 Apr 2015 09:00:00 +0900" in a process set to UTC+09:00. An invalid
