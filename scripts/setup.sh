@@ -10,7 +10,7 @@ PACKAGES=(
   libsquish-dev android-libetc1-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libxml2-dev libicu-dev
-  xvfb xauth dbus dbus-x11 python3 python3-dbusmock
+  xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core
 )
 
 install_packages() {

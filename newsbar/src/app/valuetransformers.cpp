@@ -1,0 +1,101 @@
+#include "valuetransformers.h"
+
+#include "feed/information.h"
+#include "feed/informationmanager.h"
+
+#include <QHash>
+
+#include <array>
+
+namespace {
+
+InformationManager* readStateManager = nullptr;
+
+const Information* informationIn(const QVariant& value)
+{
+    if (value.metaType() != QMetaType::fromType<Information>())
+        return nullptr;
+    return static_cast<const Information*>(value.constData());
+}
+
+} // namespace
+
+ValueTransformer* ValueTransformer::valueTransformerForName(const QString& name)
+{
+    static const std::array<const QMetaObject*, 2> classes = {
+        &InformationReadValueTransformer::staticMetaObject,
+        &InformationCategoryColorValueTransformer::staticMetaObject,
+    };
+    // Made on first request and kept for the life of the process.
+    static QHash<QString, ValueTransformer*> instances;
+    if (const auto it = instances.constFind(name); it != instances.cend())
+        return *it;
+    for (const QMetaObject* metaObject : classes) {
+        if (name != QLatin1String(metaObject->className()))
+            continue;
+        auto* transformer = qobject_cast<ValueTransformer*>(metaObject->newInstance());
+        instances.insert(name, transformer);
+        return transformer;
+    }
+    return nullptr;
+}
+
+InformationReadValueTransformer::InformationReadValueTransformer(QObject* parent)
+    : ValueTransformer(parent)
+{
+}
+
+QMetaType InformationReadValueTransformer::transformedValueClass() const
+{
+    return QMetaType::fromType<bool>();
+}
+
+QVariant InformationReadValueTransformer::transformedValue(const QVariant& value) const
+{
+    const Information* information = informationIn(value);
+    if (!information)
+        return false;
+    InformationManager* manager =
+        readStateManager ? readStateManager : InformationManager::sharedManager();
+    return manager->isInformationRead(*information);
+}
+
+void InformationReadValueTransformer::setInformationManager(InformationManager* manager)
+{
+    readStateManager = manager;
+}
+
+InformationCategoryColorValueTransformer::InformationCategoryColorValueTransformer(QObject* parent)
+    : ValueTransformer(parent)
+{
+}
+
+QMetaType InformationCategoryColorValueTransformer::transformedValueClass() const
+{
+    return QMetaType::fromType<QColor>();
+}
+
+QVariant InformationCategoryColorValueTransformer::transformedValue(const QVariant& value) const
+{
+    struct CategoryColor
+    {
+        const char* category;
+        double red, green, blue;
+    };
+    // Compared exactly and in this order.
+    static constexpr std::array<CategoryColor, 5> colors = {{
+        {"event", 0.42, 0.79, 0.29},
+        {"info", 0.81, 0.52, 0.81},
+        {"news", 0.33, 0.72, 0.92},
+        {"topic", 0.96, 0.64, 0.28},
+        {"update", 0.93, 0.34, 0.27},
+    }};
+    const Information* information = informationIn(value);
+    if (information && information->category()) {
+        for (const CategoryColor& color : colors) {
+            if (*information->category() == QLatin1String(color.category))
+                return QColor::fromRgbF(float(color.red), float(color.green), float(color.blue), 1.0f);
+        }
+    }
+    return QColor(Qt::black);
+}
