@@ -614,6 +614,8 @@ uint8_t decode_bitfields(QZIDEC_BMP* bmp, const uint32_t m[4]) {
     normalize_8bit(bmp, &widen[v], m[3]);
   }
   const uint32_t pad = U == 2 ? row_padding(2u * static_cast<uint32_t>(w)) : 0;
+  // Masks of whole bytes in blue, green, red order: the colour bytes are the pixel's own.
+  const bool bytes_aligned = U == 4 && m[0] == 0x00FF0000 && m[1] == 0x0000FF00 && m[2] == 0x000000FF;
   uint8_t any = 0;
   AlphaRow a{h->work_buf.get()};
   for (int y = 0; y < bmp->height; ++y) {
@@ -624,6 +626,11 @@ uint8_t decode_bitfields(QZIDEC_BMP* bmp, const uint32_t m[4]) {
     uint8_t row_or = 0;
     const auto pixel = [](const uint8_t* p) { return U == 2 ? load16(p) : load32(p); };
     for_each_run<U>(h, w, [&](int x, const uint8_t* p, int n) {
+      if (bytes_aligned) {
+        pack_bgr(p, dst + 3 * x, n);
+        if (a.row) row_or |= put_alpha(scratch + x, n, [&](int i) { return widen[channel(pixel(p + U * i), m[3], sa)]; });
+        return;
+      }
       put_bgr(dst + 3 * x, n, [&](int i) {
         const uint32_t v = pixel(p + U * i);
         return channel(v, m[2], sb) | (static_cast<uint32_t>(channel(v, m[1], sg)) << 8) |
