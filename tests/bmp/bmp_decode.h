@@ -30,12 +30,17 @@ struct Result {
   std::vector<uint8_t> alpha;  // the raw alpha bitmap pixels, top row first, when delivered
   std::vector<unsigned> progress;
   unsigned stop_at = 0;
+  bool padding_zero = true;  // the bytes behind the pixels of every bitmap row are 0
 };
 
 inline int on_layer(QZIDEC_LAYERINFO* info, int) {
   Result* r = reinterpret_cast<Result*>(static_cast<uintptr_t>(info->layer_user));
   ++r->layers;
   qzi_rgba::from_layer(info, &r->img);
+  const size_t row_bytes = static_cast<size_t>(info->bi->bmiHeader.biWidth) * info->bi->bmiHeader.biBitCount / 8;
+  for (int y = 0; y < info->bi->bmiHeader.biHeight; ++y)
+    for (size_t i = row_bytes; i < qzi_rgba::dib_stride(info->bi); ++i)
+      if (qzi_rgba::dib_bits(info->bi)[y * qzi_rgba::dib_stride(info->bi) + i] != 0) r->padding_zero = false;
   const int w = info->bi->bmiHeader.biWidth, h = info->bi->bmiHeader.biHeight;
   if (info->bi->bmiHeader.biBitCount == 8) {
     const uint8_t* bits = qzi_rgba::dib_bits(info->bi);

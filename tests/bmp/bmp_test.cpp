@@ -285,6 +285,7 @@ TEST(BmpPixels, DirectForms) {
     ASSERT_EQ(r.init, 0);
     ASSERT_EQ(r.exec, 0);
     EXPECT_EQ(px(r, 1, 0), c.rgba);
+    EXPECT_TRUE(r.padding_zero);
     EXPECT_EQ(px(r, 0, 1)[0], 0);
   }
 }
@@ -450,6 +451,7 @@ TEST(BmpRle, Codes) {
     ASSERT_EQ(r.init, 0);
     ASSERT_EQ(r.exec, 0);
     EXPECT_EQ(r.index, c.index);
+    EXPECT_TRUE(r.padding_zero);
   }
 }
 

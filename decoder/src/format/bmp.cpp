@@ -654,11 +654,22 @@ struct RleLine {
   QZIDEC_BMP* bmp;
   uint8_t* line;
   int width;
+  int padding = qziWidthBytes(width) - width;  // bytes of the bitmap row behind the pixels
   int x = 0;
   int y = 0;
 
   void store(uint8_t v) {
     if (x < width) line[x++] = v;
+  }
+  // n pixels (n <= width - x) alternating between a and b, starting with a. Whole 8-byte
+  // words are written, so up to 7 bytes past the run change too: the line buffer is at least
+  // 3 * width + 16 bytes long, later codes or the clear before the hand-on overwrite them
+  // inside the row, and hand_on restores the row padding behind the width.
+  void fill(int n, uint8_t a, uint8_t b) {
+    const uint64_t pattern = (a | (static_cast<uint64_t>(b) << 8)) * 0x0001000100010001ull;
+    uint8_t* dst = line + x;
+    for (int i = 0; i < n; i += 8) std::memcpy(dst + i, &pattern, 8);
+    x += n;
   }
   void clear_from() { std::memset(line + x, 0, static_cast<size_t>(width - x)); }
   void clear_before() { std::memset(line, 0, static_cast<size_t>(x)); }
@@ -670,6 +681,7 @@ struct RleLine {
   // Clears from x and hands the row on; true when that was the last row.
   bool hand_on() {
     clear_from();
+    std::memset(line + width, 0, static_cast<size_t>(padding));
     put_bmp_line(bmp, y);
     return ++y == bmp->height;
   }
@@ -682,9 +694,7 @@ void decode_rle8(QZIDEC_BMP* bmp) {
     const int k = next_byte(h);
     if (k != 0) {
       const uint8_t v = next_byte(h);
-      const int n = std::min(k, r.width - r.x);
-      std::memset(r.line + r.x, v, static_cast<size_t>(n));
-      r.x += n;
+      r.fill(std::min(k, r.width - r.x), v, v);
       continue;
     }
     const int e = next_byte(h);
@@ -716,10 +726,7 @@ void decode_rle4(QZIDEC_BMP* bmp) {
     const int k = next_byte(h);
     const int v = next_byte(h);
     if (k != 0) {
-      const uint8_t nib[2] = {static_cast<uint8_t>(v >> 4), static_cast<uint8_t>(v & 15)};
-      const int n = std::min(k, r.width - r.x);
-      for (int i = 0; i < n; ++i) r.line[r.x + i] = nib[i & 1];
-      r.x += n;
+      r.fill(std::min(k, r.width - r.x), static_cast<uint8_t>(v >> 4), static_cast<uint8_t>(v & 15));
       continue;
     }
     if (v == 0) {
@@ -759,10 +766,7 @@ void decode_rle1(QZIDEC_BMP* bmp) {
       const int k = next_byte(h);
       const int v = next_byte(h);
       if (k != 0) {
-        const uint8_t bit[2] = {static_cast<uint8_t>((v >> 4) & 1), static_cast<uint8_t>(v & 1)};
-        const int n = std::min(k, r.width - r.x);
-        for (int i = 0; i < n; ++i) r.line[r.x + i] = bit[i & 1];
-        r.x += n;
+        r.fill(std::min(k, r.width - r.x), static_cast<uint8_t>((v >> 4) & 1), static_cast<uint8_t>(v & 1));
       } else if (v == 0) {
         r.hand_on();
         break;
