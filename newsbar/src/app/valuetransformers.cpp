@@ -3,9 +3,10 @@
 #include "feed/information.h"
 #include "feed/informationmanager.h"
 
-#include <QHash>
 
 #include <array>
+#include <map>
+#include <memory>
 
 namespace {
 
@@ -27,15 +28,15 @@ ValueTransformer* ValueTransformer::valueTransformerForName(const QString& name)
         &InformationCategoryColorValueTransformer::staticMetaObject,
     };
     // Made on first request and kept for the life of the process.
-    static QHash<QString, ValueTransformer*> instances;
-    if (const auto it = instances.constFind(name); it != instances.cend())
-        return *it;
+    static std::map<QString, std::unique_ptr<ValueTransformer>> instances;
+    if (const auto it = instances.find(name); it != instances.end())
+        return it->second.get();
     for (const QMetaObject* metaObject : classes) {
         if (name != QLatin1String(metaObject->className()))
             continue;
-        auto* transformer = qobject_cast<ValueTransformer*>(metaObject->newInstance());
-        instances.insert(name, transformer);
-        return transformer;
+        std::unique_ptr<ValueTransformer> transformer(
+            qobject_cast<ValueTransformer*>(metaObject->newInstance()));
+        return instances.emplace(name, std::move(transformer)).first->second.get();
     }
     return nullptr;
 }

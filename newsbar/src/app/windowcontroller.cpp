@@ -32,7 +32,14 @@ WindowController::WindowController(InformationManager* manager, QObject* parent)
             &WindowController::informationManagerDidUpdate);
 }
 
-WindowController::~WindowController() = default;
+WindowController::~WindowController()
+{
+    // The window goes first, while this object is whole: its table still reports events to
+    // the filter here as it is destroyed.
+    if (m_tableView)
+        m_tableView->removeEventFilter(this);
+    m_window.reset();
+}
 
 QWidget* WindowController::window()
 {
