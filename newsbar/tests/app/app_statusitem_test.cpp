@@ -234,7 +234,7 @@ private Q_SLOTS:
         if (!m_fontPinned)
             QSKIP("the pinned font is not installed");
         const QImage image = draw(7, 1.0, Qt::black).convertToFormat(QImage::Format_ARGB32);
-        const QString path = qEnvironmentVariable("NEWSBAR_GOLDEN_DIR") + QStringLiteral("/status-badge-7.png");
+        const QString path = QStringLiteral(NEWSBAR_GOLDEN_DIR "/status-badge-7.png");
         if (qEnvironmentVariableIsSet("NEWSBAR_UPDATE_GOLDEN")) {
             QVERIFY(image.save(path));
             QSKIP("golden image written");
