@@ -17,8 +17,9 @@
 // Colour channels narrower than 8 bits stand in the top bits of their byte (31 -> 248);
 // only alpha is widened to the full byte. The fourth palette byte is the entry's alpha.
 //
-// Speed: the pixel loops work on whole runs of the reader's buffer, and rows whose file
-// layout already is the bitmap's (8 and 24 bits) are read straight into the bitmap row.
+// Speed: the pixel loops work on whole runs of the reader's buffer, rows whose file layout
+// already is the bitmap's (8 and 24 bits) are read straight into the bitmap row, and
+// direct-colour pixels are packed four at a time with SSSE3 where the processor has it.
 // The module holds no working buffers of its own: rows are assembled in the bitmap, the
 // line buffer or the scratch area of the work buffer.
 #include <algorithm>
@@ -33,13 +34,6 @@ namespace qzimgdecoder_bmp {
 
 using namespace qzimgdecoder;
 using qzimg::error_abort;
-
-// Parameter ids of this module.
-enum {
-  BMP_PARAM_KEEP_ALPHA_ID = BMP_PARAM_KEEP_ALPHA,
-  BMP_PARAM_PALETTE_ALPHA_ID = BMP_PARAM_PALETTE_ALPHA,
-  BMP_PARAM_PIXEL_ALPHA_ID = BMP_PARAM_PIXEL_ALPHA
-};
 
 const uint64_t BI_RGB = 0;
 const uint64_t BI_RLE8 = 1;
@@ -172,8 +166,8 @@ inline uint32_t load32(const uint8_t* p) {
 
 // Packing 4-byte pixels (blue, green, red, anything) into the bitmap's 3-byte pixels is the
 // hot step of every direct-colour form: one byte shuffle per four pixels where the processor
-// has one, byte by byte otherwise.
-// Runs in a static initialiser, possibly before the runtime has probed the processor.
+// has one, byte by byte otherwise. The test runs in a static initialiser, possibly before the
+// runtime has probed the processor, hence the explicit probe.
 const bool kHaveSsse3 = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
 
 inline void pack_bgr_scalar(const uint8_t* src, uint8_t* dst, int n) {
@@ -439,11 +433,10 @@ namespace {
 
 // The alpha samples of one row are gathered in the scratch area and copied to the alpha
 // row only when one of them is not 0: the alpha bitmap starts zero-filled, so the plane
-// ends up the same, and the all-zero rows of opaque-less files cost no writes.
+// ends up the same, and files whose alpha is all 0 never touch the plane.
 struct AlphaRow {
   uint8_t* scratch;
   uint8_t* row = nullptr;
-  uint8_t any = 0;
 };
 
 inline void flush_alpha(AlphaRow& a, int width, uint8_t row_or, uint8_t* any_alpha) {
@@ -945,15 +938,15 @@ int qzidec_setparam_bmp(QZIDECODER_IMPL* h, unsigned int id, long value, long /*
   QZIDEC_BMP* bmp = static_cast<QZIDEC_BMP*>(h->format_state);
   const uint64_t v = static_cast<uint64_t>(value);
   switch (id) {
-    case BMP_PARAM_PIXEL_ALPHA_ID:
+    case BMP_PARAM_PIXEL_ALPHA:
       if (v > 2) return QZIERR_INVALID_ARG;
       bmp->pixel_alpha_mode = static_cast<uint32_t>(v);
       return QZIERR_SUCCESS;
-    case BMP_PARAM_PALETTE_ALPHA_ID:
+    case BMP_PARAM_PALETTE_ALPHA:
       if (v > 2) return QZIERR_INVALID_ARG;
       bmp->palette_alpha_mode = static_cast<uint32_t>(v);
       return QZIERR_SUCCESS;
-    case BMP_PARAM_KEEP_ALPHA_ID:
+    case BMP_PARAM_KEEP_ALPHA:
       bmp->keep_alpha = value != 0;
       return QZIERR_SUCCESS;
     default:
