@@ -14,6 +14,7 @@ menu and its notifications and checks what it does on the bus:
   notification click   shows the window of an instance started without it (in Japanese)
   --show               shows the window at once; the default-launched instance quits
   no server, no tray   delivery fails quietly, the item still counts as notified, window works
+  no feed URL          the sample feed compiled into the program
 
 Screenshots of the tray image and the window are written into the artefacts folder.
 """
@@ -193,11 +194,12 @@ def start_tray(bus):
 # --- the program ------------------------------------------------------------------------------
 
 class Program:
-    def __init__(self, ctx, name, *args, env=None):
+    def __init__(self, ctx, name, *args, env=None, feed=True):
         self.name = name
         self.log_path = os.path.join(ctx.work, name + ".log")
         self.log_file = open(self.log_path, "w")
-        self.process = subprocess.Popen([ctx.program, "--feed-url", ctx.feed_url] + list(args),
+        feed_args = ["--feed-url", ctx.feed_url] if feed else []
+        self.process = subprocess.Popen([ctx.program] + feed_args + list(args),
                                         env=dict(ctx.env, **(env or {})), stdout=self.log_file,
                                         stderr=subprocess.STDOUT)
         self.pid = self.process.pid
@@ -338,8 +340,8 @@ def screenshot(ctx, window, name):
     log("wrote " + path)
 
 
-def settings_array_size(ctx, key):
-    path = os.path.join(ctx.env["XDG_CONFIG_HOME"], "newsbar", "newsbar.conf")
+def settings_array_size(ctx, key, config_home=None):
+    path = os.path.join(config_home or ctx.env["XDG_CONFIG_HOME"], "newsbar", "newsbar.conf")
     with open(path) as f:
         text = f.read()
     match = re.search(r"^\[%s\]$(.*?)(?=^\[|\Z)" % key, text, re.M | re.S)
@@ -500,6 +502,20 @@ def run(ctx):
         code = lone.terminate()
         check(code == 0, "the lone instance exited with %d" % code)
         log("without server and tray: one log line each, item marked notified, window shown")
+
+        # A fresh user and no feed URL given: the sample feed compiled into the program.
+        fresh_config = os.path.join(ctx.work, "fresh-config")
+        sample = Program(ctx, "sample", "--show", feed=False,
+                         env={"XDG_CONFIG_HOME": fresh_config})
+        programs.append(sample)
+        window = wait_for("the sample feed's window", lambda: sample.up() and viewable_window())
+        wait_for("the sample feed taken as seen",
+                 lambda: sample.up() and os.path.exists(os.path.join(fresh_config, "newsbar", "newsbar.conf"))
+                 and settings_array_size(ctx, "ReadItems", fresh_config) == 6)
+        time.sleep(0.5)
+        screenshot(ctx, window, "window-sample-feed.png")
+        check(sample.terminate() == 0, "the sample instance did not end cleanly")
+        log("the compiled-in sample feed shows its six items")
     finally:
         for program in programs:
             program.kill()
