@@ -70,10 +70,12 @@ struct Options
                              QStringLiteral("FILE")};
 };
 
-bool hasDisplay()
+bool hasDisplay(const QStringList& arguments)
 {
-    // The platform named explicitly (offscreen, a test's xcb) knows what it needs.
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // A platform named explicitly (offscreen, a test's xcb) knows what it needs.
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
+        || arguments.contains(QLatin1String("-platform"))
+        || arguments.contains(QLatin1String("--platform")))
         return true;
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
@@ -91,24 +93,23 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QStringLiteral("The maker's news in the system tray."));
     parser.addHelpOption();
     parser.addOptions({options.show, options.feedURL, options.parse});
-    if (!parser.parse(arguments)) {
-        std::fprintf(stderr, "newsbar: %s\n", qPrintable(parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
+    // Before any application object: the modes that need no display. Qt's own options (such
+    // as -platform) are unknown here; the application takes them out and the full check follows.
+    const bool parsed = parser.parse(arguments);
+    if (parsed && parser.isSet(QStringLiteral("help"))) {
         QString help = parser.helpText();
         help.replace(QLatin1String("<executable_name>"), QLatin1String("newsbar"));
         std::fputs(qPrintable(help), stdout);
         return 0;
     }
-    if (parser.isSet(options.parse)) {
+    if (parsed && parser.isSet(options.parse)) {
         // The headless check mode: no display, no bus, no settings.
         QCoreApplication app(argc, argv);
         QTextStream out(stdout);
         QTextStream err(stderr);
         return runParseMode(parser.value(options.parse), out, err);
     }
-    if (!hasDisplay()) {
+    if (!hasDisplay(arguments)) {
         std::fputs("newsbar: no display to show the tray item and window on"
                    " (neither DISPLAY nor WAYLAND_DISPLAY is set)\n", stderr);
         return 1;
@@ -117,6 +118,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("newsbar"));
     QCoreApplication::setApplicationName(QStringLiteral("newsbar"));
+    parser.process(app);  // ends the program on an unknown option
     QGuiApplication::setDesktopFileName(QStringLiteral("newsbar"));
     // The program lives in the tray: closing its window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
