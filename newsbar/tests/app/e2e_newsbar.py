@@ -322,10 +322,11 @@ def save_tray_image(ctx, image, name, scale=4):
 
 def viewable_window():
     """The id of the program's viewable top-level X window, or None."""
-    tree = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True).stdout
+    tree = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True,
+                          timeout=WAIT).stdout
     for match in re.finditer(r'^\s+(0x[0-9a-f]+) .*\("newsbar" "newsbar"\)', tree, re.M):
         info = subprocess.run(["xwininfo", "-id", match.group(1)], capture_output=True,
-                              text=True).stdout
+                              text=True, timeout=WAIT).stdout
         if "Map State: IsViewable" in info:
             return match.group(1)
     return None
