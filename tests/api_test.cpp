@@ -133,13 +133,6 @@ TEST_F(Api, FailedInitialisationKeepsTheStreamUntilReset) {
   EXPECT_EQ(s.cleanups, 2);
 }
 
-TEST_F(Api, FormatFilterOfUnknownIdsProbesNothing) {
-  const int ids[] = {1, 2, 3};
-  qziSetDecoderParam(h, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(ids), 3);
-  EXPECT_EQ(init_mem(s, "noext"), QZIERR_UNSUPPORTED);
-  EXPECT_EQ(s.reads, 0);
-}
-
 // ---- With the BMP format present ----
 
 TEST_F(Api, LifecycleOnAFile) {

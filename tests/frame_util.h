@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "internal.h"
+#include "test_stream.h"
 
 // The code a call raises, or -1 when it returns.
 inline int raised(const std::function<void()>& f) {
@@ -17,6 +18,19 @@ inline int raised(const std::function<void()>& f) {
   }
   return -1;
 }
+
+// A handle reading a memory stream directly, without format detection.
+struct StreamHandle {
+  QZIDECODER h = qziCreateDecoder();
+  MemStream stream;
+  explicit StreamHandle(std::vector<uint8_t> bytes) : stream(std::move(bytes)) {
+    h->stream = &stream;
+    h->read_func = MemStream::read;
+    h->setpos_func = MemStream::setpos;
+    qzimgdecoder::raster_init(h);
+  }
+  ~StreamHandle() { qziCloseDecoder(h); }
+};
 
 // A handle whose raster is set up as an execution sets it up.
 struct Raster {
