@@ -9,20 +9,11 @@
 int main(int argc, char* argv[])
 {
     QGuiApplication app(argc, argv);
-    if (argc < 2 || argc > 3) {
-        std::fputs("usage: newsbar_app_screenshot OUT.png [WINDOW_ID]\n", stderr);
-        return 2;
-    }
-    bool ok = true;
+    bool ok = argc == 2 || argc == 3;
     const WId window = argc == 3 ? QString::fromLatin1(argv[2]).toULongLong(&ok, 0) : 0;
     QScreen* screen = QGuiApplication::primaryScreen();
-    if (!ok || !screen) {
-        std::fputs("newsbar_app_screenshot: bad window id or no screen\n", stderr);
-        return 2;
-    }
-    const QPixmap shot = screen->grabWindow(window);
-    if (shot.isNull() || !shot.save(QString::fromLocal8Bit(argv[1]), "PNG")) {
-        std::fprintf(stderr, "newsbar_app_screenshot: could not grab or write %s\n", argv[1]);
+    if (!ok || !screen || !screen->grabWindow(window).save(QString::fromLocal8Bit(argv[1]), "PNG")) {
+        std::fputs("usage: newsbar_app_screenshot OUT.png [WINDOW_ID] (with a screen)\n", stderr);
         return 1;
     }
     return 0;
