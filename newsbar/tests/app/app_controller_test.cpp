@@ -44,88 +44,66 @@ struct Offline
 
 } // namespace
 
-Q_DECLARE_METATYPE(Apps)
-
 class ControllerTest : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void runningAnotherInfoApplications_data()
-    {
-        QTest::addColumn<Apps>("running");
-        QTest::addColumn<Apps>("expected");
-        QTest::newRow("none") << Apps{} << Apps{};
-        QTest::newRow("only this one") << Apps{app(100)} << Apps{};
-        QTest::newRow("only another") << Apps{app(7)} << Apps{app(7)};
-        QTest::newRow("this and another") << Apps{app(100), app(7)} << Apps{app(7)};
-        QTest::newRow("order kept") << Apps{app(9), app(100), app(3)} << Apps{app(9), app(3)};
-        QTest::newRow("this one twice") << Apps{app(100), app(100)} << Apps{};
-    }
     void runningAnotherInfoApplications()
     {
-        QFETCH(Apps, running);
-        QFETCH(Apps, expected);
-        QCOMPARE(ApplicationController::runningAnotherInfoApplications(running, app(100)), expected);
+        const RunningApplication self = app(100), a = app(7), b = app(9);
+        const std::pair<Apps, Apps> cases[] = {{{}, {}}, {{self}, {}}, {{a}, {a}}, {{self, a}, {a}},
+                                               {{b, self, a}, {b, a}}, {{self, self}, {}}};
+        for (const auto& [running, expected] : cases)
+            QCOMPARE(ApplicationController::runningAnotherInfoApplications(running, self), expected);
     }
 
-    void bundleIdentifierOfBusName_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");  // empty: not an instance name
-        QTest::newRow("instance") << "org.qzimg.newsbar.instance_1234" << "org.qzimg.newsbar";
-        QTest::newRow("nested") << "org.qzimg.newsbar.tool.instance_5" << "org.qzimg.newsbar.tool";
-        QTest::newRow("bare identifier") << "org.qzimg.newsbar" << "";
-        QTest::newRow("no pid") << "org.qzimg.newsbar.instance_" << "";
-        QTest::newRow("negative pid") << "org.qzimg.newsbar.instance_-3" << "";
-        QTest::newRow("text pid") << "org.qzimg.newsbar.instance_abc" << "";
-        QTest::newRow("no identifier") << ".instance_12" << "";
-    }
     void bundleIdentifierOfBusName()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
-        QCOMPARE(RunningApplications::bundleIdentifierOf(name).value_or(QString()), expected);
-        if (!expected.isEmpty())
-            QCOMPARE(RunningApplications::bundleIdentifierOf(RunningApplications::busNameFor(expected, 77)),
-                     std::optional<QString>(expected));
+        const std::pair<QString, QString> cases[] = {  // empty: not an instance name
+            {"org.qzimg.newsbar.instance_1234", "org.qzimg.newsbar"},
+            {"org.qzimg.newsbar.tool.instance_5", "org.qzimg.newsbar.tool"},
+            {"org.qzimg.newsbar", ""}, {"org.qzimg.newsbar.instance_", ""},
+            {"org.qzimg.newsbar.instance_-3", ""}, {"org.qzimg.newsbar.instance_abc", ""},
+            {".instance_12", ""}};
+        for (const auto& [name, expected] : cases) {
+            QCOMPARE(RunningApplications::bundleIdentifierOf(name).value_or(QString()), expected);
+            if (!expected.isEmpty())
+                QCOMPARE(RunningApplications::bundleIdentifierOf(RunningApplications::busNameFor(expected, 7))
+                             .value_or(QString()), expected);
+        }
     }
 
     // Last record first, skipping notified ones, each record once.
-    void informationsToNotify_data()
-    {
-        QTest::addColumn<QStringList>("feed");
-        QTest::addColumn<QStringList>("notified");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("all new") << QStringList{"A", "B", "C"} << QStringList{} << QStringList{"C", "B", "A"};
-        QTest::newRow("one notified") << QStringList{"A", "B", "C"} << QStringList{"B"} << QStringList{"C", "A"};
-        QTest::newRow("all notified") << QStringList{"A", "B"} << QStringList{"A", "B"} << QStringList{};
-        QTest::newRow("listed twice") << QStringList{"A", "B", "A"} << QStringList{} << QStringList{"A", "B"};
-    }
     void informationsToNotify()
     {
-        QFETCH(QStringList, feed);
-        QFETCH(QStringList, notified);
-        QFETCH(QStringList, expected);
-        QList<Information> list;
-        for (const QString& title : feed)
-            list.append(makeInformation(title, QStringLiteral("news")));
-        QStringList chosen;
-        for (const Information& information : ApplicationController::informationsToNotify(
-                 list, [&](const Information& information) { return notified.contains(*information.title()); }))
-            chosen.append(*information.title());
-        QCOMPARE(chosen, expected);
+        const QStringList abc{"A", "B", "C"}, ab{"A", "B"};
+        const std::tuple<QStringList, QStringList, QStringList> cases[] = {  // feed, notified, chosen
+            {abc, {}, {"C", "B", "A"}}, {abc, {"B"}, {"C", "A"}}, {ab, ab, {}},
+            {{"A", "B", "A"}, {}, {"A", "B"}}};
+        for (const auto& [feed, notified, expected] : cases) {
+            QList<Information> list;
+            for (const QString& title : feed)
+                list.append(makeInformation(title, QStringLiteral("news")));
+            QStringList chosen;
+            for (const Information& information : ApplicationController::informationsToNotify(
+                     list, [&](const Information& record) { return notified.contains(*record.title()); }))
+                chosen.append(*information.title());
+            QCOMPARE(chosen, expected);
+        }
     }
 
     // Listed newest first (ids n down to 1): all after the fifth go, that is the oldest.
     void deliveredNotificationsToRemove()
     {
-        for (const auto& [listed, removed] : {std::pair{0, QList<uint>{}}, {5, {}}, {6, {1}}, {9, {4, 3, 2, 1}}}) {
+        const std::pair<int, QList<uint>> cases[] = {{0, {}}, {5, {}}, {6, {1}}, {9, {4, 3, 2, 1}}};
+        for (const auto& [listed, removed] : cases) {
             QList<UserNotification> delivered(listed);
             for (int i = 0; i < listed; ++i)
                 delivered[i].identifier = uint(listed - i);
             QList<uint> ids;
-            for (const UserNotification& notification : ApplicationController::deliveredNotificationsToRemove(delivered))
+            const auto excess = ApplicationController::deliveredNotificationsToRemove(delivered);
+            for (const UserNotification& notification : excess)
                 ids.append(notification.identifier);
             QCOMPARE(ids, removed);
         }
@@ -133,8 +111,9 @@ private Q_SLOTS:
 
     void websiteItemOnlyWithAWebsite()
     {
-        for (const auto& [website, visible] : {std::pair{QString(), false}, {QStringLiteral("not a url"), false},
-                                               {QStringLiteral("https://example.com/"), true}}) {
+        const std::pair<QString, bool> cases[] = {{"", false}, {"not a url", false},
+                                                  {"https://example.com/", true}};
+        for (const auto& [website, visible] : cases) {
             BundleInfo::setValue(QStringLiteral("QZWebsiteURL"),
                                  website.isEmpty() ? std::nullopt : std::optional<QString>(website));
             Offline offline;
@@ -153,7 +132,8 @@ private Q_SLOTS:
         file.write("<rss><channel><item><title>Newest</title><category>news</category></item>"
                    "<item><title>Middle</title></item><item><title>Oldest</title></item></channel></rss>");
         file.close();
-        BundleInfo::setValue(QStringLiteral("QZInformationFeedURL"), QUrl::fromLocalFile(file.fileName()).toString());
+        BundleInfo::setValue(QStringLiteral("QZInformationFeedURL"),
+                             QUrl::fromLocalFile(file.fileName()).toString());
         QSettings settings;  // not a first run: nothing read yet, so every record is new
         settings.clear();
         settings.beginWriteArray(QStringLiteral("ReadItems"), 0);

@@ -88,7 +88,8 @@ private Q_SLOTS:
         const std::optional<QRectF> badgeBox = badgeBoxOf(number);
         const StatusImageLayout layout = StatusImageLayout::make(title, badgeBox);
 
-        const double width = title.width() + 7.2 + 7.2 + (badgeBox ? badgeBox->width() + 10.799999999999999 : 0.0);
+        const double width =
+            title.width() + 7.2 + 7.2 + (badgeBox ? badgeBox->width() + 10.799999999999999 : 0.0);
         QCOMPARE(layout.width, int(std::ceil(width)));
         QCOMPARE(layout.frame, QRectF(0.5, 0.5, layout.width - 1, 17));
         QCOMPARE(layout.titleOrigin.x(), 7.2);
@@ -131,7 +132,8 @@ private Q_SLOTS:
         const qreal ratio = 4.0;
         const QImage image = draw(808, ratio);
         const StatusImageLayout layout = StatusImageLayout::make(titleBox(), badgeBoxOf(808));
-        const QPainterPath digits = pathOf(QStringLiteral("808"), Item::badgeFont()).translated(layout.badgeOrigin);
+        const QPainterPath digits =
+            pathOf(QStringLiteral("808"), Item::badgeFont()).translated(layout.badgeOrigin);
         const QPainterPath title = pathOf(Item::title, Item::titleFont()).translated(layout.titleOrigin);
         QPainterPath inner;
         const QRectF innerFrame = layout.frame.adjusted(1.0, 1.0, -1.0, -1.0);
