@@ -1,565 +1,538 @@
-// BMP module through the public API: header forms and limits, pixel forms, alpha decision,
-// run-length codes, truncation, progress and parameters. Files are built by bmp_writer.h.
+// BMP module through the public API. Files built by bmp_writer.h: header cases and palette
+// forms, direct-colour forms and masks, run-length codes, every prefix of those files, the alpha
+// decision, progress and parameters. Then the public BMP test suite (folder in QZI_BMPSUITE_DIR)
+// against the golden table beside this file.
 #include <gtest/gtest.h>
+#include <png.h>
 
-#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
 
-#include "bmp_decode.h"
+#include "../test_stream.h"
 #include "bmp_writer.h"
+#include "qzi_rgba.h"
+#include "qzimgdecoder.h"
 
-using bmpt::decode;
-using bmpt::Options;
-using bmpt::px;
-using bmpt::Result;
 using bmpw::Bytes;
 using bmpw::Spec;
+using Values = std::function<uint32_t(int, int)>;
 
 namespace {
 
-// An 8-bit 4x3 picture whose pixel (x, stored row y) is index x + 4 * y, with a grey palette.
-Spec pal8(uint32_t header_size = 40) {
+struct Options {
+  const char* path = nullptr;                     // initialise from this file instead of the bytes
+  std::vector<std::pair<unsigned, long>> params;  // set in order after initialisation
+  unsigned stop_at = 0;                           // progress call that answers false (1-based); 0: never
+  int runs = 1;                                   // executions on the same handle
+  std::function<void(MemStream&)> before_exec;    // runs between initialisation and execution
+};
+
+struct Result {
+  int init = -1, exec = -1, layers = 0;
+  unsigned info[8] = {0};
+  std::vector<int> param_results;
+  qzi_rgba::Image img;
+  std::vector<uint8_t> index;  // 8-bit bitmaps: the index of each pixel, top row first
+  std::vector<uint8_t> alpha;  // the raw alpha bitmap pixels, top row first, when delivered
+  std::vector<unsigned> progress;
+  unsigned stop_at = 0;
+  bool padding_zero = true;  // the bytes behind the pixels of every bitmap row are 0
+};
+
+int on_layer(QZIDEC_LAYERINFO* info, int) {
+  Result* r = reinterpret_cast<Result*>(static_cast<uintptr_t>(info->layer_user));
+  ++r->layers;
+  qzi_rgba::from_layer(info, &r->img);
+  const BITMAPINFOHEADER& hd = info->bi->bmiHeader;
+  const size_t w = hd.biWidth, used = w * hd.biBitCount / 8, stride = qzi_rgba::dib_stride(info->bi);
+  for (int y = hd.biHeight - 1; y >= 0; --y) {  // bitmaps are bottom-up
+    const uint8_t* row = qzi_rgba::dib_bits(info->bi) + y * stride;
+    for (size_t i = used; i < stride; ++i) r->padding_zero &= row[i] == 0;
+    if (hd.biBitCount == 8) r->index.insert(r->index.end(), row, row + w);
+    const uint8_t* a = info->bia ? qzi_rgba::dib_bits(info->bia) + y * qzi_rgba::dib_stride(info->bia) : nullptr;
+    if (a) r->alpha.insert(r->alpha.end(), a, a + w);
+  }
+  return 0;
+}
+
+bool on_progress(long user, unsigned percent) {
+  Result* r = reinterpret_cast<Result*>(user);
+  r->progress.push_back(percent);
+  return r->stop_at == 0 || r->progress.size() < r->stop_at;
+}
+
+Result decode(const Bytes& bytes, const Options& o = Options()) {
+  Result r;
+  r.stop_at = o.stop_at;
+  MemStream stream(bytes);
+  QZIDECODER d = qziCreateDecoder();
+  r.init = o.path ? qziDecoderInitializeFromFile(d, o.path)
+                  : qziDecoderInitialize(d, &stream, static_cast<int>(bytes.size()), MemStream::read,
+                                         MemStream::setpos, nullptr, "x.bmp");
+  if (r.init == 0) {
+    for (int item = 1; item <= 7; ++item) qziDecoderGetDocInfo(d, item, &r.info[item]);
+    for (auto [id, value] : o.params) r.param_results.push_back(qziSetDecoderParam(d, id, value, 0));
+    qziSetDecoderLayerCallback(d, on_layer, &r);
+    qziSetDecoderProgressCallback(d, on_progress, reinterpret_cast<long>(&r));
+    if (o.before_exec) o.before_exec(stream);
+    for (int i = 0; i < o.runs; ++i) r.exec = qziDecoderExecute(d);
+  }
+  qziCloseDecoder(d);
+  return r;
+}
+
+Result decode_ok(const Bytes& f, const Options& o = Options()) {
+  Result r = decode(f, o);
+  EXPECT_EQ(r.init, 0);
+  EXPECT_EQ(r.exec, 0);
+  return r;
+}
+
+// RGBA of pixel (x, y), top row first.
+std::vector<int> px(const Result& r, int x, int y) {
+  const uint8_t* p = &r.img.rgba[(static_cast<size_t>(y) * r.img.width + x) * 4];
+  return {p[0], p[1], p[2], p[3]};
+}
+
+const uint32_t R565 = 0x35363552;
+
+Spec direct(uint16_t bits, uint32_t compression, int w, int h, const Values& v) {
   Spec s;
-  s.header_size = header_size;
-  s.width = 4;
-  s.height = 3;
-  s.palette = bmpw::grey(256);
-  s.pixels = bmpw::rows(8, 4, 3, [](int x, int y) { return x + 4 * y; });
+  s.width = w, s.height = h, s.bit_count = bits, s.compression = compression;
+  s.pixels = bmpw::rows(bits, w, std::abs(h), v);
   return s;
 }
 
-Spec direct(uint16_t bits, uint32_t compression, int w, int h, const std::function<uint32_t(int, int)>& v) {
-  Spec s;
-  s.width = w;
-  s.height = h;
-  s.bit_count = bits;
-  s.compression = compression;
-  s.pixels = bmpw::rows(bits, w, h, v);
-  return s;
-}
+// Pixel (x, stored row y) of the palette pictures is index 17 * (x + 5 * y) cut to the bit count:
+// x + 5 * y below 8 bits.
+uint32_t pal_value(int x, int y) { return 17 * (x + 5 * y); }
 
-Spec rle(uint16_t bits, uint32_t compression, int w, int h, Bytes codes) {
-  Spec s;
-  s.width = w;
-  s.height = h;
-  s.bit_count = bits;
-  s.compression = compression;
+// The file of a palette picture after its fields changed: pixels and a grey palette to match.
+Bytes build(Spec& s) {
+  const int bits = s.bit_count == 1 || s.bit_count == 2 || s.bit_count == 4 ? s.bit_count : 8;
   s.palette = bmpw::grey(1 << bits);
-  s.pixels = std::move(codes);
+  s.pixels = bmpw::rows(bits, s.width, std::abs(s.height), pal_value);
+  return bmpw::file(s);
+}
+
+// A palette picture, by default 5 x 3 at 8 bits: unique indexes, 3 padding bytes per stored row.
+Spec pal(uint16_t bits = 8, int width = 5, uint32_t header_size = 40) {
+  Spec s = direct(bits, 0, width, 3, pal_value);
+  s.header_size = header_size;
+  build(s);
   return s;
 }
 
-void set_masks(Spec& s, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
-  s.header_masks[0] = r;
-  s.header_masks[1] = g;
-  s.header_masks[2] = b;
-  s.header_masks[3] = a;
+// Direct-colour forms: 3 x 2 pictures, pixel (1, stored row 1) given, the others 0. 16-bit rows
+// carry 2 padding bytes, 24-bit rows 3. Masks go inside headers of 56 and 124 bytes and behind
+// the others; a 52-byte header carries decoy masks, which are not read.
+struct DirectCase {
+  const char* what;
+  uint16_t bits;
+  uint32_t compression, header;
+  std::vector<uint32_t> masks;
+  uint32_t pixel;
+  std::vector<int> rgba;
+  unsigned depth;
+} const kDirect[] = {
+    {"5-5-5", 16, 0, 40, {}, 0x7D0F, {248, 64, 120, 255}, 15},  // alpha bits all 0: no plane
+    {"5-5-5 alpha bit", 16, 0, 40, {}, 0x8000, {0, 0, 0, 255}, 15},
+    {"R565", 16, R565, 40, {}, 0xFC0F, {248, 128, 120, 255}, 16},
+    {"bit fields, no masks: 5-5-5", 16, 3, 40, {0, 0, 0}, 0x7D0F, {248, 64, 120, 255}, 16},
+    {"bit fields 5-6-5", 16, 3, 40, {0xF800, 0x07E0, 0x001F}, 0xFC0F, {248, 128, 120, 255}, 16},
+    {"masks above 16 bits: 5-5-5", 16, 3, 40, {~0u << 16, ~0u << 16, ~0u << 16}, 0x7D0F, {248, 64, 120, 255}, 16},
+    {"24 bits", 24, 0, 40, {}, 0x112233, {0x11, 0x22, 0x33, 255}, 24},
+    {"32 bits, alpha 0", 32, 0, 40, {}, 0x00112233, {0x11, 0x22, 0x33, 255}, 32},
+    {"32 bits, alpha 0x80", 32, 0, 40, {}, 0x80112233, {0x11, 0x22, 0x33, 0x80}, 32},
+    {"32 bit fields, no masks", 32, 3, 40, {0, 0, 0}, 0x40112233, {0x11, 0x22, 0x33, 0x40}, 32},
+    {"32 bit fields 10-10-10", 32, 3, 40, {0x3FF00000, 0x000FFC00, 0x3FF}, 0x3FF003FF, {255, 0, 255, 255}, 32},
+    {"52-byte header", 32, 3, 52, {0xFF, 0xFF00, 0xFF0000}, 0x11223344, {0x44, 0x33, 0x22, 255}, 32},
+    {"56-byte header", 32, 3, 56, {0xFF00, 0xFF0000, 0xFF000000, 0xFF}, 0x11223344, {0x33, 0x22, 0x11, 0x44}, 32},
+    {"124-byte header", 32, 3, 124, {0xFF, 0xFF00, 0xFF0000, 0}, 0x11223344, {0x44, 0x33, 0x22, 255}, 32},
+    // Alpha fields narrower than 8 bits repeat downwards; a mask with holes repeats its whole
+    // span (101 -> 101 101 10).
+    {"alpha 4 bits", 16, 3, 56, {0x0F00, 0x00F0, 0x000F, 0xF000}, 0xA000, {0, 0, 0, 0xAA}, 16},
+    {"alpha 1 bit", 16, 3, 56, {0x0F00, 0x00F0, 0x000F, 0x8000}, 0x8000, {0, 0, 0, 0xFF}, 16},
+    {"alpha mask with holes", 16, 3, 56, {0x0F00, 0x00F0, 0x000F, 0xA000}, 0xA000, {0, 0, 0, 0xB6}, 16},
+    {"alpha mask with holes, low bit", 16, 3, 56, {0x0F00, 0x00F0, 0x000F, 0xA000}, 0x2000, {0, 0, 0, 0x24}, 16},
+};
+
+Bytes direct_file(const DirectCase& c) {
+  Spec s = direct(c.bits, c.compression, 3, 2, [&](int x, int y) { return x == 1 && y == 1 ? c.pixel : 0u; });
+  s.header_size = c.header;
+  if (c.header == 56 || c.header == 124)
+    std::copy(c.masks.begin(), c.masks.end(), s.header_masks);
+  else
+    s.masks_after = c.masks;
+  if (c.header == 52) s.header_tail = {0, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0};
+  return bmpw::file(s);
 }
 
-// Indexes of the top row..bottom row flattened; stored row y is image row h - 1 - y.
-std::vector<uint8_t> row(const Result& r, int y) {
-  const int w = r.img.width;
-  return std::vector<uint8_t>(r.index.begin() + y * w, r.index.begin() + (y + 1) * w);
+// Run-length codes (RLE8 8/1, RLE4 4/2, the 1-bit form 1/2) and the indexes they give.
+struct RleCase {
+  const char* what;
+  uint16_t bits;
+  int width, height;
+  Bytes codes;
+  std::vector<uint8_t> index;  // top row first
+} const kRle[] = {
+    {"8: run cut at the row end", 8, 2, 1, {3, 7, 0, 0}, {7, 7}},
+    {"8: absolute run with padding", 8, 3, 1, {0, 3, 1, 2, 3, 0, 0, 0}, {1, 2, 3}},
+    {"8: absolute run past the row end", 8, 2, 1, {0, 3, 1, 2, 3, 0, 0, 0}, {1, 2}},
+    {"8: move down", 8, 4, 2, {1, 5, 0, 2, 2, 1, 1, 6, 0, 0}, {0, 0, 0, 6, 5, 0, 0, 0}},
+    {"8: end of picture clears the rest", 8, 3, 2, {3, 5, 0, 0, 1, 9, 0, 1}, {9, 0, 0, 5, 5, 5}},
+    {"8: move down clears the rest", 8, 3, 3, {3, 5, 0, 0, 1, 9, 0, 2, 0, 1, 0, 0}, {0, 0, 0, 9, 0, 0, 5, 5, 5}},
+    {"8: move below the last row ends", 8, 2, 1, {1, 4, 0, 2, 0, 3}, {4, 0}},
+    {"4: run of alternating nibbles", 4, 5, 1, {5, 0x12, 0, 0}, {1, 2, 1, 2, 1}},
+    {"4: absolute run, even bytes", 4, 3, 1, {0, 3, 0x12, 0x30, 0, 0}, {1, 2, 3}},
+    {"4: absolute run, padding", 4, 5, 1, {0, 5, 0x12, 0x34, 0x50, 0, 0, 0}, {1, 2, 3, 4, 5}},
+    {"4: move in the last row goes right only", 4, 4, 1, {1, 0x70, 0, 2, 1, 3, 1, 0x90, 0, 0}, {7, 0, 9, 0}},
+    {"4: end of picture clears the rest", 4, 2, 2, {2, 0x55, 0, 0, 1, 0x60, 0, 1}, {6, 0, 5, 5}},
+    {"1: alternating run", 1, 4, 1, {4, 0x10, 0, 0}, {1, 0, 1, 0}},
+    {"1: absolute run with padding", 1, 2, 1, {0, 2, 0xAB, 0xCD, 0, 0}, {0, 1}},
+    {"1: escape 1 is a run of one", 1, 2, 1, {0, 1, 0x10, 0xEE, 0, 0}, {1, 0}},
+    {"1: end of row clears the rest", 1, 4, 2, {4, 0x10, 0, 0, 0, 3, 0x11, 0x01, 0, 0}, {1, 1, 0, 0, 1, 0, 1, 0}},
+};
+
+Bytes rle_file(const RleCase& c) {
+  Spec s = direct(c.bits, c.bits == 8 ? 1 : 2, c.width, c.height, [](int, int) { return 0u; });
+  s.palette = bmpw::grey(1 << c.bits);
+  s.pixels = c.codes;
+  return bmpw::file(s);
 }
+
+// Palette files of every depth, widths ending inside a byte, for the prefix sweep; rows without
+// padding in the last, whose last row is read in one piece.
+const Spec kPalette[] = {pal(1, 10), pal(2, 7), pal(4, 7), pal(), pal(8, 4, 12)};
 
 }  // namespace
 
-TEST(BmpHeader, FormsAndSizes) {
-  struct Case {
-    uint32_t size;
-    int init;
-  } cases[] = {{12, 0}, {16, 0}, {36, 0}, {40, 0}, {56, 0}, {64, 0}, {108, 0}, {124, 0},
-               {52, 0}, {41, 0}, {200, 0}, {20, 102}, {0, 102}, {11, 102}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.size);
-    Spec s = pal8(c.size);
-    if (c.size == 12) s.palette.resize(256);
-    const Result r = decode(bmpw::file(s));
+// Header sizes, forms, limits, signatures, bitmap arrays and palette depths on a grey picture.
+// `exec` is what execution answers on the file; for those initialisation refuses, on this file
+// put in place of a good one after initialisation (the header is read again, and sides out of
+// range answer 104 there).
+#define EDIT(...) [](Spec& s) { __VA_ARGS__; return build(s); }
+#define FORM(b, c) EDIT(s.bit_count = b, s.compression = c)
+#define WRAP(...) [](Spec& s) { Bytes b = build(s); __VA_ARGS__; return b; }
+TEST(BmpHeader, Cases) {
+  const auto array = [](int entries, std::function<uint32_t(int, uint32_t)> link = nullptr) {
+    return [=](Spec& s) { return bmpw::array(s, entries, link); };
+  };
+  const struct {
+    const char* what;
+    std::function<Bytes(Spec&)> make;
+    int init, exec;
+  } cases[] = {
+      {"header 12", EDIT(s.header_size = 12), 0, 0},     {"header 16", EDIT(s.header_size = 16), 0, 0},
+      {"header 36", EDIT(s.header_size = 36), 0, 0},     {"header 40", EDIT(s.header_size = 40), 0, 0},
+      {"header 56", EDIT(s.header_size = 56), 0, 0},     {"header 64", EDIT(s.header_size = 64), 0, 0},
+      {"header 108", EDIT(s.header_size = 108), 0, 0},   {"header 124", EDIT(s.header_size = 124), 0, 0},
+      {"header 41", EDIT(s.header_size = 41), 0, 0},     {"header 52", EDIT(s.header_size = 52), 0, 0},
+      {"header 200", EDIT(s.header_size = 200), 0, 0},   {"header 20", EDIT(s.header_size = 20), 102, 102},
+      {"header 11", EDIT(s.header_size = 11), 102, 102}, {"header 0", EDIT(s.header_size = 0), 102, 102},
+      {"12-byte header, top-down", EDIT(s.header_size = 12, s.height = -3), 0, 0},
+      {"1 bit, 10 wide", EDIT(s.bit_count = 1, s.width = 10), 0, 0},
+      {"2 bits, 7 wide", EDIT(s.bit_count = 2, s.width = 7), 0, 0},
+      {"4 bits, 7 wide, a stray nibble behind the top row",
+       [](Spec& s) { s.bit_count = 4, s.width = 7; Bytes b = build(s); b.back() |= 0xF; return b; }, 0, 0},
+      {"width 12800", EDIT(s.width = 12800), 0, 0},      {"height 12800", EDIT(s.height = 12800), 0, 0},
+      {"width 12801", EDIT(s.width = 12801), 102, 104},  {"height 12801", EDIT(s.height = 12801), 102, 104},
+      {"width 0", EDIT(s.width = 0), 102, 104},          {"height 0", EDIT(s.height = 0), 102, 104},
+      {"negative height, 40-byte header", EDIT(s.height = -3), 102, 104},
+      {"planes 2", EDIT(s.planes = 2), 102, 102},        {"planes 0", EDIT(s.planes = 0), 102, 102},
+      {"bit count 3", EDIT(s.bit_count = 3), 102, 102},  {"bit count 48", EDIT(s.bit_count = 48), 102, 102},
+      {"24/3", FORM(24, 3), 0, 102}, {"2/1", FORM(2, 1), 0, 102},   {"32/2", FORM(32, 2), 0, 102},
+      {"8/2", FORM(8, 2), 0, 102},   {"4/1", FORM(4, 1), 0, 102},   {"16/1", FORM(16, 1), 0, 102},
+      {"1/1", FORM(1, 1), 0, 102},
+      {"colours used 2", EDIT(s.colors_used = 2), 0, 0},
+      {"colours used 300", EDIT(s.colors_used = 300, s.gap = 64), 0, 0},
+      {"pixel offset beyond the stream", EDIT(s.off_bits = 100000), 0, 105},
+      {"signature at 64", WRAP(b.insert(b.begin(), 64, 0xEE)), 0, 0},
+      {"signature at 128", WRAP(b.insert(b.begin(), 128, 0xEE)), 0, 0},
+      {"signature at 32", WRAP(b.insert(b.begin(), 32, 0)), 102, 102},
+      {"no file header", WRAP(b.erase(b.begin(), b.begin() + 14)), 102, 102},
+      {"array of one", array(1), 0, 0},    {"array of two", array(2), 0, 0},
+      {"array of 64", array(64), 0, 0},    {"array of 65", array(65), 102, 102},
+      {"array loops to itself", array(2, [](int i, uint32_t n) { return i == 1 ? 28u : n; }), 102, 102},
+      {"array cycle of two", array(3, [](int i, uint32_t n) { return i == 2 ? 28u : n; }), 102, 102},
+      {"array link to nothing", array(2, [](int i, uint32_t n) { return i == 0 ? 5u : n; }), 102, 102},
+      {"array link past the end", array(2, [](int i, uint32_t n) { return i == 0 ? 90000u : n; }), 102, 105},
+      {"array entry size 12", [](Spec& s) { Bytes b = bmpw::array(s, 2); b[2] = 12; return b; }, 102, 102},
+      {"array without BM", [](Spec& s) { Bytes b = bmpw::array(s, 2); b[28 + 15] = 'X'; return b; }, 102, 102},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Spec s = pal();
+    const Bytes f = c.make(s);
+    const Result r = decode(f);
     ASSERT_EQ(r.init, c.init);
-    if (c.init != 0) continue;
-    EXPECT_EQ(r.exec, 0);
-    EXPECT_EQ(r.info[1], 104u);
-    EXPECT_EQ(r.info[2], 4u);
-    EXPECT_EQ(r.info[3], 3u);
-    EXPECT_EQ(r.info[4], 8u);
-    // Bottom-up: the last stored row is the top row.
-    EXPECT_EQ(row(r, 0), (std::vector<uint8_t>{8, 9, 10, 11}));
-    EXPECT_EQ(px(r, 1, 2), (std::vector<int>{1, 1, 1, 255}));
-  }
-}
-
-TEST(BmpHeader, LimitsAndValues) {
-  struct Case {
-    const char* what;
-    std::function<void(Spec&)> edit;
-    int init;
-  } cases[] = {
-      {"width 12800", [](Spec& s) { s.width = 12800; s.pixels.clear(); }, 0},
-      {"height 12800", [](Spec& s) { s.height = 12800; s.pixels.clear(); }, 0},
-      {"width 12801", [](Spec& s) { s.width = 12801; }, 102},
-      {"height 12801", [](Spec& s) { s.height = 12801; }, 102},
-      {"width 0", [](Spec& s) { s.width = 0; }, 102},
-      {"height 0", [](Spec& s) { s.height = 0; }, 102},
-      {"negative height, 40-byte header", [](Spec& s) { s.height = -3; }, 102},
-      {"planes 2", [](Spec& s) { s.planes = 2; }, 102},
-      {"planes 0", [](Spec& s) { s.planes = 0; }, 102},
-      {"bit count 3", [](Spec& s) { s.bit_count = 3; }, 102},
-      {"bit count 48", [](Spec& s) { s.bit_count = 48; }, 102},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Spec s = pal8();
-    c.edit(s);
-    EXPECT_EQ(decode(bmpw::file(s)).init, c.init);
-  }
-}
-
-// The header is read again at execution: a file changed behind the decoder's back shows the
-// errors that initialisation folds into 102.
-TEST(BmpHeader, ErrorsRaisedAtExecution) {
-  struct Case {
-    const char* what;
-    size_t at;
-    uint32_t value;
-    int exec;
-  } cases[] = {
-      {"width 0", 18, 0, 104},          {"width 12801", 18, 12801, 104},
-      {"negative height", 22, 0xFFFFFFFD, 104}, {"header size 20", 14, 20, 102},
-      {"planes 3", 26, 0x00080003, 102},  // planes and bit count share the word
-      {"bit count 7", 26, 0x00070001, 102},
-      {"pixel offset beyond the stream", 10, 100000, 105},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Options o;
-    o.before_exec = [&](MemStream& m) { bmpw::set32(m.data, c.at, c.value); };
-    const Result r = decode(bmpw::file(pal8()), o);
-    ASSERT_EQ(r.init, 0);
-    EXPECT_EQ(r.exec, c.exec);
-    EXPECT_EQ(r.layers, 0);
-  }
-}
-
-TEST(BmpHeader, SignatureSearch) {
-  const Bytes f = bmpw::file(pal8());
-  for (size_t prefix : {size_t(64), size_t(128)}) {
-    SCOPED_TRACE(prefix);
-    Bytes b(prefix + f.size(), 0xEE);
-    std::copy(f.begin(), f.end(), b.begin() + static_cast<long>(prefix));
-    const Result r = decode(b);  // the pixel offset counts from the "BM"
-    ASSERT_EQ(r.init, 0);
-    ASSERT_EQ(r.exec, 0);
-    EXPECT_EQ(row(r, 2), (std::vector<uint8_t>{0, 1, 2, 3}));
-  }
-  Bytes at32(32 + f.size(), 0);  // well over 200 bytes
-  std::copy(f.begin(), f.end(), at32.begin() + 32);
-  EXPECT_EQ(decode(at32).init, 102);
-  // An information header without a file header is not a BMP.
-  Options named;
-  named.name = "x.bmp";
-  EXPECT_EQ(decode(Bytes(f.begin() + 14, f.end()), named).init, 102);
-}
-
-TEST(BmpHeader, BitmapArrays) {
-  const Spec s = pal8();
-  struct Case {
-    const char* what;
-    int entries;
-    std::function<uint32_t(int, uint32_t)> link;
-    int init;
-  } cases[] = {
-      {"one entry", 1, nullptr, 0},
-      {"two entries", 2, nullptr, 0},
-      {"64 entries", 64, nullptr, 0},
-      {"65 entries", 65, nullptr, 102},
-      {"loop to itself", 2, [](int i, uint32_t n) { return i == 1 ? 28u : n; }, 102},
-      {"cycle of two", 3, [](int i, uint32_t n) { return i == 2 ? 28u : n; }, 102},
-      {"link to nothing", 2, [](int i, uint32_t n) { return i == 0 ? 5u : n; }, 102},
-      {"link past the end", 2, [](int i, uint32_t n) { return i == 0 ? 90000u : n; }, 102},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const Result r = decode(bmpw::array(s, c.entries, c.link));
-    ASSERT_EQ(r.init, c.init);
-    if (c.init == 0) {
-      EXPECT_EQ(r.exec, 0);
-      EXPECT_EQ(r.info[2], 4u);  // the display size (999) is never used
-      EXPECT_EQ(row(r, 0), (std::vector<uint8_t>{8, 9, 10, 11}));
+    Options swap;
+    swap.before_exec = [&](MemStream& m) { m.data = f; };
+    const Result x = c.init ? decode(bmpw::file(pal()), swap) : r;
+    EXPECT_EQ(x.exec, c.exec);
+    if (c.exec != 0) {
+      EXPECT_EQ(x.layers, 0);
+      continue;
     }
+    const int h = std::abs(s.height), bits = s.bit_count;
+    const std::vector<unsigned> info = {104, unsigned(s.width), unsigned(h), unsigned(bits)};
+    EXPECT_EQ(std::vector<unsigned>(r.info + 1, r.info + 5), info);
+    // Entries past those read are black.
+    const uint32_t read = s.colors_used && s.colors_used < 256 ? s.colors_used : 256;
+    std::vector<uint8_t> want;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < s.width; ++x) {
+        const uint32_t i = pal_value(x, s.height < 0 ? y : h - 1 - y) & ((1u << bits) - 1);
+        const uint8_t v = i < read ? s.palette[i].r : 0;
+        want.insert(want.end(), {v, v, v, 255});
+      }
+    }
+    EXPECT_EQ(r.img.rgba, want);
+    EXPECT_TRUE(r.padding_zero);
   }
-  Bytes bad_size = bmpw::array(s, 2);
-  bmpw::set32(bad_size, 2, 12);
-  EXPECT_EQ(decode(bad_size).init, 102);
-  Bytes no_bm = bmpw::array(s, 2);
-  no_bm[28 + 14 + 1] = 'X';  // the "BM" of the last entry
-  EXPECT_EQ(decode(no_bm).init, 102);
-}
-
-TEST(BmpHeader, MasksOfOddHeaderSizesComeFromBehindTheHeader) {
-  // 52 bytes: masks inside the header are not read; the three after it are.
-  Spec s = direct(32, 3, 2, 1, [](int, int) { return 0x11223344u; });
-  s.header_size = 52;
-  s.header_tail = {0, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0};
-  s.masks_after = {0x000000FF, 0x0000FF00, 0x00FF0000};
-  const Result r = decode(bmpw::file(s));
-  ASSERT_EQ(r.exec, 0);
-  EXPECT_EQ(px(r, 0, 0), (std::vector<int>{0x44, 0x33, 0x22, 255}));
-  // 56 bytes: the header's own four masks, alpha included.
-  s.header_size = 56;
-  s.header_tail.clear();
-  s.masks_after.clear();
-  set_masks(s, 0x0000FF00u, 0x00FF0000u, 0xFF000000u, 0x000000FFu);
-  const Result r56 = decode(bmpw::file(s));
-  ASSERT_EQ(r56.exec, 0);
-  EXPECT_EQ(px(r56, 1, 0), (std::vector<int>{0x33, 0x22, 0x11, 0x44}));
-}
-
-TEST(BmpHeader, DeclaredDepth) {
-  EXPECT_EQ(decode(bmpw::file(direct(16, 0, 1, 1, [](int, int) { return 0u; }))).info[4], 15u);
-  Spec bf = direct(16, 3, 1, 1, [](int, int) { return 0u; });
-  bf.masks_after = {0xF800, 0x07E0, 0x001F};
-  EXPECT_EQ(decode(bmpw::file(bf)).info[4], 16u);
-}
-
-TEST(BmpPixels, PaletteForms) {
-  // 1 bit, 10 pixels: 2 bytes and 2 padding bytes per row.
-  Spec s1 = direct(1, 0, 10, 2, [](int x, int y) { return (x + y) & 1; });
-  s1.palette = {{0, 0, 0, 0}, {255, 255, 255, 0}};
-  Result r = decode(bmpw::file(s1));
-  ASSERT_EQ(r.exec, 0);
-  EXPECT_EQ(row(r, 1), (std::vector<uint8_t>{0, 1, 0, 1, 0, 1, 0, 1, 0, 1}));
-  EXPECT_EQ(row(r, 0), (std::vector<uint8_t>{1, 0, 1, 0, 1, 0, 1, 0, 1, 0}));
-  // 2 and 4 bits with widths that end inside a byte.
-  for (uint16_t bits : {uint16_t(2), uint16_t(4)}) {
-    SCOPED_TRACE(bits);
-    Spec s = direct(bits, 0, 7, 2, [bits](int x, int y) { return (x + 3 * y) % (1 << bits); });
-    s.palette = bmpw::grey(1 << bits);
-    r = decode(bmpw::file(s));
-    ASSERT_EQ(r.exec, 0);
-    for (int x = 0; x < 7; ++x) EXPECT_EQ(r.index[7 + x], x % (1 << bits)) << x;
-    for (int x = 0; x < 7; ++x) EXPECT_EQ(r.index[x], (x + 3) % (1 << bits)) << x;
-  }
-  // colors_used 2: two entries read, every other index black.
-  Spec s8 = pal8();
-  s8.colors_used = 2;
-  s8.palette = {{10, 20, 30, 0}, {40, 50, 60, 0}};
-  r = decode(bmpw::file(s8));
-  ASSERT_EQ(r.exec, 0);
-  EXPECT_EQ(px(r, 0, 2), (std::vector<int>{30, 20, 10, 255}));
-  EXPECT_EQ(px(r, 1, 2), (std::vector<int>{60, 50, 40, 255}));
-  EXPECT_EQ(px(r, 2, 2), (std::vector<int>{0, 0, 0, 255}));
-  // colors_used 300 reads the full table.
-  s8 = pal8();
-  s8.colors_used = 300;
-  r = decode(bmpw::file(s8));
-  EXPECT_EQ(px(r, 3, 0), (std::vector<int>{11, 11, 11, 255}));
 }
 
 TEST(BmpPixels, DirectForms) {
-  struct Case {
-    const char* what;
-    uint16_t bits;
-    uint32_t compression;
-    std::vector<uint32_t> masks;  // behind the header
-    uint32_t pixel;
-    std::vector<int> rgba;
-  } cases[] = {
-      {"5-5-5 white", 16, 0, {}, 0x7FFF, {248, 248, 248, 255}},  // alpha bits all 0: no plane
-      {"5-5-5 alpha bit", 16, 0, {}, 0x8000, {0, 0, 0, 255}},
-      {"5-5-5 channels", 16, 0, {}, 0x7C1F, {248, 0, 248, 255}},
-      {"R565 white", 16, 0x35363552, {}, 0xFFFF, {248, 252, 248, 255}},
-      {"bit fields, no masks: 5-5-5", 16, 3, {0, 0, 0}, 0xFFFF, {248, 248, 248, 255}},
-      {"bit fields 5-6-5", 16, 3, {0xF800, 0x07E0, 0x001F}, 0x07E0, {0, 252, 0, 255}},
-      {"bit fields, masks cut to 16 bits", 16, 3, {0xF0000, 0x00F0, 0x000F}, 0x00FF, {0, 240, 240, 255}},
-      {"24 bits", 24, 0, {}, 0x112233, {0x11, 0x22, 0x33, 255}},
-      {"32 bits, alpha 0", 32, 0, {}, 0x00112233, {0x11, 0x22, 0x33, 255}},
-      {"32 bits, alpha 0x80", 32, 0, {}, 0x80112233, {0x11, 0x22, 0x33, 0x80}},
-      {"32 bit fields, no masks", 32, 3, {0, 0, 0}, 0x40112233, {0x11, 0x22, 0x33, 0x40}},
-      {"32 bit fields 10-10-10", 32, 3, {0x3FF00000, 0x000FFC00, 0x000003FF}, 0x3FF003FF, {255, 0, 255, 255}},
-  };
-  for (const Case& c : cases) {
+  for (const DirectCase& c : kDirect) {
     SCOPED_TRACE(c.what);
-    // 3 pixels wide: 16-bit rows carry 2 padding bytes, 24-bit rows 3.
-    Spec s = direct(c.bits, c.compression, 3, 2, [&](int x, int y) { return x == 1 && y == 1 ? c.pixel : 0u; });
-    s.masks_after = c.masks;
-    const Result r = decode(bmpw::file(s));
-    ASSERT_EQ(r.init, 0);
-    ASSERT_EQ(r.exec, 0);
+    const Result r = decode_ok(direct_file(c));
+    EXPECT_EQ(r.info[4], c.depth);
     EXPECT_EQ(px(r, 1, 0), c.rgba);
-    EXPECT_TRUE(r.padding_zero);
     EXPECT_EQ(px(r, 0, 1)[0], 0);
+    EXPECT_TRUE(r.padding_zero);
   }
-}
-
-TEST(BmpPixels, AlphaFieldWidening) {
-  struct Case {
-    uint32_t alpha_mask;
-    uint32_t pixel;
-    int alpha;
-  } cases[] = {
-      {0xF000, 0xA000, 0xAA}, {0xF000, 0xF000, 0xFF}, {0xF000, 0x8000, 0x88}, {0x8000, 0x8000, 0xFF},
-      {0xF800, 0xF800, 0xFF},  // 5-bit 31
-      {0xA000, 0xA000, 0xB6},  // holes: the span of 3 bits (101) repeats as 101 101 10
-      {0xA000, 0x2000, 0x24},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.alpha_mask);
-    Spec s = direct(16, 3, 1, 1, [&](int, int) { return c.pixel; });
-    s.header_size = 56;
-    set_masks(s, 0x0F00u, 0x00F0u, 0x000Fu, c.alpha_mask);
-    const Result r = decode(bmpw::file(s));
-    ASSERT_EQ(r.exec, 0);
-    EXPECT_EQ(px(r, 0, 0)[3], c.alpha);
-  }
-}
-
-TEST(BmpPixels, TopDownCoreHeader) {
-  Spec s = pal8(12);
-  s.height = -3;
-  const Result r = decode(bmpw::file(s));
-  ASSERT_EQ(r.exec, 0);
-  EXPECT_EQ(r.info[3], 3u);
-  EXPECT_EQ(row(r, 0), (std::vector<uint8_t>{0, 1, 2, 3}));
-  EXPECT_EQ(r.alpha.size(), 0u);  // a 12-byte header drops the plane by default
-}
-
-TEST(BmpPixels, UnsupportedCombinations) {
-  for (auto [bits, comp] : {std::pair<int, int>{24, 3}, {2, 1}, {32, 2}, {8, 2}, {4, 1}, {16, 1}, {1, 1}}) {
-    SCOPED_TRACE(bits * 100 + comp);
-    Spec s = direct(static_cast<uint16_t>(bits), static_cast<uint32_t>(comp), 2, 2, [](int, int) { return 0u; });
-    if (bits <= 8) s.palette = bmpw::grey(1 << bits);
-    const Result r = decode(bmpw::file(s));
-    ASSERT_EQ(r.init, 0);
-    EXPECT_EQ(r.exec, 102);
-  }
-}
-
-// Which images go out with an alpha plane, by parameter.
-TEST(BmpAlpha, Decision) {
-  const Spec pal_zero = pal8();  // palette fourth bytes all 0
-  Spec pal_some = pal8();
-  pal_some.palette[5].a = 1;
-  Spec pal_unused = pal8();  // non-zero alpha only beyond the entries read
-  pal_unused.colors_used = 4;
-  pal_unused.palette.resize(8);
-  pal_unused.palette[6].a = 9;
-  const Spec rgb32_zero = direct(32, 0, 2, 2, [](int, int) { return 0x00FFFFFFu; });
-  const Spec rgb32_one = direct(32, 0, 2, 2, [](int x, int y) { return x == 1 && y == 0 ? 0x01000000u : 0u; });
-  const Spec rgb24 = direct(24, 0, 2, 2, [](int, int) { return 0xFFFFFFu; });
-  const Spec r565 = direct(16, 0x35363552, 2, 2, [](int, int) { return 0xFFFFu; });
-  Spec bf32_noalpha = direct(32, 3, 2, 2, [](int, int) { return 0xFF000000u; });
-  bf32_noalpha.masks_after = {0xFF0000, 0xFF00, 0xFF};
-  const Spec rgb555_zero = direct(16, 0, 2, 2, [](int, int) { return 0x7FFFu; });
-  struct Case {
-    const char* what;
-    const Spec* spec;
-    long keep, pal, pix;
-    bool plane;
-  } cases[] = {
-      {"palette, alpha 0, default", &pal_zero, -1, -1, -1, false},
-      {"palette, alpha 0, mode 1", &pal_zero, -1, 1, -1, true},
-      {"palette, one alpha, default", &pal_some, -1, -1, -1, true},
-      {"palette, one alpha, mode 0", &pal_some, -1, 0, -1, false},
-      {"palette, alpha beyond the entries read", &pal_unused, -1, -1, -1, false},
-      {"palette, keep", &pal_zero, 1, 0, -1, true},
-      {"32 bits, alpha 0, default", &rgb32_zero, -1, -1, -1, false},
-      {"32 bits, one alpha 1, default", &rgb32_one, -1, -1, -1, true},
-      {"32 bits, alpha 0, mode 1", &rgb32_zero, -1, -1, 1, true},
-      {"32 bits, one alpha, mode 0", &rgb32_one, -1, -1, 0, false},
-      {"24 bits, mode 1", &rgb24, -1, -1, 1, false},
-      {"24 bits, keep", &rgb24, 1, -1, 0, true},
-      {"R565, mode 1", &r565, -1, -1, 1, false},
-      {"32 bit fields without alpha mask, default", &bf32_noalpha, -1, -1, -1, false},
-      {"32 bit fields without alpha mask, mode 1", &bf32_noalpha, -1, -1, 1, true},
-      {"5-5-5 without alpha bits, default", &rgb555_zero, -1, -1, -1, false},
-      {"5-5-5 without alpha bits, mode 1", &rgb555_zero, -1, -1, 1, true},
-      {"palette mode does not touch pixels", &rgb32_one, -1, 0, -1, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Options o;
-    o.keep_alpha = c.keep;
-    o.palette_alpha = c.pal;
-    o.pixel_alpha = c.pix;
-    const Result r = decode(bmpw::file(*c.spec), o);
-    ASSERT_EQ(r.exec, 0);
-    EXPECT_EQ(r.img.has_alpha, c.plane);
-  }
-}
-
-// A palette picture that goes out with its plane carries the alpha of each pixel's entry.
-TEST(BmpAlpha, PalettePlaneHoldsIndexes) {
-  Spec s = pal8();
-  for (int i = 0; i < 256; ++i) s.palette[i].a = static_cast<uint8_t>(255 - i);
-  const Result r = decode(bmpw::file(s));
-  ASSERT_EQ(r.exec, 0);
-  ASSERT_TRUE(r.img.has_alpha);
-  EXPECT_EQ(r.alpha, r.index);
-  EXPECT_EQ(px(r, 1, 2), (std::vector<int>{1, 1, 1, 254}));
-  EXPECT_EQ(px(r, 3, 0), (std::vector<int>{11, 11, 11, 244}));
-}
-
-// A colour table never runs into the pixel data.
-TEST(BmpAlpha, ColourTableCutAtPixelOffset) {
-  // 64-byte header: colours used is ignored, so 256 entries would be due; only 252 fit.
-  Spec s = pal8(64);
-  s.palette = bmpw::grey(252, 255);
-  s.pixels = bmpw::rows(8, 4, 3, [](int x, int y) { return 250 + (x + 4 * y) % 6; });
-  const Result r = decode(bmpw::file(s));
-  ASSERT_EQ(r.exec, 0);
-  EXPECT_EQ(px(r, 0, 2), (std::vector<int>{s.palette[250].r, s.palette[250].r, s.palette[250].r, 255}));
-  EXPECT_EQ(px(r, 2, 2), (std::vector<int>{0, 0, 0, 255}));  // entry 252: black, not pixel bytes
-  EXPECT_TRUE(r.img.has_alpha);
-  // The same with fourth bytes 0: the entries that would have been pixel bytes do not switch
-  // the plane on.
-  s.palette = bmpw::grey(252, 0);
-  EXPECT_FALSE(decode(bmpw::file(s)).img.has_alpha);
-  // A pixel offset inside the header leaves the table whole.
-  Spec inside = pal8();
-  inside.off_bits = 20;
-  EXPECT_EQ(decode(bmpw::file(inside)).init, 0);
 }
 
 TEST(BmpRle, Codes) {
-  struct Case {
-    const char* what;
-    uint16_t bits;
-    int width, height;
-    Bytes codes;
-    std::vector<uint8_t> index;  // top row first
-  } cases[] = {
-      {"8: run cut at the row end", 8, 2, 1, {3, 7, 0, 0}, {7, 7}},
-      {"8: absolute run with padding", 8, 3, 1, {0, 3, 1, 2, 3, 0, 0, 0}, {1, 2, 3}},
-      {"8: absolute run past the row end", 8, 2, 1, {0, 3, 1, 2, 3, 0, 0, 0}, {1, 2}},
-      {"8: move down", 8, 4, 2, {1, 5, 0, 2, 2, 1, 1, 6, 0, 0}, {0, 0, 0, 6, 5, 0, 0, 0}},
-      {"8: end of picture clears the rest", 8, 3, 2, {3, 5, 0, 0, 1, 9, 0, 1}, {9, 0, 0, 5, 5, 5}},
-      {"8: move down clears the rest", 8, 3, 3, {3, 5, 0, 0, 1, 9, 0, 2, 0, 1, 0, 0}, {0, 0, 0, 9, 0, 0, 5, 5, 5}},
-      {"8: move below the last row ends", 8, 2, 1, {1, 4, 0, 2, 0, 3}, {4, 0}},
-      {"4: run of alternating nibbles", 4, 5, 1, {5, 0x12, 0, 0}, {1, 2, 1, 2, 1}},
-      {"4: absolute run, even bytes", 4, 3, 1, {0, 3, 0x12, 0x30, 0, 0}, {1, 2, 3}},
-      {"4: absolute run, padding", 4, 5, 1, {0, 5, 0x12, 0x34, 0x50, 0, 0, 0}, {1, 2, 3, 4, 5}},
-      {"4: move in the last row goes right only", 4, 4, 1, {1, 0x70, 0, 2, 1, 3, 1, 0x90, 0, 0}, {7, 0, 9, 0}},
-      {"4: end of picture clears the rest", 4, 2, 2, {2, 0x55, 0, 0, 1, 0x60, 0, 1}, {6, 0, 5, 5}},
-      {"1: run", 1, 4, 1, {4, 0x11, 0, 0}, {1, 1, 1, 1}},
-      {"1: alternating run", 1, 4, 1, {4, 0x10, 0, 0}, {1, 0, 1, 0}},
-      {"1: absolute run", 1, 2, 1, {0, 2, 0xAB, 0xCD, 0, 0}, {0, 1}},
-      {"1: escape 1 is a run of one", 1, 2, 1, {0, 1, 0x10, 0xEE, 0, 0}, {1, 0}},
-  };
-  for (const Case& c : cases) {
+  for (const RleCase& c : kRle) {
     SCOPED_TRACE(c.what);
-    const Spec s = rle(c.bits, c.bits == 8 ? 1 : 2, c.width, c.height, c.codes);
-    const Result r = decode(bmpw::file(s));
-    ASSERT_EQ(r.init, 0);
-    ASSERT_EQ(r.exec, 0);
+    const Result r = decode_ok(rle_file(c));
     EXPECT_EQ(r.index, c.index);
     EXPECT_TRUE(r.padding_zero);
   }
 }
 
-TEST(BmpRle, Ends) {
-  // The closing end-of-picture code after the last row is never read.
-  EXPECT_EQ(decode(bmpw::file(rle(8, 1, 2, 2, {2, 1, 0, 0, 2, 1, 0, 0}))).exec, 0);
-  // A stream that stops after half the rows.
-  EXPECT_EQ(decode(bmpw::file(rle(8, 1, 2, 4, {2, 1, 0, 0, 2, 1, 0, 0}))).exec, 105);
-  EXPECT_EQ(decode(bmpw::file(rle(4, 2, 2, 4, {2, 1, 0, 0}))).exec, 105);
-  EXPECT_EQ(decode(bmpw::file(rle(1, 2, 2, 4, {2, 1, 0, 0}))).exec, 105);
-}
-
-// Every strict prefix of a file fails cleanly: initialisation 102, or execution 105.
+// Every strict prefix of a file of each form fails cleanly: initialisation 102, or execution 105
+// with nothing delivered. Run-length streams that stop after some rows are among them.
 TEST(BmpTruncation, EveryPrefixFails) {
-  std::vector<std::pair<const char*, Spec>> files;
-  for (uint16_t bits : {1, 2, 4, 8}) {
-    Spec s = direct(bits, 0, 5, 3, [](int x, int y) { return x + y; });
-    s.palette = bmpw::grey(1 << bits, 1);
-    files.emplace_back("palette", s);
-  }
-  files.emplace_back("5-5-5", direct(16, 0, 3, 3, [](int x, int) { return 0x8000u * (x & 1); }));
-  files.emplace_back("R565", direct(16, 0x35363552, 3, 3, [](int x, int) { return x; }));
-  Spec bf16 = direct(16, 3, 3, 3, [](int x, int) { return x * 0x1111u; });
-  bf16.masks_after = {0xF00, 0xF0, 0xF};
-  files.emplace_back("16 bit fields", bf16);
-  files.emplace_back("24", direct(24, 0, 3, 3, [](int x, int) { return x; }));  // last row: one piece
-  files.emplace_back("32", direct(32, 0, 3, 3, [](int x, int) { return x << 24; }));
-  Spec bf32 = direct(32, 3, 3, 3, [](int x, int) { return x; });
-  bf32.header_size = 124;
-  files.emplace_back("32 bit fields", bf32);
-  files.emplace_back("RLE8", rle(8, 1, 4, 2, {2, 1, 0, 3, 1, 2, 3, 0, 0, 0, 4, 9, 0, 0}));
-  files.emplace_back("RLE4", rle(4, 2, 4, 2, {2, 0x12, 0, 2, 1, 0, 0, 0, 0, 3, 0x12, 0x30, 0, 0}));
-  files.emplace_back("RLE1", rle(1, 2, 4, 2, {4, 0x10, 0, 0, 0, 3, 0x11, 0x01, 0, 0}));
-  Spec core = pal8(12);
-  core.palette.resize(256);
-  files.emplace_back("12-byte header", core);
-  for (auto& [what, spec] : files) {
-    SCOPED_TRACE(what);
-    const Bytes whole = bmpw::file(spec);
-    const Result full = decode(whole);
-    ASSERT_EQ(full.init, 0);
-    ASSERT_EQ(full.exec, 0);
+  std::vector<Bytes> files;
+  for (const Spec& s : kPalette) files.push_back(bmpw::file(s));
+  for (const DirectCase& c : kDirect) files.push_back(direct_file(c));
+  for (const RleCase& c : kRle) files.push_back(rle_file(c));
+  for (size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Bytes& whole = files[i];
+    decode_ok(whole);
     for (size_t n = 1; n < whole.size(); ++n) {
       const Result r = decode(Bytes(whole.begin(), whole.begin() + n));
       if (r.init != 0) {
-        EXPECT_EQ(r.init, 102) << n;
+        ASSERT_EQ(r.init, 102) << n;
       } else {
-        EXPECT_EQ(r.exec, 105) << n;
-        EXPECT_EQ(r.layers, 0) << n;
+        ASSERT_EQ(r.exec, 105) << n;
+        ASSERT_EQ(r.layers, 0) << n;
       }
     }
   }
 }
 
-TEST(BmpApi, ProgressPerStoredRow) {
-  const Result r = decode(bmpw::file(pal8()));
-  ASSERT_EQ(r.exec, 0);
-  // 0 of 1, then rows (0, 3), (1, 3), (2, 3), then 1 of 1.
-  EXPECT_EQ(r.progress, (std::vector<unsigned>{0, 0, 33, 66, 100}));
-  const Result rl = decode(bmpw::file(rle(8, 1, 2, 3, {0, 0, 0, 2, 0, 1, 0, 0})));
-  ASSERT_EQ(rl.exec, 0);
-  EXPECT_EQ(rl.progress, (std::vector<unsigned>{0, 0, 33, 66, 100}));
+// Which images go out with an alpha plane, by parameter (101 keep, 102 palette, 103 pixels).
+TEST(BmpAlpha, Decision) {
+  Spec pal_some = pal(), pal_unused = pal();  // palette fourth bytes all 0 but these
+  pal_some.palette[5].a = 1;
+  pal_unused.colors_used = 4;  // non-zero alpha only beyond the entries read
+  pal_unused.palette[6].a = 9;
+  // 2 x 2 direct-colour pictures: pixel (1, stored row 0) `one`, the others `v`.
+  const auto two = [](uint16_t bits, uint32_t compression, uint32_t v, uint32_t one) {
+    Spec s = direct(bits, compression, 2, 2, [=](int x, int y) { return x == 1 && y == 0 ? one : v; });
+    if (compression == 3) s.masks_after = {0xFF0000, 0xFF00, 0xFF};
+    return s;
+  };
+  const struct {
+    const char* what;
+    Spec spec;
+    std::vector<std::pair<unsigned, long>> params;
+    bool plane;
+  } cases[] = {
+      {"palette, alpha 0, default", pal(), {}, false},
+      {"palette, alpha 0, mode 1", pal(), {{102, 1}}, true},
+      {"palette, one alpha, default", pal_some, {}, true},
+      {"palette, one alpha, mode 0", pal_some, {{102, 0}}, false},
+      {"palette, alpha beyond the entries read", pal_unused, {}, false},
+      {"palette, keep", pal(), {{101, 1}, {102, 0}}, true},
+      {"32 bits, alpha 0, default", two(32, 0, 0xFFFFFF, 0xFFFFFF), {}, false},
+      {"32 bits, one alpha 1, default", two(32, 0, 0, 0x01000000), {}, true},
+      {"32 bits, alpha 0, mode 1", two(32, 0, 0xFFFFFF, 0xFFFFFF), {{103, 1}}, true},
+      {"32 bits, one alpha, mode 0", two(32, 0, 0, 0x01000000), {{103, 0}}, false},
+      {"24 bits, mode 1", two(24, 0, 0xFFFFFF, 0xFFFFFF), {{103, 1}}, false},
+      {"24 bits, keep", two(24, 0, 0xFFFFFF, 0xFFFFFF), {{101, 1}, {103, 0}}, true},
+      {"R565, mode 1", two(16, R565, 0xFFFF, 0xFFFF), {{103, 1}}, false},
+      {"32 bit fields without alpha mask, default", two(32, 3, 0xFF000000, 0xFF000000), {}, false},
+      {"32 bit fields without alpha mask, mode 1", two(32, 3, 0xFF000000, 0xFF000000), {{103, 1}}, true},
+      {"5-5-5 without alpha bits, default", two(16, 0, 0x7FFF, 0x7FFF), {}, false},
+      {"5-5-5 without alpha bits, mode 1", two(16, 0, 0x7FFF, 0x7FFF), {{103, 1}}, true},
+      {"palette mode does not touch pixels", two(32, 0, 0, 0x01000000), {{102, 0}}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Options o;
+    o.params = c.params;
+    EXPECT_EQ(decode_ok(bmpw::file(c.spec), o).img.has_alpha, c.plane);
+  }
 }
 
-TEST(BmpApi, StopFromProgressInsideThePass) {
+// A palette picture that goes out with its plane carries the alpha of each pixel's entry: the
+// plane holds the indexes, its grey table the entries' alpha.
+TEST(BmpAlpha, PalettePlaneHoldsIndexes) {
+  Spec s = pal();
+  for (int i = 0; i < 256; ++i) s.palette[i].a = static_cast<uint8_t>(255 - i);
+  const Result r = decode_ok(bmpw::file(s));
+  ASSERT_TRUE(r.img.has_alpha);
+  EXPECT_EQ(r.alpha, r.index);
+  EXPECT_EQ(px(r, 1, 2), (std::vector<int>{17, 17, 17, 238}));
+  EXPECT_EQ(px(r, 3, 0), (std::vector<int>{221, 221, 221, 34}));
+}
+
+// A colour table never runs into the pixel data.
+TEST(BmpAlpha, ColourTableCutAtPixelOffset) {
+  // 64-byte header: colours used is ignored, so 256 entries would be due; only 252 fit.
+  Spec s = pal(8, 5, 64);
+  s.palette = bmpw::grey(252, 255);
+  s.pixels = bmpw::rows(8, 5, 3, [](int x, int y) { return 250 + (x + 5 * y) % 6; });
+  const Result r = decode_ok(bmpw::file(s));
+  const int v = s.palette[250].r;
+  EXPECT_EQ(px(r, 0, 2), (std::vector<int>{v, v, v, 255}));
+  EXPECT_EQ(px(r, 2, 2), (std::vector<int>{0, 0, 0, 255}));  // entry 252: black, not pixel bytes
+  EXPECT_TRUE(r.img.has_alpha);
+  // With fourth bytes 0, the entries that would have been pixel bytes do not switch the plane on.
+  s.palette = bmpw::grey(252, 0);
+  EXPECT_FALSE(decode_ok(bmpw::file(s)).img.has_alpha);
+  // A pixel offset inside the headers leaves the table whole: the top row starts at offset 28,
+  // the bit count 8.
+  Spec inside = pal();
+  inside.off_bits = 12;
+  EXPECT_EQ(px(decode_ok(bmpw::file(inside)), 0, 0), (std::vector<int>{8, 8, 8, 255}));
+}
+
+TEST(BmpApi, ProgressPerStoredRow) {
+  // 0 of 1, then stored rows (0, 3), (1, 3), (2, 3), then 1 of 1.
+  const std::vector<unsigned> want = {0, 0, 33, 66, 100};
+  EXPECT_EQ(decode_ok(bmpw::file(pal())).progress, want);
+  EXPECT_EQ(decode_ok(rle_file({"", 8, 2, 3, {0, 0, 0, 2, 0, 1, 0, 0}, {}})).progress, want);
   Options o;
   o.stop_at = 3;  // the second row
-  const Result r = decode(bmpw::file(pal8()), o);
+  const Result r = decode(bmpw::file(pal()), o);
   EXPECT_EQ(r.exec, QZIERR_ABORTED);
   EXPECT_EQ(r.layers, 0);
   EXPECT_GE(r.progress.size(), 3u);
 }
 
 TEST(BmpApi, Parameters) {
-  const Bytes f = bmpw::file(pal8());
-  MemStream stream(f);
   QZIDECODER d = qziCreateDecoder();
   EXPECT_EQ(qziSetDecoderParam(d, BMP_PARAM_PALETTE_ALPHA, 1, 0), QZIERR_UNKNOWN_PARAM);  // not initialised
-  ASSERT_EQ(qziDecoderInitialize(d, &stream, static_cast<int>(f.size()), MemStream::read, MemStream::setpos, nullptr,
-                                 nullptr),
-            0);
-  struct Case {
-    unsigned id;
-    long value;
-    int result;
-  } cases[] = {{101, 5, 0},   {101, 0, 0},   {102, 0, 0},   {102, 2, 0},   {102, 3, 107},
-               {102, -1, 107}, {103, 1, 0},  {103, 3, 107}, {103, -1, 107}, {104, 0, 108}, {100, 0, 108}};
-  for (const Case& c : cases) EXPECT_EQ(qziSetDecoderParam(d, c.id, c.value, 0), c.result) << c.id << " " << c.value;
   qziCloseDecoder(d);
+  // The palette mode set to 1 stays in force after -1 is refused, and across executions: the
+  // picture (palette alpha all 0) goes out with its plane both times.
+  Options o;
+  o.params = {{101, 5}, {101, 0}, {102, 0}, {102, 2}, {102, 3}, {102, -1}, {103, 1},
+              {103, 3}, {103, -1}, {104, 0}, {100, 0}, {102, 1},  {102, -1}};
+  o.runs = 2;
+  const Result r = decode_ok(bmpw::file(pal()), o);
+  EXPECT_EQ(r.param_results, (std::vector<int>{0, 0, 0, 0, 107, 107, 0, 107, 107, 108, 108, 0, 107}));
+  EXPECT_EQ(r.layers, 2);
+  EXPECT_EQ(r.alpha.size(), r.index.size());
+}
 
-  // A refused value leaves the mode as it was: palette mode 1 stays in force after -1.
-  Spec s = pal8();  // palette alpha all 0: only mode 1 delivers the plane
-  const Bytes g = bmpw::file(s);
-  MemStream st2(g);
-  Result r;
-  d = qziCreateDecoder();
-  ASSERT_EQ(qziDecoderInitialize(d, &st2, static_cast<int>(g.size()), MemStream::read, MemStream::setpos, nullptr,
-                                 nullptr),
-            0);
-  EXPECT_EQ(qziSetDecoderParam(d, BMP_PARAM_PALETTE_ALPHA, 1, 0), 0);
-  EXPECT_EQ(qziSetDecoderParam(d, BMP_PARAM_PALETTE_ALPHA, -1, 0), 107);
-  qziSetDecoderLayerCallback(d, bmpt::on_layer, &r);
-  EXPECT_EQ(qziDecoderExecute(d), 0);
-  EXPECT_TRUE(r.img.has_alpha);
-  // Parameters survive executions.
-  Result again;
-  qziSetDecoderLayerCallback(d, bmpt::on_layer, &again);
-  EXPECT_EQ(qziDecoderExecute(d), 0);
-  EXPECT_TRUE(again.img.has_alpha);
-  qziCloseDecoder(d);
+namespace {
+
+// Reads a PNG as 8-bit RGBA with no colour conversion: 16-bit samples keep their high byte
+// (the simplified libpng reader would take them as linear light and gamma-encode them).
+bool load_png(const std::string& path, int* w, int* h, std::vector<uint8_t>* rgba) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  const bool ok = png && info && !setjmp(png_jmpbuf(png));
+  if (ok) {
+    png_init_io(png, f);
+    png_read_info(png, info);
+    png_set_expand(png);  // palette and low-depth grey to 8 bits, tRNS to an alpha channel
+    png_set_strip_16(png);
+    png_set_gray_to_rgb(png);
+    if (!(png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) && !png_get_valid(png, info, PNG_INFO_tRNS))
+      png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    *w = static_cast<int>(png_get_image_width(png, info));
+    *h = static_cast<int>(png_get_image_height(png, info));
+    rgba->assign(static_cast<size_t>(*w) * *h * 4, 0);
+    std::vector<png_bytep> rows(static_cast<size_t>(*h));
+    for (int y = 0; y < *h; ++y) rows[y] = &(*rgba)[static_cast<size_t>(y) * *w * 4];
+    png_read_image(png, rows.data());
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(f);
+  return ok;
+}
+
+}  // namespace
+
+// Each line of the table: outcome of initialisation and execution, declared depth, whether an
+// alpha plane went out, a checksum of the decoded RGBA and, for images that match a reference
+// rendering of the suite, the largest channel difference allowed against it.
+// QZI_BMP_GOLDEN_PRINT=1 prints the lines as decoded now, for review when the table changes.
+TEST(BmpSuite, GoldenTable) {
+  const char* dir = std::getenv("QZI_BMPSUITE_DIR");
+  if (!dir || !*dir) GTEST_SKIP() << "QZI_BMPSUITE_DIR not set: BMP suite not available";
+  const bool print = std::getenv("QZI_BMP_GOLDEN_PRINT") != nullptr;
+  std::ifstream in(QZI_BMP_GOLDEN_TABLE);
+  int lines = 0;
+  for (std::string text; std::getline(in, text);) {
+    if (text.empty() || text[0] == '#') continue;
+    const size_t hash = text.find('#');
+    const std::string comment = hash == std::string::npos ? "" : "\t" + text.substr(hash);
+    std::istringstream fields(text.substr(0, hash));
+    std::string file, checksum, reference, channels;
+    int init, exec, plane, tolerance;
+    unsigned bpp;
+    ASSERT_TRUE(fields >> file >> init >> exec >> bpp >> plane >> checksum >> reference >> tolerance >> channels)
+        << "bad table line: " << text;
+    ++lines;
+    SCOPED_TRACE(file);
+    Options o;
+    const std::string path = std::string(dir) + "/" + file;
+    o.path = path.c_str();
+    const Result r = decode({}, o);
+    const qzi_rgba::Image& img = r.img;
+    char sum[17] = "-";
+    if (r.exec == 0 && img.width > 0) std::snprintf(sum, sizeof sum, "%016" PRIx64, qzi_rgba::checksum(img));
+    EXPECT_EQ(r.init, init);
+    EXPECT_EQ(r.exec, exec);
+    EXPECT_EQ(r.info[QZIDEC_INFO_BPP], bpp);
+    EXPECT_EQ(img.has_alpha ? 1 : 0, plane);
+    EXPECT_EQ(sum, checksum);
+    // Colour is compared only where the reference is not transparent, alpha only with "rgba".
+    int worst = -1, w = 0, h = 0;
+    size_t at = 0;
+    std::vector<uint8_t> ref;
+    if (reference != "-") {
+      ASSERT_TRUE(load_png(std::string(dir) + "/ref/" + reference, &w, &h, &ref)) << reference;
+      ASSERT_TRUE(img.width == w && img.height == h) << "size differs from " << reference;
+      for (size_t i = 0; i < ref.size(); ++i) {
+        const bool compared = i % 4 == 3 ? channels == "rgba" : ref[i - i % 4 + 3] != 0;
+        if (compared && std::abs(img.rgba[i] - ref[i]) > worst) worst = std::abs(img.rgba[at = i] - ref[i]);
+      }
+      EXPECT_LE(worst, tolerance) << "against " << reference << " at pixel " << at / 4 % w << "," << at / 4 / w
+                                  << " channel " << at % 4 << ": decoded " << int(img.rgba[at]) << ", reference "
+                                  << int(ref[at]);
+    }
+    if (print)
+      std::printf("%s\t%d\t%d\t%u\t%d\t%s\t%s\t%d\t%s%s\n", file.c_str(), r.init, r.exec, r.info[QZIDEC_INFO_BPP],
+                  img.has_alpha ? 1 : 0, sum, reference.c_str(), worst < 0 ? tolerance : worst, channels.c_str(),
+                  comment.c_str());
+  }
+  EXPECT_EQ(lines, 91) << "one line per suite image";
 }

@@ -11,16 +11,10 @@ namespace bmpw {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void put16(Bytes& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
+inline void put16(Bytes& b, uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); }
 inline void put32(Bytes& b, uint32_t v) {
-  put16(b, v & 0xFFFF);
+  put16(b, v);
   put16(b, v >> 16);
-}
-inline void set32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 struct Entry {
@@ -44,40 +38,24 @@ struct Spec {
   Bytes header_tail;                         // bytes of a longer header past its known fields
 };
 
-// The information header alone.
+// The information header alone: the 40-byte fields, cut for the 16- and 36-byte forms, masks
+// inside the forms that hold them, then the tail, zero-filled to the size (the 64-byte form's
+// own fields are all 0).
 inline Bytes info_header(const Spec& s) {
   Bytes b;
   put32(b, s.header_size);
   if (s.header_size == 12) {
-    put16(b, static_cast<uint16_t>(s.width));
-    put16(b, static_cast<uint16_t>(s.height));
-    put16(b, s.planes);
-    put16(b, s.bit_count);
+    for (uint32_t v : {uint32_t(s.width), uint32_t(s.height), uint32_t(s.planes), uint32_t(s.bit_count)}) put16(b, v);
     return b;
   }
-  put32(b, static_cast<uint32_t>(s.width));
-  put32(b, static_cast<uint32_t>(s.height));
+  for (uint32_t v : {uint32_t(s.width), uint32_t(s.height)}) put32(b, v);
   put16(b, s.planes);
   put16(b, s.bit_count);
-  if (s.header_size == 16) return b;
-  put32(b, s.compression);
-  put32(b, 0);  // image size
-  put32(b, 2835);
-  put32(b, 2835);
-  put32(b, s.colors_used);
-  if (s.header_size == 64) {  // colours important, then the OS/2 fields
-    put32(b, 0);
-    for (int i = 0; i < 4; ++i) put16(b, 0);
-    for (int i = 0; i < 4; ++i) put32(b, 0);
-    return b;
-  }
-  if (s.header_size == 36) return b;
-  put32(b, 0);  // colours important
-  if (s.header_size == 56 || s.header_size == 108 || s.header_size == 124) {
+  for (uint32_t v : {s.compression, 0u, 2835u, 2835u, s.colors_used, 0u}) put32(b, v);
+  if (s.header_size == 56 || s.header_size == 108 || s.header_size == 124)
     for (uint32_t m : s.header_masks) put32(b, m);
-  }
-  for (uint8_t t : s.header_tail) b.push_back(t);
-  while (b.size() < s.header_size) b.push_back(0);
+  b.insert(b.end(), s.header_tail.begin(), s.header_tail.end());
+  if (s.header_size == 16 || s.header_size == 36 || b.size() < s.header_size) b.resize(s.header_size);
   return b;
 }
 
@@ -87,18 +65,13 @@ inline Bytes file(const Spec& s, uint32_t base = 0) {
   Bytes body = info_header(s);
   for (uint32_t m : s.masks_after) put32(body, m);
   for (const Entry& e : s.palette) {
-    body.push_back(e.b);
-    body.push_back(e.g);
-    body.push_back(e.r);
+    body.insert(body.end(), {e.b, e.g, e.r});
     if (s.header_size != 12) body.push_back(e.a);
   }
   body.insert(body.end(), s.gap, 0);
-  const uint32_t off = s.off_bits >= 0 ? static_cast<uint32_t>(s.off_bits) : static_cast<uint32_t>(14 + body.size() + base);
+  const uint32_t off = s.off_bits >= 0 ? uint32_t(s.off_bits) : uint32_t(14 + body.size() + base);
   Bytes b = {'B', 'M'};
-  put32(b, static_cast<uint32_t>(14 + body.size() + s.pixels.size()));
-  put16(b, 0);
-  put16(b, 0);
-  put32(b, off);
+  for (uint32_t v : {uint32_t(14 + body.size() + s.pixels.size()), 0u, off}) put32(b, v);
   b.insert(b.end(), body.begin(), body.end());
   b.insert(b.end(), s.pixels.begin(), s.pixels.end());
   return b;
@@ -109,18 +82,14 @@ inline Bytes file(const Spec& s, uint32_t base = 0) {
 inline Bytes rows(int bits, int width, int height, const std::function<uint32_t(int, int)>& value) {
   Bytes b;
   for (int y = 0; y < height; ++y) {
-    Bytes row;
-    if (bits < 8) {
-      row.assign((static_cast<size_t>(width) * bits + 7) / 8, 0);
-      for (int x = 0; x < width; ++x) {
-        const int bit = x * bits;
-        row[bit / 8] |= static_cast<uint8_t>((value(x, y) & ((1u << bits) - 1)) << (8 - bits - bit % 8));
-      }
-    } else {
-      for (int x = 0; x < width; ++x)
-        for (int i = 0; i < bits / 8; ++i) row.push_back(static_cast<uint8_t>(value(x, y) >> (8 * i)));
+    Bytes row((static_cast<size_t>(width) * bits + 31) / 32 * 4, 0);
+    for (int x = 0; x < width; ++x) {
+      const uint32_t v = value(x, y);
+      if (bits < 8)
+        row[x * bits / 8] |= static_cast<uint8_t>((v & ((1u << bits) - 1)) << (8 - bits - x * bits % 8));
+      else
+        for (int i = 0; i < bits / 8; ++i) row[x * bits / 8 + i] = static_cast<uint8_t>(v >> (8 * i));
     }
-    while (row.size() % 4) row.push_back(0);
     b.insert(b.end(), row.begin(), row.end());
   }
   return b;
@@ -143,14 +112,11 @@ inline Bytes array(const Spec& s, int entries, const std::function<uint32_t(int,
   Bytes b;
   for (int i = 0; i < entries; ++i) {
     const bool last = i + 1 == entries;
-    uint32_t next = last ? 0 : static_cast<uint32_t>(b.size()) + 28;
-    if (link) next = link(i, next);
-    b.push_back('B');
-    b.push_back('A');
+    const uint32_t next = last ? 0 : static_cast<uint32_t>(b.size()) + 28;
+    b.insert(b.end(), {'B', 'A'});
     put32(b, 40);
-    put32(b, next);
-    put16(b, 999);  // display width and height, never used
-    put16(b, 999);
+    put32(b, link ? link(i, next) : next);
+    put32(b, 999 | 999u << 16);  // display width and height, never used
     if (!last) b.insert(b.end(), {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   }
   const Bytes f = file(s, static_cast<uint32_t>(b.size()));
