@@ -447,36 +447,21 @@ inline void flush_alpha(AlphaRow& a, int width, uint8_t row_or, uint8_t* any_alp
 // ---------------------------------------------------------------------------------------
 // Uncompressed palette forms: rows go straight into the bitmap.
 
-void decode_pal1(QZIDEC_BMP* bmp) {
+// 1- and 2-bit rows: each byte widens to kPerByte pixels through its table.
+template <int kPerByte, typename Table>
+void decode_packed(QZIDEC_BMP* bmp, const Table& table) {
   QZIDECODER_IMPL* h = bmp->impl;
   const int w = bmp->width;
-  const uint32_t n = static_cast<uint32_t>((w + 7) / 8);
+  const uint32_t n = static_cast<uint32_t>((w + kPerByte - 1) / kPerByte);
   for (int y = 0; y < bmp->height; ++y) {
     uint8_t* dst = y_adr(h, image_row(bmp, y));
     int x = 0;
     for_each_byte(h, n, [&](uint8_t b) {
-      const int k = std::min(8, w - x);
-      if (k == 8)
-        std::memcpy(dst + x, expand1.px[b], 8);
+      const int k = std::min(kPerByte, w - x);
+      if (k == kPerByte)
+        std::memcpy(dst + x, table.px[b], kPerByte);  // a constant size the compiler inlines
       else
-        std::memcpy(dst + x, expand1.px[b], static_cast<size_t>(k));
-      x += k;
-    });
-    skip_bytes(h, row_padding(n));
-    row_done(bmp, y);
-  }
-}
-
-void decode_pal2(QZIDEC_BMP* bmp) {
-  QZIDECODER_IMPL* h = bmp->impl;
-  const int w = bmp->width;
-  const uint32_t n = static_cast<uint32_t>((w + 3) / 4);
-  for (int y = 0; y < bmp->height; ++y) {
-    uint8_t* dst = y_adr(h, image_row(bmp, y));
-    int x = 0;
-    for_each_byte(h, n, [&](uint8_t b) {
-      const int k = std::min(4, w - x);
-      std::memcpy(dst + x, expand2.px[b], static_cast<size_t>(k));
+        std::memcpy(dst + x, table.px[b], static_cast<size_t>(k));
       x += k;
     });
     skip_bytes(h, row_padding(n));
@@ -850,8 +835,8 @@ void decode_pass(QZIDEC_BMP* bmp) {
     rdpos_set(h, static_cast<unsigned int>(bmp->off_bits));
     if (comp == BI_RGB) {
       switch (bits) {
-        case 1: decode_pal1(bmp); break;
-        case 2: decode_pal2(bmp); break;
+        case 1: decode_packed<8>(bmp, expand1); break;
+        case 2: decode_packed<4>(bmp, expand2); break;
         case 4: decode_pal4(bmp); break;
         default: decode_pal8(bmp); break;
       }
