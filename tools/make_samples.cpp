@@ -1,7 +1,8 @@
-// Writes a few small BMP files, one per common form, into the folder given as argument:
-// the samples that scripts/run decodes.
+// Writes a few small BMP files, one per common form, and a PVR texture into the folder given
+// as argument: the samples that scripts/run decodes.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "bmp_writer.h"
 
@@ -41,11 +42,34 @@ bmpw::Bytes rle8_bands(int w, int h) {
   return b;
 }
 
+// A version 3 PVR texture of uncompressed 8-bit red, green, blue and alpha channels: a colour
+// gradient whose alpha falls from left to right.
+bmpw::Bytes pvr_rgba8888(int w, int h) {
+  bmpw::Bytes b;
+  auto put32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  put32(0x03525650);  // version
+  put32(0);           // flags
+  for (char c : {'r', 'g', 'b', 'a'}) b.push_back(static_cast<uint8_t>(c));  // channel order
+  for (int i = 0; i < 4; ++i) b.push_back(8);                                 // channel widths
+  put32(0);  // colour space: linear
+  put32(0);  // channel type: unsigned normalised bytes
+  put32(static_cast<uint32_t>(h));
+  put32(static_cast<uint32_t>(w));
+  for (uint32_t one : {1u, 1u, 1u, 1u}) put32(one);  // depth, surfaces, faces, mip levels
+  put32(0);                                          // metadata size
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      for (int v : {x * 255 / (w - 1), y * 255 / (h - 1), 160, 255 - x * 191 / (w - 1)}) b.push_back(static_cast<uint8_t>(v));
+  return b;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: bmp_samples DIR\n");
+    std::fprintf(stderr, "usage: make_samples DIR\n");
     return 2;
   }
   const std::string dir = argv[1];
@@ -78,6 +102,8 @@ int main(int argc, char** argv) {
   os2.pixels = bmpw::rows(4, w, h, [](int x, int y) { return uint32_t((x / 4 + y / 3) % 16); });
   ok &= save(dir + "/os2-topdown4.bmp", bmpw::file(os2));
 
-  if (!ok) std::fprintf(stderr, "bmp_samples: cannot write into %s\n", dir.c_str());
+  ok &= save(dir + "/rgba-gradient.pvr", pvr_rgba8888(w, h));
+
+  if (!ok) std::fprintf(stderr, "make_samples: cannot write into %s\n", dir.c_str());
   return ok ? 0 : 1;
 }
