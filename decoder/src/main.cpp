@@ -13,12 +13,8 @@ using namespace qzimgdecoder;
 
 // The formats in the order content probing tries them.
 const QZIDEC_FORMAT qzidec_format_table[] = {
-#if defined(QZI_HAVE_BMP)
     {QZIDEC_FORMAT_BMP, "bmp\0dib\0rle\0qbm\0", qzimgdecoder_bmp::qzi_decode_bmp, qzimgdecoder_bmp::qzidec_setparam_bmp},
-#endif
-#if defined(QZI_HAVE_PVR)
     {QZIDEC_FORMAT_PVR, "pvr\0", qzimgdecoder_pvr::qzi_decode_pvr, qzimgdecoder_pvr::qzidec_setparam_pvr},
-#endif
     {0, nullptr, nullptr, nullptr},  // end marker
 };
 
