@@ -25,6 +25,7 @@
 
 #include "bmp_writer.h"
 #include "qzimgcore.h"
+#include "qzi_memstream.h"
 #include "qzimgdecoder.h"
 
 namespace {
@@ -98,28 +99,6 @@ const bmpw::Bytes& file_of(const Form& f) {
   return it->second;
 }
 
-struct MemStream {
-  const uint8_t* data;
-  size_t size;
-  size_t pos;
-};
-
-bool mem_read(void* s, void* buffer, unsigned int size, unsigned int* count) {
-  MemStream* m = static_cast<MemStream*>(s);
-  const size_t n = std::min<size_t>(size, m->size - m->pos);
-  std::memcpy(buffer, m->data + m->pos, n);
-  m->pos += n;
-  *count = static_cast<unsigned int>(n);
-  return true;
-}
-
-bool mem_setpos(void* s, unsigned int position) {
-  MemStream* m = static_cast<MemStream*>(s);
-  if (position > m->size) return false;
-  m->pos = position;
-  return true;
-}
-
 // Resident memory of the process. Address space that is reserved but never written (the alpha
 // plane of a picture that turns out to have no alpha) costs no memory and is not counted.
 size_t resident_bytes() {
@@ -156,11 +135,11 @@ void BM_qzi(benchmark::State& state, Form f) {
   const bmpw::Bytes& file = file_of(f);
   Memory memory;
   for (auto _ : state) {
-    MemStream m{file.data(), file.size(), 0};
+    qzi_mem::Stream m{file.data(), file.size(), 0};
     memory.heap0 = heap_block_bytes();
     memory.resident0 = resident_bytes();
     QZIDECODER d = qziCreateDecoder();
-    int rc = qziDecoderInitialize(d, &m, static_cast<int>(file.size()), mem_read, mem_setpos, nullptr, nullptr);
+    int rc = qzi_mem::initialize(d, &m, nullptr);
     qziSetDecoderLayerCallback(d, measure_layer, &memory);
     if (rc == 0) rc = qziDecoderExecute(d);
     qziCloseDecoder(d);

@@ -3,34 +3,11 @@
 // reads every byte of the delivered bitmaps and a progress callback that may stop the work.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
+#include "qzi_memstream.h"
 #include "qzimgdecoder.h"
 
 namespace {
-
-struct MemStream {
-  const uint8_t* data;
-  size_t size;
-  size_t pos;
-};
-
-bool mem_read(void* s, void* buffer, unsigned int size, unsigned int* count) {
-  MemStream* m = static_cast<MemStream*>(s);
-  const size_t left = m->size - m->pos;
-  const size_t n = size < left ? size : left;
-  std::memcpy(buffer, m->data + m->pos, n);
-  m->pos += n;
-  if (count) *count = static_cast<unsigned int>(n);
-  return true;
-}
-
-bool mem_setpos(void* s, unsigned int position) {
-  MemStream* m = static_cast<MemStream*>(s);
-  if (position > m->size) return false;
-  m->pos = position;
-  return true;
-}
 
 volatile uint32_t g_sink;
 
@@ -65,9 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   QZIDECODER dec = qziCreateDecoder();
   if (!dec) return 0;
-  MemStream stream{data, size, 0};
+  qzi_mem::Stream stream{data, size, 0};
   if (ctl & 0x80) qziSetDecoderParam(dec, QZIDEC_PARAM_SKIP_EXT, 1, 0);
-  if (qziDecoderInitialize(dec, &stream, static_cast<int>(size), mem_read, mem_setpos, nullptr, names[ctl & 3]) == 0) {
+  if (qzi_mem::initialize(dec, &stream, names[ctl & 3]) == 0) {
     unsigned int value = 0;
     for (int item = 1; item <= 7; ++item) qziDecoderGetDocInfo(dec, item, &value);
     qziSetDecoderParam(dec, BMP_PARAM_KEEP_ALPHA, (ctl >> 2) & 1, 0);
