@@ -170,7 +170,8 @@ private Q_SLOTS:
             {"<rss/>", Status::Rss},
             {"<rss xmlns=\"urn:x\"><channel><item/></channel></rss>", Status::NotRss},
             {"<r:rss xmlns:r=\"urn:x\"><channel><item/></channel></r:rss>", Status::NotRss},
-            {"<rss><channel><item><title>&nbsp;</title></item></channel></rss>", Status::NotXml},
+            {"<rss><channel><item><title>&nbsp;</title></item></channel></rss>", Status::Rss},
+            {"<rss><channel><item><title>&nosuchname;</title></item></channel></rss>", Status::NotXml},
         };
         for (const auto& [data, status] : cases) {
             if (status == Status::NotXml)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "feed/feedparser.h"
 #include "feed/information.h"
 
 #include <QDateTime>
@@ -40,7 +41,7 @@ class InformationManager : public QObject
 
 public:
     // A body larger than this is refused as a failed download.
-    static constexpr qint64 maximumFeedSize = 8 * 1024 * 1024;
+    static constexpr qint64 maximumFeedSize = feedSizeLimit;
 
     // The program's manager, created on the first call (which must come after the
     // QCoreApplication and its organisation and application names exist): feed URL from
