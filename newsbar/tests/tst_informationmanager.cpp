@@ -147,6 +147,17 @@ struct Fixture
     QSignalSpy updates;
 };
 
+// A settings format that counts the times the store is written.
+int storeWrites = 0;
+bool readCounted(QIODevice&, QSettings::SettingsMap&) { return true; }
+bool writeCounted(QIODevice& device, const QSettings::SettingsMap& map)
+{
+    ++storeWrites;
+    for (auto it = map.cbegin(); it != map.cend(); ++it)
+        device.write(it.key().toUtf8() + '=' + it.value().toString().toUtf8() + '\n');
+    return true;
+}
+
 } // namespace
 
 class TestInformationManager : public QObject
@@ -304,6 +315,112 @@ private Q_SLOTS:
         QVERIFY2(f.manager.lastErrorText().contains(log), qPrintable(f.manager.lastErrorText()));
         QVERIFY(!f.manager.lastSuccessTime().isValid());
         QCOMPARE(f.retry(), retry);
+    }
+
+    // Backoff, its reset, conditional requests, folding and the network's return, in one run.
+    void downloadPolicy()
+    {
+        using std::chrono::hours;
+        Fixture f;
+        f.manager.setRetrySchedule({hours(1), hours(2)});
+        QSignalSpy finished(&f.manager, &InformationManager::refreshDidFinish);
+        const auto retryNow = [&f, &finished](const QByteArray& response) {
+            f.server.responses["/feed.xml"] = response;
+            const qsizetype before = finished.size();
+            f.manager.retryTimer()->start(0);
+            return QTest::qWaitFor([&] { return finished.size() > before; }, 20000);
+        };
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("HTTP status 500"));
+        QVERIFY(f.refresh(http(500, "down"), false));
+        QCOMPARE(f.retry(), 3600000);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("HTTP status 500"));
+        QVERIFY(retryNow(http(500, "down")));
+        QCOMPARE(f.retry(), 7200000);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("HTTP status 500"));
+        QVERIFY(retryNow(http(500, "down")));
+        QCOMPARE(f.retry(), -1);  // schedule used up: the daily timer is left
+
+        const QByteArray validated = http(200, feed(2), "ETag: \"v1\"\r\nLast-Modified: Wed, 31 Dec 2025 12:00:00 GMT\r\n");
+        QVERIFY(f.refresh(validated, true));
+        QCOMPARE(f.sent("User-Agent"), InformationManager::userAgent());
+        QVERIFY(f.sent("If-None-Match").isEmpty());
+        QCOMPARE(f.manager.lastSuccessTime(), Fixture::now);
+        QVERIFY(f.manager.lastErrorText().isEmpty());
+        QCOMPARE(f.retry(), -1);
+
+        // Not modified: the list stays, announced to nobody, and it counts as success.
+        const InformationList held = f.manager.informations();
+        const qsizetype updates = f.updates.size();
+        QVERIFY(f.refresh("HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n", false));
+        QCOMPARE(f.sent("If-None-Match"), QByteArray("\"v1\""));
+        QCOMPARE(f.sent("If-Modified-Since"), QByteArray("Wed, 31 Dec 2025 12:00:00 GMT"));
+        QCOMPARE(f.manager.informations(), held);
+        QCOMPARE(f.updates.size(), updates);
+        QVERIFY(f.manager.lastErrorText().isEmpty());
+
+        // The success reset the backoff.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("HTTP status 503"));
+        QVERIFY(f.refresh(http(503, "busy"), false));
+        QCOMPARE(f.retry(), 3600000);
+        QCOMPARE(f.manager.lastSuccessTime(), Fixture::now);
+
+        // The network is back: the pending retry runs at once, and a second trigger meanwhile
+        // is folded into it.
+        const int requests = f.server.requests.value("/feed.xml");
+        f.server.responses["/feed.xml"] = http(200, feed(3));
+        f.manager.networkDidComeBack();
+        f.manager.refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 7, 20000);
+        QCOMPARE(finished.last().at(0).toBool(), true);
+        QCOMPARE(f.server.requests.value("/feed.xml"), requests + 1);
+        QCOMPARE(f.manager.informations()->size(), 3);
+        f.manager.networkDidComeBack();  // nothing pending: nothing happens
+        QCOMPARE(f.server.requests.value("/feed.xml"), requests + 1);
+    }
+
+    // A list of new items costs one write of the store, however many items it brings.
+    void newItemsSavedOnce()
+    {
+        const QSettings::Format counted = QSettings::registerFormat("counted", readCounted, writeCounted);
+        QTemporaryDir directory;
+        QSettings settings(directory.filePath("preferences.counted"), counted);
+        InformationManager manager(std::nullopt, &settings, nullptr);
+        manager.setInformations(list(feed(3)));  // the first list: seeded in one write
+        QCOMPARE(storeWrites, 1);
+        const InformationList bigger = list(feed(200));
+        manager.setInformations(bigger);
+        QCOMPARE(storeWrites, 1);  // not a first run: nothing to save yet
+        manager.setInformationsNotified(*bigger);
+        QCOMPARE(storeWrites, 2);
+        QCOMPARE(manager.notifiedItems()->size(), 200);
+        manager.setInformationsNotified({});
+        QCOMPARE(storeWrites, 2);
+    }
+
+    // A store that cannot be written: one warning per distinct failure, shown to the window; the
+    // manager goes on with its sets in memory and reports the recovery.
+    void unwritableStore()
+    {
+        QTemporaryDir directory;
+        const QString path = directory.filePath("preferences.ini");
+        QVERIFY(QDir().mkdir(path));  // a folder where the file should be: fails even for root
+        QSettings settings(path, QSettings::IniFormat);
+        InformationManager manager(std::nullopt, &settings, nullptr);
+        QSignalSpy status(&manager, &InformationManager::updateStatusChanged);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Settings could not be saved to .*preferences.ini: a folder is in its place$"));
+        manager.setInformations(list(feed(2)));
+        QCOMPARE(manager.readItems(), ids(feed(2)));
+        QVERIFY(manager.settingsErrorText().contains(path));
+        QCOMPARE(status.size(), 1);
+        QTest::failOnWarning(QRegularExpression("Settings could not be saved"));
+        manager.makeAllInformationsAsRead();
+        QCOMPARE(status.size(), 1);
+
+        QVERIFY(QDir(path).removeRecursively());
+        manager.setInformationsNotified(*list(feed(1, 9)));
+        QVERIFY(manager.settingsErrorText().isEmpty());
+        QCOMPARE(status.size(), 2);
+        QCOMPARE(QSettings(path, QSettings::IniFormat).value("NotifiedItems/size").toInt(), 3);
     }
 
     void periodicUpdate()

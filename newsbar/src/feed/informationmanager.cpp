@@ -4,6 +4,7 @@
 #include "feed/feedparser.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLocale>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
@@ -278,15 +279,25 @@ void InformationManager::saveState()
         return;
     writeIdentifierArray(*m_settings, notifiedItemsKey, m_notifiedItems);
     writeIdentifierArray(*m_settings, readItemsKey, m_readItems);
+    const QSettings::Status before = m_settings->status();
     m_settings->sync();
+    // QSettings keeps its first error for good: once one is recorded, whether the file can be
+    // written now tells a lasting failure from a recovered one.
+    const QSettings::Status status = m_settings->status();
+    const bool failed = status != QSettings::NoError
+        && (before == QSettings::NoError || !m_settings->isWritable());
     QString error;
-    switch (m_settings->status()) {
+    switch (failed ? status : QSettings::NoError) {
     case QSettings::NoError:
         break;
-    case QSettings::AccessError:
-        error = QStringLiteral("Settings could not be saved to %1: not writable")
-                    .arg(m_settings->fileName());
+    case QSettings::AccessError: {
+        const QFileInfo file(m_settings->fileName());
+        const QString reason = file.isDir()     ? QStringLiteral("a folder is in its place")
+                             : file.exists()    ? QStringLiteral("the file cannot be written")
+                             : QStringLiteral("its folder cannot be written");
+        error = QStringLiteral("Settings could not be saved to %1: %2").arg(file.filePath(), reason);
         break;
+    }
     case QSettings::FormatError:
         error = QStringLiteral("Settings could not be saved to %1: format error")
                     .arg(m_settings->fileName());
