@@ -17,7 +17,8 @@
 #include <memory>
 #include <mutex>
 
-Q_LOGGING_CATEGORY(lcFeedParser, "newsbar.feed.parser")
+// Debug lines (warnings of readable documents) only when asked for.
+Q_LOGGING_CATEGORY(lcFeedParser, "newsbar.feed.parser", QtInfoMsg)
 
 namespace {
 
