@@ -309,7 +309,10 @@ private Q_SLOTS:
         QCOMPARE(f.updates.size(), 2);  // the two set-up calls only
         QCOMPARE(f.manager.informations(), previous);
         QCOMPARE(f.manager.readItems(), readBefore);
-        QCOMPARE(f.server.requests.value("/feed.xml"), response.isEmpty() ? 0 : 1);
+        // Qt itself may send a GET again when the server drops the connection early (seen once
+        // with the unannounced 8 MiB body on a loaded machine).
+        const int requests = f.server.requests.value("/feed.xml");
+        QVERIFY2(response.isEmpty() ? requests == 0 : requests >= 1, qPrintable(QString::number(requests)));
         // Shown to the window, retried later; nothing has succeeded yet.
         QCOMPARE(status.size(), 1);
         QVERIFY2(f.manager.lastErrorText().contains(log), qPrintable(f.manager.lastErrorText()));
