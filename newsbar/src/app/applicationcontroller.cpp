@@ -132,8 +132,11 @@ void ApplicationController::applicationDidFinishLaunching(const LaunchInfo& laun
             &ApplicationController::userNotificationCenterDidActivateNotification);
     connect(m_center, &UserNotificationCenter::didInvokeOpenAction, this,
             &ApplicationController::userNotificationCenterDidInvokeOpenAction);
-    connect(m_applications, &RunningApplications::activationRequested, this,
-            [this] { orderFrontInfoWindow(this); });
+    // Another launch hands over: the window comes forward, as for a notification.
+    connect(m_applications, &RunningApplications::activationRequested, this, [this] {
+        m_windowController->showWindow(this);
+        bringToFront();
+    });
     connect(m_applications, &RunningApplications::didLaunchApplication, this,
             &ApplicationController::workspaceDidLaunchApplication);
     connect(m_manager, &InformationManager::InformationManagerDidUpdate, this,
