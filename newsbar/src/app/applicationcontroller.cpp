@@ -127,6 +127,13 @@ void ApplicationController::applicationDidFinishLaunching(const LaunchInfo& laun
     // The first use of the shared manager, which restores the stored state.
     m_manager = InformationManager::sharedManager();
     m_windowController = new WindowController(m_manager, this);
+    if (m_statusMenu) {
+        // The window offers the status menu too (right click, Ctrl+Q): without a tray it is
+        // the only way to quit.
+        QWidget* window = m_windowController->window();
+        window->addActions(m_statusMenu->actions());
+        window->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
 
     connect(m_center, &UserNotificationCenter::didActivateNotification, this,
             &ApplicationController::userNotificationCenterDidActivateNotification);
