@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """End-to-end test of the newsbar program, run under dbus-run-session -- xvfb-run.
 
-With a mock notification server (python3-dbusmock's notification_daemon template), a mock tray
-(StatusNotifierWatcher) and an HTTP feed on 127.0.0.1, it drives the program through its tray
-menu and notifications and checks what it does on the bus. Screenshots of the tray image and the
-window go into the artefacts folder.
+With a mock notification server (python3-dbusmock's notification_daemon template, listing the
+"actions" capability), a mock tray (StatusNotifierWatcher), an HTTP feed on 127.0.0.1 and a
+stand-in browser, it drives the program through its tray menu and notifications and checks what
+it does on the bus: the command line without a display, the hand-over of later launches to the
+running instance (--show twice: one process, one window), the window at launch without a tray,
+the status line after a refused download and the notifications' "Open" button. Screenshots of
+the tray image (24 px at 1x and 2x) and of the window go into the artefacts folder.
 """
 
 import argparse
