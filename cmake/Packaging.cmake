@@ -29,10 +29,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
 set(_deb_doc ${PROJECT_BINARY_DIR}/debian-doc)
 # Only the components named here become packages.
 set(CPACK_COMPONENTS_ALL)
+set(QZI_DEB_PACKAGES)
 # qzi_deb_package(COMPONENT NAME SECTION SUMMARY DESCRIPTION [DEPENDS component...])
 function(qzi_deb_package component name section summary description)
   string(TOUPPER ${component} up)
   set(CPACK_COMPONENTS_ALL ${CPACK_COMPONENTS_ALL} ${component} PARENT_SCOPE)
+  set(QZI_DEB_PACKAGES ${QZI_DEB_PACKAGES} ${name} PARENT_SCOPE)
   set(CPACK_DEBIAN_${up}_PACKAGE_NAME ${name} PARENT_SCOPE)
   set(CPACK_DEBIAN_${up}_PACKAGE_SECTION ${section} PARENT_SCOPE)
   # First line the synopsis; the rest as control-file lines (under 80 columns; CPack indents them).
@@ -85,3 +87,12 @@ add_custom_command(OUTPUT ${_deb_doc}/changelog.gz
 add_custom_target(debian_changelog ALL DEPENDS ${_deb_doc}/changelog.gz)
 
 include(CPack)
+
+# The packages of this tree, checked without installing them (not in sanitizer trees, whose
+# binaries no package would carry).
+if(QZI_BUILD_TESTS AND NOT QZI_SANITIZE AND NOT QZI_FUZZ)
+  add_test(NAME debian_packages_test
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/package/check_packages.sh ${PROJECT_BINARY_DIR}
+            ${PROJECT_SOURCE_DIR}/tests/package/contents.tsv ${PROJECT_VERSION} ${QZI_DEB_PACKAGES})
+  set_tests_properties(debian_packages_test PROPERTIES SKIP_RETURN_CODE 77)
+endif()

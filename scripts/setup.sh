@@ -36,6 +36,10 @@ export_test_data() {
   return 0
 }
 
+# The Release tree build/ as scripts/test makes it; scripts/package reuses it.
+RELEASE_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DQZI_SANITIZE=OFF -DQZI_BUILD_NEWSBAR=ON -DQZI_BUILD_BENCH=ON
+                 -DQZI_PIXBUF_LOADER=ON)
+
 # configure_and_build DIR [cmake args...]
 configure_and_build() {
   local dir=$1; shift
