@@ -52,7 +52,10 @@ static int same(const char* path, const char* ref_path) {
     return 1;
   }
   GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path, NULL, NULL);
-  if (!format || strcmp(gdk_pixbuf_format_get_name(format), "pvr") != 0) {
+  gchar* format_name = format ? gdk_pixbuf_format_get_name(format) : NULL;
+  const gboolean ours = format_name && strcmp(format_name, "pvr") == 0;
+  g_free(format_name);
+  if (!ours) {
     fprintf(stderr, "%s: not taken by the pvr loader\n", path);
     g_object_unref(ref);
     return 1;
@@ -115,7 +118,9 @@ int main(int argc, char** argv) {
     int w = 0, h = 0;
     GdkPixbufFormat* format = gdk_pixbuf_get_file_info(argv[2], &w, &h);
     if (!format) return 1;
-    printf("%s %d %d\n", gdk_pixbuf_format_get_name(format), w, h);
+    gchar* name = gdk_pixbuf_format_get_name(format);
+    printf("%s %d %d\n", name, w, h);
+    g_free(name);
     return 0;
   }
   fprintf(stderr, "usage: pixbuf_read same FILE REF | fails FILE | size FILE\n");
