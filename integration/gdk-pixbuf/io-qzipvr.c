@@ -4,7 +4,8 @@
  * Viewers and thumbnailers on GNOME/Xfce desktops read images through gdk-pixbuf; this module
  * gives them PVR textures (version 3 files, and legacy version 2 files recognised by their
  * "PVR!" tag). The library decodes from memory only once it has the whole file, so the
- * incremental interface collects the bytes and decodes when the caller stops feeding.
+ * incremental interface collects the bytes and decodes when the caller stops feeding; the
+ * pixels the library returns become the pixbuf's without a copy.
  *
  * Only the PVR format is offered to the library: BMP files stay with gdk-pixbuf's own loader,
  * even if one arrives here under a wrong name.
@@ -20,7 +21,7 @@
 
 /* The library's own bound on a PVR input; larger inputs are refused while they arrive. */
 #define PVR_MAX_INPUT 104857600u
-/* Refused at initialisation, before the library takes any pixel memory. */
+/* Larger declared pictures are refused at initialisation (100 megapixels). */
 #define PVR_MAX_PIXELS 100000000L
 
 typedef struct {
@@ -55,52 +56,34 @@ static bool mem_setpos(void* s, unsigned int position) {
   return true;
 }
 
-static void set_error(GError** error, int code, const char* stage) {
-  GdkPixbufError kind = GDK_PIXBUF_ERROR_FAILED;
-  if (code == 101) kind = GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY;
-  else if (code == 102 || code == 104 || code == 105) kind = GDK_PIXBUF_ERROR_CORRUPT_IMAGE;
-  else if (code == 103) kind = GDK_PIXBUF_ERROR_UNKNOWN_TYPE;
-  g_set_error(error, GDK_PIXBUF_ERROR, kind, "PVR texture: %s failed with result code %d", stage, code);
+static void set_error(GError** error, int code) {
+  GdkPixbufError kind = GDK_PIXBUF_ERROR_CORRUPT_IMAGE;
+  if (code == QZIERR_NO_MEMORY) kind = GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY;
+  else if (code < QZIERR_UNSUPPORTED || code > QZIERR_READ) kind = GDK_PIXBUF_ERROR_FAILED;
+  g_set_error(error, GDK_PIXBUF_ERROR, kind, "PVR texture: %s", qziResultText(code));
 }
 
-/* Copies the delivered picture into the pixbuf: 24-bit rows bottom-up, alpha beside them. */
-static int on_layer(QZIDEC_LAYERINFO* info, int index) {
-  GdkPixbuf* pixbuf = (GdkPixbuf*)(uintptr_t)info->layer_user;
-  const BITMAPINFO* bi = info->bi;
-  const BITMAPINFO* bia = info->bia;
-  const int w = gdk_pixbuf_get_width(pixbuf), h = gdk_pixbuf_get_height(pixbuf);
-  (void)index;
-  if (!bi || bi->bmiHeader.biBitCount != 24 || bi->bmiHeader.biWidth != w || bi->bmiHeader.biHeight != h) return 1;
-  if (bia && (bia->bmiHeader.biBitCount != 8 || bia->bmiHeader.biWidth != w || bia->bmiHeader.biHeight != h)) return 1;
+static void free_pixels(guchar* pixels, gpointer data) {
+  (void)data;
+  qziFreeRGBA(pixels);
+}
 
-  const guint8* bits = (const guint8*)bi + bi->bmiHeader.biSize + bi->bmiHeader.biClrUsed * 4u;
-  const gsize stride = ((gsize)w * 3 + 3) & ~(gsize)3;
-  const guint8* abits = NULL;
-  const RGBQUAD* apal = NULL;
-  uint32_t acount = 0;
-  gsize astride = 0;
-  if (bia) {
-    acount = bia->bmiHeader.biClrUsed;
-    apal = acount ? (const RGBQUAD*)((const guint8*)bia + bia->bmiHeader.biSize) : NULL;
-    abits = (const guint8*)bia + bia->bmiHeader.biSize + acount * 4u;
-    astride = ((gsize)w + 3) & ~(gsize)3;
-  }
-  guint8* out = gdk_pixbuf_get_pixels(pixbuf);
-  const gsize ostride = (gsize)gdk_pixbuf_get_rowstride(pixbuf);
-  for (int y = 0; y < h; ++y) {
-    const guint8* row = bits + (gsize)(h - 1 - y) * stride;
-    const guint8* arow = abits ? abits + (gsize)(h - 1 - y) * astride : NULL;
-    guint8* o = out + (gsize)y * ostride;
-    for (int x = 0; x < w; ++x, o += 4) {
-      o[0] = row[3 * x + 2];
-      o[1] = row[3 * x + 1];
-      o[2] = row[3 * x];
-      if (!arow) o[3] = 255;
-      else if (apal) o[3] = arow[x] < acount ? apal[arow[x]].rgbRed : 0;
-      else o[3] = arow[x];
-    }
-  }
-  return 0;
+/*
+ * Reads the header through a handle that accepts only the PVR format and refuses pictures
+ * above the pixel limit before any pixel memory is taken. Returns the library's code.
+ */
+static int read_size(const guint8* data, gsize size, unsigned int* width, unsigned int* height) {
+  static const int pvr_only[] = {QZIDEC_FORMAT_PVR};
+  QZIDECODER dec = qziCreateDecoder();
+  if (!dec) return QZIERR_NO_MEMORY;
+  MemStream stream = {data, size, 0};
+  int rc = qziSetDecoderParam(dec, QZIDEC_PARAM_FORMAT_FILTER, (long)(intptr_t)pvr_only, 1);
+  if (rc == 0) rc = qziSetDecoderParam(dec, QZIDEC_PARAM_MAX_PIXELS, PVR_MAX_PIXELS, 0);
+  if (rc == 0) rc = qziDecoderInitialize(dec, &stream, (int)size, mem_read, mem_setpos, NULL, NULL);
+  if (rc == 0) rc = qziDecoderGetDocInfo(dec, QZIDEC_INFO_WIDTH, width);
+  if (rc == 0) rc = qziDecoderGetDocInfo(dec, QZIDEC_INFO_HEIGHT, height);
+  qziCloseDecoder(dec);
+  return rc;
 }
 
 /*
@@ -108,55 +91,38 @@ static int on_layer(QZIDEC_LAYERINFO* info, int index) {
  * NULL without an error when the size callback asked for no pixels (a size query).
  */
 static GdkPixbuf* decode(const guint8* data, gsize size, const PvrContext* ctx, GError** error) {
-  static const int pvr_only[] = {QZIDEC_FORMAT_PVR};
   if (size == 0 || size > PVR_MAX_INPUT) {
-    g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
-                size ? "PVR texture: file larger than 100 MiB" : "PVR texture: empty file");
+    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
+                        size ? "PVR texture: file larger than 100 MiB" : "PVR texture: empty file");
     return NULL;
   }
-  QZIDECODER dec = qziCreateDecoder();
-  if (!dec) {
-    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "PVR texture: out of memory");
-    return NULL;
-  }
-  MemStream stream = {data, size, 0};
-  GdkPixbuf* pixbuf = NULL;
   unsigned int width = 0, height = 0;
-  int rc = qziSetDecoderParam(dec, QZIDEC_PARAM_FORMAT_FILTER, (long)(intptr_t)pvr_only, 1);
-  if (rc == 0) rc = qziDecoderInitialize(dec, &stream, (int)size, mem_read, mem_setpos, NULL, NULL);
-  if (rc == 0) rc = qziDecoderGetDocInfo(dec, QZIDEC_INFO_WIDTH, &width);
-  if (rc == 0) rc = qziDecoderGetDocInfo(dec, QZIDEC_INFO_HEIGHT, &height);
+  int rc = read_size(data, size, &width, &height);
   if (rc != 0) {
-    set_error(error, rc, "reading the header");
-    goto done;
-  }
-  if ((long)width * (long)height > PVR_MAX_PIXELS) {
-    g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-                "PVR texture: %ux%u pixels is more than this loader accepts", width, height);
-    goto done;
+    set_error(error, rc);
+    return NULL;
   }
   if (ctx && ctx->size_func) {
     int w = (int)width, h = (int)height;
     ctx->size_func(&w, &h, ctx->user_data);
-    if (w == 0 || h == 0) goto done; /* the caller wanted only the size */
+    if (w == 0 || h == 0) return NULL;
   }
-  pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, (int)width, (int)height);
-  if (!pixbuf) {
-    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-                        "PVR texture: not enough memory for the picture");
-    goto done;
-  }
-  if (ctx && ctx->prepared_func) ctx->prepared_func(pixbuf, NULL, ctx->user_data);
-  qziSetDecoderLayerCallback(dec, on_layer, pixbuf);
-  rc = qziDecoderExecute(dec);
+  /* The header was accepted as PVR, so the extension hint leads the library to the same format. */
+  unsigned char* pixels = NULL;
+  int w = 0, h = 0;
+  rc = qziLoadRGBAFromMemory(data, size, "texture.pvr", &pixels, &w, &h);
   if (rc != 0) {
-    set_error(error, rc, "decoding");
-    g_clear_object(&pixbuf);
-    goto done;
+    set_error(error, rc);
+    return NULL;
   }
-  if (ctx && ctx->updated_func) ctx->updated_func(pixbuf, 0, 0, (int)width, (int)height, ctx->user_data);
-done:
-  qziCloseDecoder(dec);
+  if ((unsigned int)w != width || (unsigned int)h != height) {
+    qziFreeRGBA(pixels);
+    set_error(error, QZIERR_UNSUPPORTED);
+    return NULL;
+  }
+  GdkPixbuf* pixbuf = gdk_pixbuf_new_from_data(pixels, GDK_COLORSPACE_RGB, TRUE, 8, w, h, w * 4, free_pixels, NULL);
+  if (ctx && ctx->prepared_func) ctx->prepared_func(pixbuf, NULL, ctx->user_data);
+  if (ctx && ctx->updated_func) ctx->updated_func(pixbuf, 0, 0, w, h, ctx->user_data);
   return pixbuf;
 }
 

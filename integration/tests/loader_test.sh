@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The loader as desktops use it: installed with the library into a temporary prefix, listed in a
 # loaders cache of its own, then reading corpus textures (equal to their reference decodes), a
-# truncated texture (an error, no crash) and making a 128-pixel thumbnail.
+# truncated texture and a BMP (errors, no crash) and making a 128-pixel thumbnail.
 #   loader_test.sh BUILD PIXBUF_READ MODULEDIR QUERY_LOADERS [PRELOAD]
 set -euo pipefail
 build=$1 pixbuf_read=$2 moduledir=$3 query_loaders=$4 preload=${5:-}
@@ -47,6 +47,10 @@ done
 # Cut in the middle of the texture data: the header still leads to the module.
 head -c 4000 "$QZI_PVR_DIR/cocos2d-objc/test_image_pvrtc4bpp.pvr" > "$work/truncated"
 "$pixbuf_read" fails "$work/truncated" || status=1
+
+# A BMP offered to this loader is refused: gdk-pixbuf's own BMP loader stays in charge of those.
+printf 'BM\x3e\x00\x00\x00\x00\x00\x00\x00\x36\x00\x00\x00\x28\x00\x00\x00\x02\x00\x00\x00\x01\x00\x00\x00\x01\x00\x18\x00\x00\x00\x00\x00\x08\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x02\x03\x04\x05\x06\x00\x00' > "$work/bitmap.pvr"
+"$pixbuf_read" fails "$work/bitmap.pvr" || status=1
 
 # 1280 x 720 becomes 128 x 72.
 texture=$work/texture.pvr
