@@ -38,10 +38,13 @@ update-mime-database "$prefix/share/mime"
 
 # Named without extension, so only the content leads gdk-pixbuf to the module.
 status=0
-for name in cocos2d-objc/test_image_pvrtc4bpp tacentview/BC3DXT4DXT5_UNORM_sRGB_RGBA_T loaders.gl/shannon-etc1; do
+textures=("$QZI_PVR_DIR"/{cocos2d-objc/test_image_pvrtc4bpp,tacentview/BC3DXT4DXT5_UNORM_sRGB_RGBA_T,loaders.gl/shannon-etc1})
+# A texture in one of the newer formats, where that corpus is present.
+[ -z "${QZI_PVR_MODERN_DIR:-}" ] || textures+=("$QZI_PVR_MODERN_DIR/tacentview/BC7_RGBA")
+for name in "${textures[@]}"; do
   copy=$work/$(basename "$name")
-  cp "$QZI_PVR_DIR/$name.pvr" "$copy"
-  "$pixbuf_read" same "$copy" "$QZI_PVR_DIR/$name.ref.png" || status=1
+  cp "$name.pvr" "$copy"
+  "$pixbuf_read" same "$copy" "$name.ref.png" || status=1
 done
 
 # Cut in the middle of the texture data: the header still leads to the module.

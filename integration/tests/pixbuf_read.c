@@ -56,7 +56,7 @@ static int same(const char* path, const char* ref_path) {
   const gboolean ours = format_name && strcmp(format_name, "pvr") == 0;
   g_free(format_name);
   if (!ours) {
-    fprintf(stderr, "%s: not taken by the pvr loader\n", path);
+    fprintf(stderr, "%s: not recognised by the pvr loader\n", path);
     g_object_unref(ref);
     return 1;
   }
