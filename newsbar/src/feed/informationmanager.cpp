@@ -249,6 +249,40 @@ void InformationManager::saveState()
     writeIdentifierArray(*m_settings, notifiedItemsKey, m_notifiedItems);
     writeIdentifierArray(*m_settings, readItemsKey, m_readItems);
     m_settings->sync();
+    QString error;
+    switch (m_settings->status()) {
+    case QSettings::NoError:
+        break;
+    case QSettings::AccessError:
+        error = QStringLiteral("Settings could not be saved to %1: not writable")
+                    .arg(m_settings->fileName());
+        break;
+    case QSettings::FormatError:
+        error = QStringLiteral("Settings could not be saved to %1: format error")
+                    .arg(m_settings->fileName());
+        break;
+    }
+    setSettingsErrorText(error);
+}
+
+void InformationManager::setSettingsErrorText(QString text)
+{
+    if (text == m_settingsErrorText)
+        return;
+    // One line per distinct failure, not per save.
+    if (!text.isEmpty())
+        qCWarning(lcManager).noquote() << text;
+    m_settingsErrorText = std::move(text);
+    Q_EMIT updateStatusChanged();
+}
+
+void InformationManager::setDownloadOutcome(QDateTime successTime, QString errorText)
+{
+    if (successTime == m_lastSuccessTime && errorText == m_lastErrorText)
+        return;
+    m_lastSuccessTime = std::move(successTime);
+    m_lastErrorText = std::move(errorText);
+    Q_EMIT updateStatusChanged();
 }
 
 void InformationManager::refresh()
@@ -331,11 +365,13 @@ void InformationManager::installParsed(const QString& source, bool isRss,
         return;
     }
     setInformations(std::make_shared<const QList<Information>>(std::move(informations)));
+    setDownloadOutcome(QDateTime::currentDateTimeUtc(), QString());
     Q_EMIT refreshDidFinish(true);
 }
 
 void InformationManager::failRefresh(const QString& message)
 {
     qCWarning(lcManager).noquote() << message;
+    setDownloadOutcome(m_lastSuccessTime, message);
     Q_EMIT refreshDidFinish(false);
 }

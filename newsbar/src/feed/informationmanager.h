@@ -2,6 +2,7 @@
 
 #include "feed/information.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -94,6 +95,16 @@ public:
     void startPeriodicalUpdate();
     void endPeriodicalUpdate();
 
+    // The outcome of the downloads, for the window. Each change of any of the three emits
+    // updateStatusChanged().
+    // Time of the last download that installed a list or confirmed the current one; invalid
+    // while none has.
+    QDateTime lastSuccessTime() const { return m_lastSuccessTime; }
+    // The last download's failure in one line; empty after a success or before any attempt.
+    QString lastErrorText() const { return m_lastErrorText; }
+    // Why the settings store could not be written, in one line; empty while it saves fine.
+    QString settingsErrorText() const { return m_settingsErrorText; }
+
     // Loads both sets from the settings store (see the class comment).
     void restoreState();
     // Writes both sets and flushes the store; failures are not reported.
@@ -118,10 +129,15 @@ Q_SIGNALS:
     // and tests; the program needs only InformationManagerDidUpdate.
     void refreshDidFinish(bool listInstalled);
 
+    // lastSuccessTime(), lastErrorText() or settingsErrorText() changed.
+    void updateStatusChanged();
+
 private:
     void handleReply(QNetworkReply* reply, bool tooLarge);
     void installParsed(const QString& source, bool isRss, QList<Information> informations);
     void failRefresh(const QString& message);
+    void setDownloadOutcome(QDateTime successTime, QString errorText);
+    void setSettingsErrorText(QString text);
 
     std::optional<QUrl> m_feedURL;
     double m_interval = 86400.0;
@@ -129,6 +145,10 @@ private:
     QTimer* m_timer = nullptr;
     std::optional<QSet<QString>> m_notifiedItems;
     std::optional<QSet<QString>> m_readItems;
+
+    QDateTime m_lastSuccessTime;
+    QString m_lastErrorText;
+    QString m_settingsErrorText;
 
     QSettings* m_settings = nullptr;
     QNetworkAccessManager* m_network = nullptr;
