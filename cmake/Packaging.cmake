@@ -67,6 +67,8 @@ endif()
 # The loader cache and the MIME database are rebuilt by gdk-pixbuf's and shared-mime-info's
 # triggers on these folders; naming them here also runs them when the package is configured.
 set(CPACK_DEBIAN_PIXBUF_PACKAGE_DEPENDS "shared-mime-info")
+# The thumbnailer entry runs gdk-pixbuf-thumbnailer, which Debian ships apart from the library.
+set(CPACK_DEBIAN_PIXBUF_PACKAGE_RECOMMENDS "libgdk-pixbuf2.0-bin")
 if(DEFINED QZI_PIXBUF_MODULEDIR)
   file(WRITE ${_deb_doc}/pixbuf/triggers
     "activate-noawait ${CPACK_PACKAGING_INSTALL_PREFIX}/${QZI_PIXBUF_MODULEDIR}\n"
