@@ -1,19 +1,19 @@
-# Runs qzidecode over the generated samples: information lines, PNG files, and the exit status
+# Runs qzidecode over the generated samples (through EMULATOR, when given, in a cross build): information lines, PNG files, and the exit status
 # and message of a failing input.
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/in)
-execute_process(COMMAND ${SAMPLES} ${WORK}/in RESULT_VARIABLE rc)
+execute_process(COMMAND ${EMULATOR} ${SAMPLES} ${WORK}/in RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "make_samples failed: ${rc}")
 endif()
 
-execute_process(COMMAND ${QZIDECODE} --info ${WORK}/in/rle8.bmp OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+execute_process(COMMAND ${EMULATOR} ${QZIDECODE} --info ${WORK}/in/rle8.bmp OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0 OR NOT out STREQUAL "format=104 width=64 height=48 bpp=8 anime_mode=0 anime_loop=0\n")
   message(FATAL_ERROR "--info: status ${rc}, output '${out}'")
 endif()
 
 file(GLOB inputs ${WORK}/in/*.bmp ${WORK}/in/*.pvr)
-execute_process(COMMAND ${QZIDECODE} --progress --out-dir ${WORK}/out ${inputs} RESULT_VARIABLE rc ERROR_VARIABLE err)
+execute_process(COMMAND ${EMULATOR} ${QZIDECODE} --progress --out-dir ${WORK}/out ${inputs} RESULT_VARIABLE rc ERROR_VARIABLE err)
 if(NOT rc EQUAL 0 OR NOT err MATCHES "100%")
   message(FATAL_ERROR "--out-dir: status ${rc}, errors '${err}'")
 endif()
@@ -24,22 +24,22 @@ foreach(name rgb24 argb32 rgb565 rle8 os2-topdown4 rgba-gradient)
   endif()
 endforeach()
 
-execute_process(COMMAND ${QZIDECODE} --info ${WORK}/in/rgba-gradient.pvr OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+execute_process(COMMAND ${EMULATOR} ${QZIDECODE} --info ${WORK}/in/rgba-gradient.pvr OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0 OR NOT out STREQUAL "format=109 width=64 height=48 bpp=24 anime_mode=0 anime_loop=0\n")
   message(FATAL_ERROR "--info on the texture: status ${rc}, output '${out}'")
 endif()
 
-execute_process(COMMAND ${QZIDECODE} ${WORK}/in/rgb24.bmp ${WORK}/ok.png RESULT_VARIABLE rc)
+execute_process(COMMAND ${EMULATOR} ${QZIDECODE} ${WORK}/in/rgb24.bmp ${WORK}/ok.png RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "decode to PNG: status ${rc}")
 endif()
-execute_process(COMMAND ${QZIDECODE} ${WORK}/missing.bmp RESULT_VARIABLE rc ERROR_VARIABLE err)
+execute_process(COMMAND ${EMULATOR} ${QZIDECODE} ${WORK}/missing.bmp RESULT_VARIABLE rc ERROR_VARIABLE err)
 if(NOT rc EQUAL 100 OR NOT err MATCHES "missing.bmp: cannot open the file \\(100\\)")
   message(FATAL_ERROR "missing input: status ${rc}, errors '${err}'")
 endif()
 
 # A file cut inside its last row: the reader's code is the exit status.
-execute_process(COMMAND ${QZIDECODE} ${SHORT} ${WORK}/short.png RESULT_VARIABLE rc ERROR_VARIABLE err)
+execute_process(COMMAND ${EMULATOR} ${QZIDECODE} ${SHORT} ${WORK}/short.png RESULT_VARIABLE rc ERROR_VARIABLE err)
 if(NOT rc EQUAL 105 OR NOT err MATCHES "short-last-row.bmp: cannot read the input, or it ends too early \\(105\\)")
   message(FATAL_ERROR "truncated input: status ${rc}, errors '${err}'")
 endif()

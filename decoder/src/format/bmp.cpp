@@ -511,6 +511,14 @@ uint8_t decode_rgb32(QZIDEC_BMP* bmp, bool with_alpha) {
     if (with_alpha) {
       for_each_run<4>(h, w, [&](int x, const uint8_t* p, int n) {
         pack_bgr(p, dst + 3 * x, n);
+        if (row_or == 0 && !h->alpha_bits) {
+          // Nothing to keep so far: most files have alpha 0 throughout, and an OR over the
+          // words is cheaper than gathering the samples.
+          uint32_t any = 0;
+          for (int i = 0; i < n; ++i) any |= load32(p + 4 * i);
+          if ((any >> 24) == 0) return;
+          std::memset(scratch, 0, static_cast<size_t>(x));  // the samples skipped, all 0
+        }
         row_or |= put_alpha(scratch + x, n, [p](int i) { return p[4 * i + 3]; });
       });
       a.flush(y, row_or);
@@ -626,15 +634,21 @@ struct RleRows {
   void store(uint8_t v) {
     if (x < width) line[x++] = v;
   }
-  // n pixels (n <= width - x) alternating between a and b, starting with a.
+  // n pixels (n <= width - x) alternating between a and b, starting with a. Away from the
+  // row's end whole 16-byte blocks are stored, up to 15 bytes past the run: every byte from x
+  // on is written again by a later code or cleared by the hand-on, and no branch depends on
+  // the run's length.
   void fill(int n, uint8_t a, uint8_t b) {
     uint8_t* dst = line + x;
     x += n;
-    if (a == b) {
-      std::memset(dst, a, static_cast<size_t>(n));
+    const uint64_t pattern = (a | (static_cast<uint64_t>(b) << 8)) * 0x0001000100010001ull;
+    if (x + 15 <= stride) {
+      for (int i = 0; i < n; i += 16) {
+        std::memcpy(dst + i, &pattern, 8);
+        std::memcpy(dst + i + 8, &pattern, 8);
+      }
       return;
     }
-    const uint64_t pattern = (a | (static_cast<uint64_t>(b) << 8)) * 0x0001000100010001ull;
     int i = 0;
     for (; i + 8 <= n; i += 8) std::memcpy(dst + i, &pattern, 8);
     for (; i < n; ++i) dst[i] = (i & 1) ? b : a;
