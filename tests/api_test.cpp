@@ -1,6 +1,7 @@
 // The exported functions: lifecycle, detection, parameters, callbacks and execution.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -11,9 +12,10 @@
 
 namespace {
 
-// A 24-bit bottom-up BMP of w x h pixels, every pixel (b, g, r) = (x, y, 7).
-std::vector<uint8_t> tiny_bmp(int w = 2, int h = 2) {
-  const int stride = (w * 3 + 3) & ~3;
+// A 24- or 32-bit bottom-up BMP of w x h pixels, every pixel (b, g, r) = (x, y, 7).
+std::vector<uint8_t> tiny_bmp(int w = 2, int h = 2, int bits = 24) {
+  const int bytes = bits / 8;
+  const int stride = (w * bytes + 3) & ~3;
   std::vector<uint8_t> f(54 + stride * h, 0);
   auto put32 = [&](size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
@@ -26,10 +28,10 @@ std::vector<uint8_t> tiny_bmp(int w = 2, int h = 2) {
   put32(18, static_cast<uint32_t>(w));
   put32(22, static_cast<uint32_t>(h));
   f[26] = 1;
-  f[28] = 24;
+  f[28] = static_cast<uint8_t>(bits);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      uint8_t* p = &f[54 + (h - 1 - y) * stride + 3 * x];
+      uint8_t* p = &f[54 + (h - 1 - y) * stride + bytes * x];
       p[0] = static_cast<uint8_t>(x);
       p[1] = static_cast<uint8_t>(y);
       p[2] = 7;
@@ -115,6 +117,23 @@ TEST_F(Api, InitialiseArgumentChecks) {
   EXPECT_EQ(qziDecoderInitializeFromFile(h, nullptr), QZIERR_INVALID_ARG);
   EXPECT_EQ(qziDecoderInitializeFromFile(h, (::testing::TempDir() + "no/such/file.bmp").c_str()), QZIERR_FILE_OPEN);
   EXPECT_EQ(qziDecoderInitializeFromFile(h, temp_file("empty.bmp", {}).c_str()), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderInitializeFromFile(h, ::testing::TempDir().c_str()), QZIERR_FILE_OPEN) << "a directory";
+}
+
+TEST(ResultCodes, EveryNamedCodeHasItsOwnText) {
+  std::vector<std::string> texts;
+#define QZI_COLLECT(name, value, text) texts.push_back(qziResultText(QZIERR_##name));
+  QZIERR_LIST(QZI_COLLECT)
+#undef QZI_COLLECT
+  for (size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_NE(texts[i], "unknown result code");
+    for (size_t j = 0; j < i; ++j) EXPECT_NE(texts[i], texts[j]);
+  }
+  EXPECT_STREQ(qziResultText(105), "cannot read the input, or it ends too early");
+  for (int code : {-1, 1, 106, 109, 111}) EXPECT_STREQ(qziResultText(code), "unknown result code") << code;
+  EXPECT_EQ(std::string(qziGetVersion()), std::to_string(QZIMGDECODER_VERSION_MAJOR) + "." +
+                                              std::to_string(QZIMGDECODER_VERSION_MINOR) + "." +
+                                              std::to_string(QZIMGDECODER_VERSION_PATCH));
 }
 
 TEST_F(Api, FailedInitialisationKeepsTheStreamUntilReset) {
@@ -215,6 +234,92 @@ TEST_F(Api, ParametersFollowTheAcceptedFormat) {
   qziSetDecoderParam(h, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(ids), 1);
   qziResetDecoder(h);
   EXPECT_EQ(init_mem(s2, "noext"), 0) << "the filter did not survive the reset";
+}
+
+TEST_F(Api, FormatDescriptionLivesWithTheInitialisation) {
+  EXPECT_EQ(qziDecoderGetFormatDescription(nullptr), nullptr);
+  EXPECT_EQ(qziDecoderGetFormatDescription(h), nullptr);
+  s.data.assign(300, 0x11);
+  EXPECT_EQ(init_mem(s, "junk.bmp"), QZIERR_UNSUPPORTED);
+  EXPECT_EQ(qziDecoderGetFormatDescription(h), nullptr);
+  qziResetDecoder(h);
+  ASSERT_EQ(init_mem(s2, "a.pvr"), 0);
+  EXPECT_STREQ(qziDecoderGetFormatDescription(h), "BMP");
+  qziResetDecoder(h);
+  EXPECT_EQ(qziDecoderGetFormatDescription(h), nullptr);
+}
+
+// Parameter 3 acts at the next initialisation, refuses larger pictures with 101 and is
+// cleared by a reset.
+TEST_F(Api, MaxPixelsRefusesLargerPicturesAtInitialisation) {
+  struct Case {
+    long limit;
+    int set_result, init_result;
+  } cases[] = {{0, 0, 0}, {6, 0, 0}, {5, 0, QZIERR_NO_MEMORY}, {1, 0, QZIERR_NO_MEMORY}, {-1, QZIERR_INVALID_ARG, 0}};
+  for (const Case& c : cases) {
+    MemStream m(tiny_bmp(3, 2));
+    QZIDECODER d = qziCreateDecoder();
+    EXPECT_EQ(qziSetDecoderParam(d, QZIDEC_PARAM_MAX_PIXELS, c.limit, 0), c.set_result) << c.limit;
+    EXPECT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr,
+                                   "a.bmp"),
+              c.init_result)
+        << c.limit;
+    qziCloseDecoder(d);
+  }
+  // A run-length file of a few hundred bytes that declares 12800 x 12800 pixels.
+  std::vector<uint8_t> rle = tiny_bmp(1, 1);
+  rle.resize(260, 0);
+  for (int i = 0; i < 4; ++i) rle[18 + i] = rle[22 + i] = static_cast<uint8_t>(12800 >> (8 * i));
+  rle[28] = 8;
+  rle[30] = 1;
+  s.data = rle;
+  EXPECT_EQ(qziSetDecoderParam(h, QZIDEC_PARAM_MAX_PIXELS, 4096L * 4096L, 0), 0);
+  EXPECT_EQ(init_mem(s, "big.rle"), QZIERR_NO_MEMORY);
+  qziResetDecoder(h);
+  EXPECT_EQ(init_mem(s2, "a.bmp"), 0) << "the limit did not survive the reset";
+}
+
+// A version 3 texture of 2 x 2 pixels with 8-bit channels in the order given ("rgba").
+std::vector<uint8_t> tiny_pvr(const char* order) {
+  std::vector<uint8_t> f(52 + 16, 0);
+  const uint32_t fields[] = {0x03525650, 0, 0, 0, 0, 0, 2, 2, 1, 1, 1, 1, 0};
+  for (size_t i = 0; i < 13; ++i)
+    for (int b = 0; b < 4; ++b) f[4 * i + b] = static_cast<uint8_t>(fields[i] >> (8 * b));
+  for (int c = 0; c < 4; ++c) {
+    f[8 + c] = static_cast<uint8_t>(order[c]);
+    f[12 + c] = 8;
+  }
+  return f;
+}
+
+// A stream whose header changes between initialisation and execution: 102, and no picture.
+TEST_F(Api, ChangedHeaderAtExecutionIs102) {
+  struct Case {
+    std::vector<uint8_t> file;
+    size_t offset;
+    std::string bytes;
+    const char* what;
+  } cases[] = {
+      {tiny_bmp(2, 2, 32), 18, "\x01", "narrower"},     {tiny_bmp(2, 2, 32), 22, "\x01", "lower"},
+      {tiny_bmp(2, 2, 32), 28, "\x18", "shallower"},    {tiny_bmp(2, 2, 32), 30, "\x03", "bit fields"},
+      {tiny_pvr("rgba"), 8, "bgra", "texture channel order"},
+  };
+  for (Case& c : cases) {
+    MemStream m(c.file);
+    QZIDECODER d = qziCreateDecoder();
+    qziSetDecoderLayerCallback(d, on_layer, nullptr);
+    ASSERT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr,
+                                   nullptr),
+              0);
+    std::copy(c.bytes.begin(), c.bytes.end(), m.data.begin() + static_cast<long>(c.offset));
+    calls = Calls();
+    EXPECT_EQ(qziDecoderExecute(d), QZIERR_UNSUPPORTED) << c.what;
+    EXPECT_EQ(calls.layers, 0) << c.what;
+    m.data = c.file;
+    EXPECT_EQ(qziDecoderExecute(d), 0) << c.what << ": the handle stays usable";
+    EXPECT_EQ(calls.layers, 1) << c.what;
+    qziCloseDecoder(d);
+  }
 }
 
 TEST_F(Api, ProgressCallbackStops) {

@@ -58,6 +58,7 @@ void decode(QZIDECODER_IMPL* h, int mode) {
   if (qzipvr03(header, kHeaderBytes, &s->width, &s->height, &s->pixel_format) != 0) fail(QZIERR_UNSUPPORTED);
   if (s->width > kMaxSide || s->height > kMaxSide || s->pixel_format >= kPixelFormats) fail(QZIERR_CANNOT);
   set_size(h, s->width, s->height, 24, 0);
+  confirm_variant(h, static_cast<uint64_t>(s->pixel_format));  // a decode must find what the probe accepted
   set_alpha(h, 1);
   if (mode == 0) return;
 
