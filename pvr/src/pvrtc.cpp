@@ -75,7 +75,8 @@ enum Fill { kBoth, kHorizontal, kVertical };
 
 }  // namespace
 
-void decode_pvrtc(const uint8_t* data, int width, int height, bool two_bpp, uint8_t* out) {
+void decode_pvrtc(const uint8_t* data, bool two_bpp, Sink& out) {
+  const int width = out.width, height = out.height;
   const int bw = two_bpp ? 8 : 4;  // block width; blocks are 4 rows high
   const int pw = width < 2 * bw ? 2 * bw : width;
   const int ph = height < 8 ? 8 : height;
@@ -168,8 +169,10 @@ void decode_pvrtc(const uint8_t* data, int width, int height, bool two_bpp, uint
     const int by0 = fy < 0 ? -1 : fy / 4;
     const int j = fy - by0 * 4;
     const int r0 = (by0 + nby) % nby, r1 = (by0 + 1) % nby;
-    uint8_t* dst = out + static_cast<size_t>(y) * width * 4;
-    for (int x = 0; x < width; ++x, dst += 4) {
+    uint8_t* alpha = nullptr;
+    uint8_t* dst = out.row(y, &alpha);
+    if (out.failed) return;
+    for (int x = 0; x < width; ++x, dst += out.pixel) {
       const int fx = x - bw / 2;
       const int bx0 = fx < 0 ? -1 : fx / bw;
       const int i = fx - bx0 * bw;
@@ -198,7 +201,12 @@ void decode_pvrtc(const uint8_t* data, int width, int height, bool two_bpp, uint
       dst[0] = static_cast<uint8_t>(rgba[2]);
       dst[1] = static_cast<uint8_t>(rgba[1]);
       dst[2] = static_cast<uint8_t>(rgba[0]);
-      dst[3] = static_cast<uint8_t>(wm & kPunchThrough ? 0 : rgba[3]);
+      const uint8_t a = static_cast<uint8_t>(wm & kPunchThrough ? 0 : rgba[3]);
+      if (out.pixel == 4) {
+        dst[3] = a;
+      } else if (alpha) {
+        alpha[x] = a;
+      }
     }
   }
 }

@@ -26,7 +26,7 @@ namespace {
 const unsigned kMinInput = 53;  // a header and at least one byte more
 const unsigned kMaxInput = 104857600;
 const int kMaxSide = 4096;
-const int kPixelFormats = 13;
+const int kPixelFormats = QZIPVR_FORMAT_COUNT;
 const int kHeaderBytes = 52;
 
 void free_buffers(QZIDEC_PVR* s) {
