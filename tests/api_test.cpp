@@ -11,9 +11,10 @@
 
 namespace {
 
-// A 24-bit bottom-up BMP of w x h pixels, every pixel (b, g, r) = (x, y, 7).
-std::vector<uint8_t> tiny_bmp(int w = 2, int h = 2) {
-  const int stride = (w * 3 + 3) & ~3;
+// A 24- or 32-bit bottom-up BMP of w x h pixels, every pixel (b, g, r) = (x, y, 7).
+std::vector<uint8_t> tiny_bmp(int w = 2, int h = 2, int bits = 24) {
+  const int bytes = bits / 8;
+  const int stride = (w * bytes + 3) & ~3;
   std::vector<uint8_t> f(54 + stride * h, 0);
   auto put32 = [&](size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
@@ -26,10 +27,10 @@ std::vector<uint8_t> tiny_bmp(int w = 2, int h = 2) {
   put32(18, static_cast<uint32_t>(w));
   put32(22, static_cast<uint32_t>(h));
   f[26] = 1;
-  f[28] = 24;
+  f[28] = static_cast<uint8_t>(bits);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      uint8_t* p = &f[54 + (h - 1 - y) * stride + 3 * x];
+      uint8_t* p = &f[54 + (h - 1 - y) * stride + bytes * x];
       p[0] = static_cast<uint8_t>(x);
       p[1] = static_cast<uint8_t>(y);
       p[2] = 7;
@@ -115,6 +116,23 @@ TEST_F(Api, InitialiseArgumentChecks) {
   EXPECT_EQ(qziDecoderInitializeFromFile(h, nullptr), QZIERR_INVALID_ARG);
   EXPECT_EQ(qziDecoderInitializeFromFile(h, (::testing::TempDir() + "no/such/file.bmp").c_str()), QZIERR_FILE_OPEN);
   EXPECT_EQ(qziDecoderInitializeFromFile(h, temp_file("empty.bmp", {}).c_str()), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderInitializeFromFile(h, ::testing::TempDir().c_str()), QZIERR_FILE_OPEN) << "a directory";
+}
+
+TEST(ResultCodes, EveryNamedCodeHasItsOwnText) {
+  std::vector<std::string> texts;
+#define QZI_COLLECT(name, value, text) texts.push_back(qziResultText(QZIERR_##name));
+  QZIERR_LIST(QZI_COLLECT)
+#undef QZI_COLLECT
+  for (size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_NE(texts[i], "unknown result code");
+    for (size_t j = 0; j < i; ++j) EXPECT_NE(texts[i], texts[j]);
+  }
+  EXPECT_STREQ(qziResultText(105), "cannot read the input, or it ends too early");
+  for (int code : {-1, 1, 106, 109, 111}) EXPECT_STREQ(qziResultText(code), "unknown result code") << code;
+  EXPECT_EQ(std::string(qziGetVersion()), std::to_string(QZIMGDECODER_VERSION_MAJOR) + "." +
+                                              std::to_string(QZIMGDECODER_VERSION_MINOR) + "." +
+                                              std::to_string(QZIMGDECODER_VERSION_PATCH));
 }
 
 TEST_F(Api, FailedInitialisationKeepsTheStreamUntilReset) {
@@ -215,6 +233,75 @@ TEST_F(Api, ParametersFollowTheAcceptedFormat) {
   qziSetDecoderParam(h, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(ids), 1);
   qziResetDecoder(h);
   EXPECT_EQ(init_mem(s2, "noext"), 0) << "the filter did not survive the reset";
+}
+
+TEST_F(Api, FormatDescriptionLivesWithTheInitialisation) {
+  EXPECT_EQ(qziDecoderGetFormatDescription(nullptr), nullptr);
+  EXPECT_EQ(qziDecoderGetFormatDescription(h), nullptr);
+  s.data.assign(300, 0x11);
+  EXPECT_EQ(init_mem(s, "junk.bmp"), QZIERR_UNSUPPORTED);
+  EXPECT_EQ(qziDecoderGetFormatDescription(h), nullptr);
+  qziResetDecoder(h);
+  ASSERT_EQ(init_mem(s2, "a.pvr"), 0);
+  EXPECT_STREQ(qziDecoderGetFormatDescription(h), "BMP");
+  qziResetDecoder(h);
+  EXPECT_EQ(qziDecoderGetFormatDescription(h), nullptr);
+}
+
+// Parameter 3 acts at the next initialisation, refuses larger pictures with 101 and is
+// cleared by a reset.
+TEST_F(Api, MaxPixelsRefusesLargerPicturesAtInitialisation) {
+  struct Case {
+    long limit;
+    int set_result, init_result;
+  } cases[] = {{0, 0, 0}, {6, 0, 0}, {5, 0, QZIERR_NO_MEMORY}, {1, 0, QZIERR_NO_MEMORY}, {-1, QZIERR_INVALID_ARG, 0}};
+  for (const Case& c : cases) {
+    MemStream m(tiny_bmp(3, 2));
+    QZIDECODER d = qziCreateDecoder();
+    EXPECT_EQ(qziSetDecoderParam(d, QZIDEC_PARAM_MAX_PIXELS, c.limit, 0), c.set_result) << c.limit;
+    EXPECT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr,
+                                   "a.bmp"),
+              c.init_result)
+        << c.limit;
+    qziCloseDecoder(d);
+  }
+  // A run-length file of a few hundred bytes that declares 12800 x 12800 pixels.
+  std::vector<uint8_t> rle = tiny_bmp(1, 1);
+  rle.resize(260, 0);
+  for (int i = 0; i < 4; ++i) rle[18 + i] = rle[22 + i] = static_cast<uint8_t>(12800 >> (8 * i));
+  rle[28] = 8;
+  rle[30] = 1;
+  s.data = rle;
+  EXPECT_EQ(qziSetDecoderParam(h, QZIDEC_PARAM_MAX_PIXELS, 4096L * 4096L, 0), 0);
+  EXPECT_EQ(init_mem(s, "big.rle"), QZIERR_NO_MEMORY);
+  qziResetDecoder(h);
+  EXPECT_EQ(init_mem(s2, "a.bmp"), 0) << "the limit did not survive the reset";
+}
+
+// A stream whose header changes between initialisation and execution: 102, and no picture.
+TEST_F(Api, ChangedHeaderAtExecutionIs102) {
+  struct Case {
+    size_t offset;
+    uint8_t value;
+    const char* what;
+  } cases[] = {{18, 1, "narrower"}, {22, 1, "lower"}, {28, 24, "shallower"}, {30, 3, "bit fields"}};
+  for (const Case& c : cases) {
+    MemStream m(tiny_bmp(2, 2, 32));
+    QZIDECODER d = qziCreateDecoder();
+    qziSetDecoderLayerCallback(d, on_layer, nullptr);
+    ASSERT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr,
+                                   "a.bmp"),
+              0);
+    const uint8_t was = m.data[c.offset];
+    m.data[c.offset] = c.value;
+    calls = Calls();
+    EXPECT_EQ(qziDecoderExecute(d), QZIERR_UNSUPPORTED) << c.what;
+    EXPECT_EQ(calls.layers, 0) << c.what;
+    m.data[c.offset] = was;
+    EXPECT_EQ(qziDecoderExecute(d), 0) << c.what << ": the handle stays usable";
+    EXPECT_EQ(calls.layers, 1) << c.what;
+    qziCloseDecoder(d);
+  }
 }
 
 TEST_F(Api, ProgressCallbackStops) {

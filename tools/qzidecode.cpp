@@ -1,25 +1,31 @@
-// qzidecode: decodes image files through the public decoder API and writes 8-bit RGBA PNGs.
-//
-//   qzidecode [--info] [--progress] [--skip-ext] [--filter ID[,ID...]] [--param ID=A[,B]]...
-//             INPUT [OUTPUT.png]
-//   qzidecode [options] --out-dir DIR INPUT...
-//
-// The exit status is the decoder's result code of the first input that failed, 0 when all
-// succeeded, 2 for a usage error, 1 when a PNG cannot be written.
+// qzidecode: decodes BMP/DIB files and PVR textures through the public decoder API and writes
+// 8-bit RGBA PNGs. Every positional argument is an input, and no input is ever written over:
+// outputs are checked before anything is decoded, and each PNG is written row by row from the
+// delivered bitmaps into a temporary file beside its destination, renamed when complete.
+#include <fcntl.h>
+#include <getopt.h>
 #include <png.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "qzi_memstream.h"
 #include "qzi_rgba.h"
 #include "qzimgdecoder.h"
 
 namespace {
+
+// Statuses of the tool's own; every other non-zero status is a library result code.
+const int EXIT_WRITE = 1;  // an output file or folder cannot be written
+const int EXIT_USAGE = 2;  // bad command line, or an output refused before decoding
 
 struct Param {
   unsigned int id;
@@ -28,37 +34,76 @@ struct Param {
 };
 
 struct Options {
+  std::string output;   // -o; "-" is standard output
+  std::string out_dir;  // -d
+  bool force = false;
   bool info = false;
+  bool json = false;
   bool progress = false;
   bool skip_ext = false;
+  long max_pixels = 0;
   std::vector<int> filter;
   std::vector<Param> params;
-  std::string out_dir;
   std::vector<std::string> inputs;
 };
 
-const char* meaning(int code) {
-  switch (code) {
-    case QZIERR_SUCCESS: return "success";
-    case QZIERR_ABORTED: return "stopped by the progress callback";
-    case QZIERR_FILE_OPEN: return "cannot open the file";
-    case QZIERR_NO_MEMORY: return "out of memory";
-    case QZIERR_UNSUPPORTED: return "unsupported format or invalid data";
-    case QZIERR_CANNOT: return "cannot position or decode the input";
-    case QZIERR_IMAGE_SIZE: return "image width or height out of range";
-    case QZIERR_READ: return "cannot read the input, or it ends too early";
-    case QZIERR_INVALID_ARG: return "invalid argument";
-    case QZIERR_UNKNOWN_PARAM: return "unsupported parameter";
-    case QZIERR_NOT_INITIALIZED: return "decoder not initialised";
-    default: return "unknown error";
-  }
+void print_help() {
+  std::printf(
+      "Usage: qzidecode [OPTIONS] INPUT...\n"
+      "Decodes BMP/DIB files and PVR textures with libqzimgdecoder %s and writes them as PNG.\n"
+      "Every positional argument is an input; '-' reads standard input (detection by content).\n"
+      "No input is ever written over.\n"
+      "\n"
+      "Output: 8-bit RGBA PNG, rows top-down; alpha 255 where the picture has no alpha plane.\n"
+      "  -o, --output FILE    write the PNG to FILE (one input only); '-' writes it to standard output\n"
+      "  -d, --out-dir DIR    write each input NAME.EXT as DIR/NAME.png; DIR and its parents are created\n"
+      "  -f, --force          replace output files that exist\n"
+      "  Without -o or -d nothing is written: the inputs are decoded as a check, and a line says so.\n"
+      "  Refused before anything is decoded: an output that is one of the inputs (same file, however\n"
+      "  spelt), an output name not ending in .png, two inputs giving the same output name, and an\n"
+      "  existing output without -f. A PNG goes to a temporary file beside its destination and is\n"
+      "  renamed when complete, so a failure never leaves a partial file.\n"
+      "\n"
+      "Information:\n"
+      "      --info           print a line per input: format, size, bits per pixel, palette, alpha\n"
+      "      --json           the same facts as one JSON object per line (implies --info)\n"
+      "      --progress       draw a progress bar naming the file, when standard error is a terminal\n"
+      "\n"
+      "Decoding:\n"
+      "      --max-pixels N   refuse pictures of more than N pixels (width x height; 0: no limit),\n"
+      "                       before any pixel memory is taken; status 101\n"
+      "      --skip-ext       detect the format by content only, not by the name's extension\n"
+      "      --filter ID,...  probe only these formats when detecting by content (%d BMP, %d PVR)\n"
+      "      --param ID=A[,B] set decoder parameter ID to A (and B); may be repeated:\n"
+      "                       %d  BMP: non-zero delivers the alpha plane without testing it\n"
+      "                       %d  BMP: alpha from the palette's fourth byte: 0 never, 1 always,\n"
+      "                            2 when not all 0 (default)\n"
+      "                       %d  BMP: alpha of 16- and 32-bit pixels: 0 never, 1 always,\n"
+      "                            2 when not all 0 (default)\n"
+      "                       %d  PVR: 0 or 1, stored and reserved (no effect yet)\n"
+      "                       Ids 1 to 3 are the options --filter, --skip-ext and --max-pixels.\n"
+      "\n"
+      "  -h, --help           show this help and exit\n"
+      "  -V, --version        show the library's version and exit\n"
+      "\n"
+      "Exit status:\n"
+      "  0    every input was decoded (and written)\n"
+      "  %d    an output file or folder could not be written\n"
+      "  %d    bad command line, or an output refused before decoding\n"
+      "  otherwise the library's result code of the first input that failed:\n",
+      qziGetVersion(), QZIDEC_FORMAT_BMP, QZIDEC_FORMAT_PVR, BMP_PARAM_KEEP_ALPHA, BMP_PARAM_PALETTE_ALPHA,
+      BMP_PARAM_PIXEL_ALPHA, PVR_PARAM_OPTION, EXIT_WRITE, EXIT_USAGE);
+#define QZI_HELP_CODE(name, value, text) \
+  if (value != 0) std::printf("  %-3d  %s\n", value, qziResultText(value));
+  QZIERR_LIST(QZI_HELP_CODE)
+#undef QZI_HELP_CODE
 }
 
-void usage() {
-  std::fprintf(stderr,
-               "usage: qzidecode [--info] [--progress] [--skip-ext] [--filter ID[,ID...]] [--param ID=A[,B]]...\n"
-               "                 INPUT [OUTPUT.png]\n"
-               "       qzidecode [options] --out-dir DIR INPUT...\n");
+int usage_error(const char* fmt, const char* what) {
+  std::fprintf(stderr, "qzidecode: ");
+  std::fprintf(stderr, fmt, what);
+  std::fprintf(stderr, "\nTry 'qzidecode --help' for more information.\n");
+  return EXIT_USAGE;
 }
 
 bool parse_long(const std::string& s, long* out) {
@@ -73,16 +118,14 @@ bool parse_long(const std::string& s, long* out) {
 
 bool parse_filter(const std::string& s, std::vector<int>* out) {
   size_t start = 0;
-  while (start <= s.size()) {
+  for (;;) {
     const size_t comma = s.find(',', start);
-    const std::string item = s.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     long v = 0;
-    if (!parse_long(item, &v)) return false;
+    if (!parse_long(s.substr(start, comma == std::string::npos ? std::string::npos : comma - start), &v)) return false;
     out->push_back(static_cast<int>(v));
-    if (comma == std::string::npos) break;
+    if (comma == std::string::npos) return true;
     start = comma + 1;
   }
-  return true;
 }
 
 bool parse_param(const std::string& s, Param* out) {
@@ -98,97 +141,362 @@ bool parse_param(const std::string& s, Param* out) {
   return true;
 }
 
-// Draws a bar of 40 cells on standard error.
-bool progress_bar(long /*user*/, unsigned int percent) {
-  const unsigned int cells = percent * 40 / 100;
-  std::fprintf(stderr, "\r[");
-  for (unsigned int i = 0; i < 40; ++i) std::fputc(i < cells ? '#' : ' ', stderr);
-  std::fprintf(stderr, "] %3u%%", percent);
-  std::fflush(stderr);
+bool is_frame_param(unsigned int id) {
+  return id == QZIDEC_PARAM_FORMAT_FILTER || id == QZIDEC_PARAM_SKIP_EXT || id == QZIDEC_PARAM_MAX_PIXELS;
+}
+
+std::string dir_of(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// DIR/NAME.png for the input NAME.EXT.
+std::string png_name_in(const std::string& dir, const std::string& input) {
+  const size_t slash = input.find_last_of('/');
+  std::string base = input.substr(slash == std::string::npos ? 0 : slash + 1);
+  const size_t dot = base.rfind('.');
+  if (dot != std::string::npos && dot != 0) base.erase(dot);
+  return dir + (dir.back() == '/' ? "" : "/") + base + ".png";
+}
+
+bool ends_with_png(const std::string& name) {
+  if (name.size() < 5) return false;  // ".png" alone names no file
+  std::string ext = name.substr(name.size() - 4);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".png";
+}
+
+// mkdir -p; false with errno set when a part cannot be made.
+bool make_dirs(const std::string& dir) {
+  for (size_t at = 1; at <= dir.size(); ++at) {
+    if (at != dir.size() && dir[at] != '/') continue;
+    const std::string part = dir.substr(0, at);
+    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0) return false;
+  if (!S_ISDIR(st.st_mode)) {
+    errno = ENOTDIR;
+    return false;
+  }
+  return true;
+}
+
+std::string json_string(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+// ---- Temporary output files, removed on failure and on a fatal signal ----
+
+char g_temp_path[4096];  // the temporary file being written, or empty
+
+extern "C" void remove_temp_and_die(int sig) {
+  if (g_temp_path[0]) unlink(g_temp_path);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+void forget_temp(bool remove) {
+  if (remove && g_temp_path[0]) unlink(g_temp_path);
+  g_temp_path[0] = '\0';
+}
+
+// Opens a new file beside `dest`, readable as a file created in the ordinary way would be.
+FILE* open_temp_beside(const std::string& dest) {
+  std::string pattern = dir_of(dest) + "/.qzidecode-XXXXXX";
+  if (pattern.size() >= sizeof g_temp_path) {
+    errno = ENAMETOOLONG;
+    return nullptr;
+  }
+  std::vector<char> path(pattern.begin(), pattern.end());
+  path.push_back('\0');
+  const int fd = mkstemp(path.data());
+  if (fd < 0) return nullptr;
+  std::memcpy(g_temp_path, path.data(), path.size());
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  FILE* f = fdopen(fd, "wb");
+  if (!f) {
+    close(fd);
+    forget_temp(true);
+  }
+  return f;
+}
+
+// ---- Decoding one input ----
+
+struct Facts {
+  unsigned int format = 0, width = 0, height = 0, bpp = 0;
+  std::string description;
+  bool palette = false;
+  bool alpha = false;
+  int frames = 0;
+};
+
+// What the layer callback works with: the PNG goes out row by row while the bitmaps exist.
+struct Sink {
+  Facts* facts = nullptr;
+  FILE* out = nullptr;  // null when nothing is written
+  bool written = false;
+  int write_errno = 0;  // set when the PNG could not be written
+  std::vector<uint8_t> row;
+};
+
+// Writes the picture; false with write_errno set on failure. Kept free of C++ objects with
+// destructors, since libpng leaves through longjmp.
+bool write_png(Sink* sink, const QZIDEC_LAYERINFO* info) {
+  const int w = info->bi->bmiHeader.biWidth, h = info->bi->bmiHeader.biHeight;
+  sink->row.resize(static_cast<size_t>(w) * 4);
+  uint8_t* row = sink->row.data();
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop pinfo = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !pinfo || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &pinfo);
+    sink->write_errno = errno ? errno : EIO;
+    return false;
+  }
+  png_init_io(png, sink->out);
+  png_set_IHDR(png, pinfo, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGB_ALPHA,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, pinfo);
+  for (int y = 0; y < h; ++y) {
+    qzi_rgba::row_rgba(info, y, row);
+    png_write_row(png, row);
+  }
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &pinfo);
+  if (std::fflush(sink->out) != 0 || std::ferror(sink->out)) {
+    sink->write_errno = errno ? errno : EIO;
+    return false;
+  }
   return true;
 }
 
 int on_layer(QZIDEC_LAYERINFO* info, int /*index*/) {
-  auto* img = reinterpret_cast<qzi_rgba::Image*>(static_cast<uintptr_t>(info->layer_user));
-  if (img->width == 0) qzi_rgba::from_layer(info, img);  // keep the first layer only
-  return 0;
-}
-
-bool write_png(const std::string& path, const qzi_rgba::Image& img) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    return false;
+  Sink* sink = reinterpret_cast<Sink*>(static_cast<uintptr_t>(info->layer_user));
+  if (sink->facts->frames++ != 0) return 0;  // the first picture is the one written
+  sink->facts->palette = info->bi && info->bi->bmiHeader.biBitCount == 8;
+  sink->facts->alpha = info->bia != nullptr;
+  if (!sink->out) return 0;
+  if (!qzi_rgba::layout_known(info)) {
+    sink->write_errno = EINVAL;
+    return 1;
   }
-  png_init_io(png, f);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(img.width), static_cast<png_uint_32>(img.height), 8,
-               PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < img.height; ++y)
-    png_write_row(png, const_cast<png_bytep>(&img.rgba[static_cast<size_t>(y) * img.width * 4]));
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return std::fclose(f) == 0;
+  errno = 0;
+  sink->written = write_png(sink, info);
+  return sink->written ? 0 : 1;
 }
 
-std::string png_name_in(const std::string& dir, const std::string& input) {
-  std::string base = input.substr(input.find_last_of('/') == std::string::npos ? 0 : input.find_last_of('/') + 1);
-  const size_t dot = base.rfind('.');
-  if (dot != std::string::npos && dot != 0) base.erase(dot);
-  return dir + "/" + base + ".png";
+const char* g_progress_name = "";
+unsigned int g_progress_shown = ~0u;  // the percentage on screen; redrawn only when it changes
+
+bool progress_bar(long /*user*/, unsigned int percent) {
+  if (percent == g_progress_shown) return true;
+  g_progress_shown = percent;
+  const unsigned int cells = percent * 30 / 100;
+  char bar[31];
+  for (unsigned int i = 0; i < 30; ++i) bar[i] = i < cells ? '#' : '.';
+  bar[30] = '\0';
+  std::fprintf(stderr, "\r%s [%s] %3u%%", g_progress_name, bar, percent);
+  std::fflush(stderr);
+  return true;
 }
 
-// Decodes one input; returns the decoder's result code, or 1 when the PNG cannot be written.
-int decode_one(const Options& opt, const std::string& input, const std::string& output) {
+// Why initialisation on a file failed, in words: what the file is where that says it better
+// than the code, and the system's reason where it cannot be opened.
+std::string file_failure_text(const std::string& input, int rc) {
+  const std::string text = qziResultText(rc);
+  struct stat st;
+  if (stat(input.c_str(), &st) != 0) return text + ": " + std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "is a directory";
+  if (S_ISREG(st.st_mode) && st.st_size == 0) return "empty file";
+  if (rc == QZIERR_FILE_OPEN) {
+    FILE* f = std::fopen(input.c_str(), "rb");
+    if (!f) return text + ": " + std::strerror(errno);
+    std::fclose(f);
+  }
+  return text;
+}
+
+void report_failure(const Options& opt, const std::string& input, int rc, const std::string& text) {
+  std::fprintf(stderr, "qzidecode: %s: %s (%d)\n", input.c_str(), text.c_str(), rc);
+  if (opt.json) {
+    std::printf("{\"file\":%s,\"result\":%d,\"error\":%s}\n", json_string(input).c_str(), rc, json_string(text).c_str());
+  }
+}
+
+void print_facts(const Options& opt, const std::string& input, const Facts& f) {
+  const char* name = f.format == QZIDEC_FORMAT_BMP ? "BMP" : f.format == QZIDEC_FORMAT_PVR ? "PVR" : "unknown";
+  if (opt.json) {
+    std::printf(
+        "{\"file\":%s,\"result\":0,\"format\":\"%s\",\"format_id\":%u,\"description\":%s,\"width\":%u,\"height\":%u,"
+        "\"bits_per_pixel\":%u,\"palette\":%s,\"alpha\":%s,\"frames\":%d}\n",
+        json_string(input).c_str(), name, f.format, json_string(f.description).c_str(), f.width, f.height, f.bpp,
+        f.palette ? "true" : "false", f.alpha ? "true" : "false", f.frames);
+  } else {
+    std::printf("%s: %s %ux%u, %u bits per pixel%s, %s", input.c_str(), f.description.c_str(), f.width, f.height, f.bpp,
+                f.palette ? ", palette" : "", f.alpha ? "alpha" : "no alpha");
+    if (f.frames != 1) std::printf(", %d frames", f.frames);
+    std::printf("\n");
+  }
+  std::fflush(stdout);
+}
+
+// Decodes one input and, when `output` is not empty, writes it. Returns 0, a library result
+// code, or EXIT_WRITE.
+int decode_one(const Options& opt, const std::string& input, const std::string& output,
+               const std::vector<uint8_t>* stdin_bytes) {
   QZIDECODER dec = qziCreateDecoder();
-  if (!dec) return QZIERR_NO_MEMORY;
-  qzi_rgba::Image img;
+  if (!dec) {
+    report_failure(opt, input, QZIERR_NO_MEMORY, qziResultText(QZIERR_NO_MEMORY));
+    return QZIERR_NO_MEMORY;
+  }
   int rc = QZIERR_SUCCESS;
   if (opt.skip_ext) rc = qziSetDecoderParam(dec, QZIDEC_PARAM_SKIP_EXT, 1, 0);
   if (rc == 0 && !opt.filter.empty())
     rc = qziSetDecoderParam(dec, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(opt.filter.data()),
                             static_cast<long>(opt.filter.size()));
-  for (const Param& p : opt.params) {
-    if (rc != 0) break;
-    if (p.id == QZIDEC_PARAM_FORMAT_FILTER || p.id == QZIDEC_PARAM_SKIP_EXT) rc = qziSetDecoderParam(dec, p.id, p.a, p.b);
+  if (rc == 0 && opt.max_pixels) rc = qziSetDecoderParam(dec, QZIDEC_PARAM_MAX_PIXELS, opt.max_pixels, 0);
+  for (const Param& p : opt.params)
+    if (rc == 0 && is_frame_param(p.id)) rc = qziSetDecoderParam(dec, p.id, p.a, p.b);
+
+  qzi_mem::Stream mem{stdin_bytes ? stdin_bytes->data() : nullptr, stdin_bytes ? stdin_bytes->size() : 0, 0};
+  bool initialised = false;
+  if (rc == 0) {
+    if (stdin_bytes) {
+      // The whole of standard input, without a name: detection goes by content.
+      rc = mem.size > 0x7fffffffu ? QZIERR_CANNOT : mem.size == 0 ? QZIERR_INVALID_ARG : qzi_mem::initialize(dec, &mem, "");
+    } else {
+      rc = qziDecoderInitializeFromFile(dec, input.c_str());
+    }
+    initialised = rc == 0;
   }
-  if (rc == 0) rc = qziDecoderInitializeFromFile(dec, input.c_str());
-  for (const Param& p : opt.params) {
-    if (rc != 0) break;
-    if (p.id != QZIDEC_PARAM_FORMAT_FILTER && p.id != QZIDEC_PARAM_SKIP_EXT) rc = qziSetDecoderParam(dec, p.id, p.a, p.b);
+  for (const Param& p : opt.params)
+    if (rc == 0 && !is_frame_param(p.id)) rc = qziSetDecoderParam(dec, p.id, p.a, p.b);
+
+  Facts facts;
+  Sink sink;
+  sink.facts = &facts;
+  if (initialised) {
+    qziDecoderGetDocInfo(dec, QZIDEC_INFO_FORMAT, &facts.format);
+    qziDecoderGetDocInfo(dec, QZIDEC_INFO_WIDTH, &facts.width);
+    qziDecoderGetDocInfo(dec, QZIDEC_INFO_HEIGHT, &facts.height);
+    qziDecoderGetDocInfo(dec, QZIDEC_INFO_BPP, &facts.bpp);
+    facts.description = qziDecoderGetFormatDescription(dec);
   }
-  if (rc == 0 && opt.info) {
-    unsigned int v[8] = {0};
-    for (int item = 1; item <= 7 && rc == 0; ++item) rc = qziDecoderGetDocInfo(dec, item, &v[item]);
-    if (rc == 0) {
-      if (opt.inputs.size() > 1) std::printf("%s: ", input.c_str());
-      std::printf("format=%u width=%u height=%u bpp=%u anime_mode=%u anime_loop=%u\n", v[1], v[2], v[3], v[4], v[6],
-                  v[7]);
+  if (rc == 0 && !output.empty()) {
+    sink.out = output == "-" ? stdout : open_temp_beside(output);
+    if (!sink.out) {
+      std::fprintf(stderr, "qzidecode: %s: cannot write %s: %s\n", input.c_str(), output.c_str(), std::strerror(errno));
+      qziCloseDecoder(dec);
+      return EXIT_WRITE;
     }
   }
-  if (rc == 0 && (!output.empty() || !opt.info)) {
-    qziSetDecoderLayerCallback(dec, on_layer, &img);
-    if (opt.progress) qziSetDecoderProgressCallback(dec, progress_bar, 0);
+  // Decoding is the check of an input, and tells whether it has alpha: --info runs it too.
+  const bool progress = rc == 0 && opt.progress && isatty(STDERR_FILENO);
+  if (rc == 0) {
+    qziSetDecoderLayerCallback(dec, on_layer, &sink);
+    if (progress) {
+      g_progress_name = input.c_str();
+      g_progress_shown = ~0u;
+      qziSetDecoderProgressCallback(dec, progress_bar, 0);
+    }
     rc = qziDecoderExecute(dec);
-    if (opt.progress) std::fputc('\n', stderr);
+    if (progress) std::fputc('\n', stderr);
   }
   qziCloseDecoder(dec);
+
+  int status = rc;
   if (rc != 0) {
-    std::fprintf(stderr, "qzidecode: %s: %s (%d)\n", input.c_str(), meaning(rc), rc);
-    return rc;
-  }
-  if (!output.empty()) {
-    if (img.width == 0) {
-      std::fprintf(stderr, "qzidecode: %s: no picture delivered\n", input.c_str());
-      return 1;
+    std::string text = qziResultText(rc);
+    if (rc == QZIERR_NO_MEMORY && !initialised && opt.max_pixels) {
+      text = "more pixels than --max-pixels " + std::to_string(opt.max_pixels) + " allows";
+    } else if (stdin_bytes && mem.size == 0) {
+      text = "empty input";
+    } else if (!initialised && !stdin_bytes) {
+      text = file_failure_text(input, rc);
     }
-    if (!write_png(output, img)) {
-      std::fprintf(stderr, "qzidecode: %s: cannot write %s\n", input.c_str(), output.c_str());
-      return 1;
+    report_failure(opt, input, rc, text);
+  } else if (sink.out && !sink.written) {
+    std::fprintf(stderr, "qzidecode: %s: cannot write %s: %s\n", input.c_str(), output.c_str(),
+                 sink.write_errno == EINVAL && facts.frames ? "bitmap layout not understood"
+                 : facts.frames                             ? std::strerror(sink.write_errno)
+                                                            : "no picture delivered");
+    status = EXIT_WRITE;
+  }
+  if (sink.out && sink.out != stdout) {
+    const bool closed = std::fclose(sink.out) == 0;
+    if (status == 0 && !closed) {
+      std::fprintf(stderr, "qzidecode: %s: cannot write %s: %s\n", input.c_str(), output.c_str(), std::strerror(errno));
+      status = EXIT_WRITE;
+    }
+    if (status == 0 && std::rename(g_temp_path, output.c_str()) != 0) {
+      std::fprintf(stderr, "qzidecode: %s: cannot write %s: %s\n", input.c_str(), output.c_str(), std::strerror(errno));
+      status = EXIT_WRITE;
+    }
+    forget_temp(status != 0);
+  }
+  if (status == 0 && opt.info) print_facts(opt, input, facts);
+  return status;
+}
+
+bool read_all(FILE* f, std::vector<uint8_t>* out) {
+  uint8_t buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->insert(out->end(), buf, buf + n);
+  return !std::ferror(f);
+}
+
+bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Refuses outputs before anything is decoded; returns 0 or EXIT_USAGE.
+int check_outputs(const Options& opt, const std::vector<std::string>& outputs) {
+  std::vector<struct stat> inputs;
+  for (const std::string& in : opt.inputs) {
+    struct stat st;
+    if (in != "-" && stat(in.c_str(), &st) == 0) inputs.push_back(st);
+  }
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    const std::string& out = outputs[i];
+    if (out.empty() || out == "-") continue;
+    if (!ends_with_png(out)) return usage_error("output name '%s' does not end in .png", out.c_str());
+    for (size_t j = 0; j < i; ++j) {
+      if (outputs[j] == out) {
+        std::fprintf(stderr, "qzidecode: %s and %s would both be written to %s; nothing written\n",
+                     opt.inputs[j].c_str(), opt.inputs[i].c_str(), out.c_str());
+        return EXIT_USAGE;
+      }
+    }
+    struct stat st;
+    if (stat(out.c_str(), &st) != 0) continue;
+    for (const struct stat& in : inputs) {
+      if (same_file(in, st)) {
+        std::fprintf(stderr, "qzidecode: %s is one of the inputs; refusing to write over it\n", out.c_str());
+        return EXIT_USAGE;
+      }
+    }
+    if (S_ISDIR(st.st_mode)) {
+      std::fprintf(stderr, "qzidecode: %s: is a directory\n", out.c_str());
+      return EXIT_USAGE;
+    }
+    if (!opt.force) {
+      std::fprintf(stderr, "qzidecode: %s exists; use -f to replace it\n", out.c_str());
+      return EXIT_USAGE;
     }
   }
   return 0;
@@ -198,53 +506,100 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
 
 int main(int argc, char** argv) {
   Options opt;
-  std::string output;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= argc) return false;
-      *out = argv[++i];
-      return true;
-    };
-    std::string v;
-    if (arg == "--info") {
-      opt.info = true;
-    } else if (arg == "--progress") {
-      opt.progress = true;
-    } else if (arg == "--skip-ext") {
-      opt.skip_ext = true;
-    } else if (arg == "--filter") {
-      if (!value(&v) || !parse_filter(v, &opt.filter)) return usage(), 2;
-    } else if (arg == "--param") {
-      Param p{};
-      if (!value(&v) || !parse_param(v, &p)) return usage(), 2;
-      opt.params.push_back(p);
-    } else if (arg == "--out-dir") {
-      if (!value(&opt.out_dir)) return usage(), 2;
-    } else if (arg == "-h" || arg == "--help") {
-      usage();
-      return 0;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      usage();
-      return 2;
-    } else {
-      opt.inputs.push_back(arg);
+  enum { OPT_INFO = 256, OPT_JSON, OPT_PROGRESS, OPT_MAX_PIXELS, OPT_SKIP_EXT, OPT_FILTER, OPT_PARAM };
+  static const struct option longopts[] = {
+      {"output", required_argument, nullptr, 'o'},
+      {"out-dir", required_argument, nullptr, 'd'},
+      {"force", no_argument, nullptr, 'f'},
+      {"info", no_argument, nullptr, OPT_INFO},
+      {"json", no_argument, nullptr, OPT_JSON},
+      {"progress", no_argument, nullptr, OPT_PROGRESS},
+      {"max-pixels", required_argument, nullptr, OPT_MAX_PIXELS},
+      {"skip-ext", no_argument, nullptr, OPT_SKIP_EXT},
+      {"filter", required_argument, nullptr, OPT_FILTER},
+      {"param", required_argument, nullptr, OPT_PARAM},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},
+      {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;  // messages of our own, naming the option
+  int c;
+  while ((c = getopt_long(argc, argv, ":o:d:fhV", longopts, nullptr)) != -1) {
+    const std::string arg = optarg ? optarg : "";
+    switch (c) {
+      case 'o':
+        if (arg.empty()) return usage_error("%s", "-o needs a file name");
+        opt.output = arg;
+        break;
+      case 'd':
+        if (arg.empty()) return usage_error("%s", "-d needs a folder name");
+        opt.out_dir = arg;
+        break;
+      case 'f': opt.force = true; break;
+      case OPT_INFO: opt.info = true; break;
+      case OPT_JSON: opt.info = opt.json = true; break;
+      case OPT_PROGRESS: opt.progress = true; break;
+      case OPT_SKIP_EXT: opt.skip_ext = true; break;
+      case OPT_MAX_PIXELS:
+        if (!parse_long(arg, &opt.max_pixels) || opt.max_pixels < 0)
+          return usage_error("--max-pixels wants a number of pixels, not '%s'", arg.c_str());
+        break;
+      case OPT_FILTER:
+        if (!parse_filter(arg, &opt.filter)) return usage_error("--filter wants format ids such as 104,109, not '%s'", arg.c_str());
+        break;
+      case OPT_PARAM: {
+        Param p{};
+        if (!parse_param(arg, &p)) return usage_error("--param wants ID=A[,B], not '%s'", arg.c_str());
+        opt.params.push_back(p);
+        break;
+      }
+      case 'h': print_help(); return 0;
+      case 'V': std::printf("qzidecode (libqzimgdecoder) %s\n", qziGetVersion()); return 0;
+      case ':': return usage_error("option '%s' needs a value", argv[optind - 1]);
+      default: {
+        std::string bad = optopt ? std::string("-") + static_cast<char>(optopt) : std::string(argv[optind - 1]);
+        bad = bad.substr(0, bad.find('='));
+        return usage_error("unknown option '%s'", bad.c_str());
+      }
     }
   }
-  if (opt.inputs.empty()) return usage(), 2;
-  if (opt.out_dir.empty()) {
-    if (opt.inputs.size() > 2) return usage(), 2;
-    if (opt.inputs.size() == 2) {
-      output = opt.inputs[1];
-      opt.inputs.pop_back();
-    }
-    return decode_one(opt, opt.inputs[0], output);
+  for (int i = optind; i < argc; ++i) opt.inputs.push_back(argv[i]);
+
+  if (opt.inputs.empty()) return usage_error("%s", "no input given");
+  if (!opt.output.empty() && !opt.out_dir.empty()) return usage_error("%s", "-o and -d exclude each other");
+  if (!opt.output.empty() && opt.inputs.size() > 1)
+    return usage_error("-o names one output, but %s inputs were given; use -d DIR", std::to_string(opt.inputs.size()).c_str());
+  int from_stdin = 0;
+  for (const std::string& in : opt.inputs) from_stdin += in == "-";
+  if (from_stdin > 1) return usage_error("%s", "standard input ('-') can be read only once");
+  if (from_stdin && !opt.out_dir.empty()) return usage_error("%s", "standard input has no name to write DIR/NAME.png from; use -o");
+  if (opt.output == "-") {
+    if (opt.info) return usage_error("%s", "--info prints on standard output, where -o - writes the PNG");
+    if (isatty(STDOUT_FILENO)) return usage_error("%s", "standard output is a terminal; not writing PNG data to it");
   }
-  mkdir(opt.out_dir.c_str(), 0777);  // an existing folder is fine
+
+  std::vector<std::string> outputs(opt.inputs.size());
+  for (size_t i = 0; i < opt.inputs.size(); ++i)
+    outputs[i] = !opt.out_dir.empty() ? png_name_in(opt.out_dir, opt.inputs[i]) : opt.output;
+  if (const int refused = check_outputs(opt, outputs)) return refused;
+  if (!opt.out_dir.empty() && !make_dirs(opt.out_dir)) {
+    std::fprintf(stderr, "qzidecode: cannot create %s: %s\n", opt.out_dir.c_str(), std::strerror(errno));
+    return EXIT_WRITE;
+  }
+
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) signal(sig, remove_temp_and_die);
+  std::vector<uint8_t> stdin_bytes;
+  if (from_stdin && !read_all(stdin, &stdin_bytes)) {
+    std::fprintf(stderr, "qzidecode: -: %s: %s (%d)\n", qziResultText(QZIERR_READ), std::strerror(errno), QZIERR_READ);
+    return QZIERR_READ;
+  }
   int status = 0;
-  for (const std::string& input : opt.inputs) {
-    const int rc = decode_one(opt, input, png_name_in(opt.out_dir, input));
+  for (size_t i = 0; i < opt.inputs.size(); ++i) {
+    const int rc = decode_one(opt, opt.inputs[i], outputs[i], opt.inputs[i] == "-" ? &stdin_bytes : nullptr);
     if (status == 0) status = rc;
+  }
+  if (opt.output.empty() && opt.out_dir.empty() && !opt.info) {
+    std::fprintf(stderr, "qzidecode: no -o FILE or -d DIR given: nothing written\n");
   }
   return status;
 }

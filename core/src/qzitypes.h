@@ -45,19 +45,27 @@ typedef struct tagBITMAPINFO {
 /*
  * Result codes. Inside the libraries these are also the error values raised as
  * exceptions (qzimg::QZIERR); every exported function returns one of them.
+ *
+ * The one table of codes: name, value and the short English text that qziResultText
+ * returns. X(NAME, VALUE, TEXT) is expanded by whoever needs a view of it.
  */
+#define QZIERR_LIST(X)                                                                   \
+  X(SUCCESS, 0, "success")                                                               \
+  X(ABORTED, 10, "stopped by the progress callback")                                     \
+  X(FILE_OPEN, 100, "cannot open the file")                                              \
+  X(NO_MEMORY, 101, "not enough memory, or the picture is larger than allowed")          \
+  X(UNSUPPORTED, 102, "unsupported format or invalid data")                              \
+  X(CANNOT, 103, "cannot position the input or decode what it holds")                    \
+  X(IMAGE_SIZE, 104, "image width or height is 0 or above 12800")                        \
+  X(READ, 105, "cannot read the input, or it ends too early")                            \
+  X(INVALID_ARG, 107, "invalid argument or wrong state")                                 \
+  X(UNKNOWN_PARAM, 108, "parameter not supported here")                                  \
+  X(NOT_INITIALIZED, 110, "decoder not initialised")
+
 typedef enum QZIERR {
-  QZIERR_SUCCESS = 0,
-  QZIERR_ABORTED = 10,         /* the progress callback asked to stop */
-  QZIERR_FILE_OPEN = 100,      /* the file cannot be opened, measured or rewound */
-  QZIERR_NO_MEMORY = 101,      /* memory or a bitmap cannot be obtained */
-  QZIERR_UNSUPPORTED = 102,    /* not a supported format, or a value out of range */
-  QZIERR_CANNOT = 103,         /* cannot position the input, or cannot decode what it holds */
-  QZIERR_IMAGE_SIZE = 104,     /* image width or height 0 or above 12800 */
-  QZIERR_READ = 105,           /* the input cannot be read or ends too early */
-  QZIERR_INVALID_ARG = 107,    /* invalid argument or wrong state */
-  QZIERR_UNKNOWN_PARAM = 108,  /* parameter id not supported here */
-  QZIERR_NOT_INITIALIZED = 110 /* the decoder has not been initialised */
+#define QZIERR_ENUMERATOR(name, value, text) QZIERR_##name = value,
+  QZIERR_LIST(QZIERR_ENUMERATOR)
+#undef QZIERR_ENUMERATOR
 } QZIERR;
 
 #ifdef __cplusplus

@@ -1,10 +1,14 @@
 /*
  * libqzimgdecoder: decodes BMP/DIB files and PVR textures into device-independent bitmaps.
  *
- * Use: create a handle, initialise it on a file or on a stream of your own, optionally ask
- * for document information, set callbacks and parameters, execute. The picture arrives in
- * the layer callback as a BITMAPINFO block (header, colour table, bottom-up rows) plus,
- * where the source carries transparency, an 8-bit alpha bitmap of the same size.
+ * Two ways in:
+ * - qziLoadRGBA / qziLoadRGBAFromMemory: one call, 8-bit RGBA pixels top-down, freed with
+ *   qziFreeRGBA. Enough for most callers.
+ * - The handle: create it, initialise it on a file or on a stream of your own, optionally
+ *   ask for document information, set callbacks and parameters, execute. The picture
+ *   arrives in the layer callback as a BITMAPINFO block (header, colour table, bottom-up
+ *   rows) plus, where the source carries transparency, an 8-bit alpha bitmap of the same
+ *   size; QZIDEC_LAYERINFO below says exactly what arrives.
  *
  * Ownership: the handle owns everything it points to except the caller's stream, which only
  * the caller's cleanup callback releases. Bitmaps handed to the layer callback belong to the
@@ -13,12 +17,18 @@
  * Threads: a handle is used by one thread at a time; distinct handles are independent.
  * Callbacks run on the thread that called qziDecoderExecute, inside that call.
  *
- * Every function returns one of the QZIERR result codes (0 is success), except
- * qziCreateDecoder. No function throws or longjmps into the caller.
+ * Every function returns one of the QZIERR result codes (0 is success; table and texts in
+ * qzitypes.h, words through qziResultText), except the few that return a pointer or
+ * nothing. No function throws or longjmps into the caller.
+ *
+ * Untrusted input: a few hundred bytes can declare a 12800 x 12800 picture, and the
+ * library allocates the bitmaps that the header declares (up to about 330 MB). Set
+ * QZIDEC_PARAM_MAX_PIXELS before initialising to refuse such pictures up front.
  */
 #ifndef QZIMGDECODER_H
 #define QZIMGDECODER_H
 
+#include <stddef.h>
 #include <stdint.h>
 #ifndef __cplusplus
 #include <stdbool.h>
@@ -35,6 +45,11 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* This header's version; qziGetVersion answers the loaded library's. */
+#define QZIMGDECODER_VERSION_MAJOR 1
+#define QZIMGDECODER_VERSION_MINOR 1
+#define QZIMGDECODER_VERSION_PATCH 0
 
 typedef struct QZIDECODER_IMPL QZIDECODER_IMPL;
 typedef QZIDECODER_IMPL* QZIDECODER;
@@ -56,6 +71,11 @@ typedef QZIDECODER_IMPL* QZIDECODER;
 #define QZIDEC_PARAM_FORMAT_FILTER 1 /* a: const int* format ids, b: count; null or 0 empties.
                                         Acts at the next initialisation, content probing only. */
 #define QZIDEC_PARAM_SKIP_EXT 2      /* a: non-zero skips detection by extension; next initialisation */
+#define QZIDEC_PARAM_MAX_PIXELS 3    /* a: largest width x height accepted, 0 (the default) for no
+                                        limit beyond 12800 per side; negative: 107. Acts at the next
+                                        initialisation, which answers 101 for a larger picture before
+                                        any pixel memory is taken. The defence against small files
+                                        that declare huge pictures. Cleared by a reset. */
 #define BMP_PARAM_KEEP_ALPHA 101     /* a: non-zero delivers the alpha plane without testing it */
 #define BMP_PARAM_PALETTE_ALPHA 102  /* a: 0 never, 1 always, 2 (default) when not all zero: */
 #define BMP_PARAM_PIXEL_ALPHA 103    /*    alpha plane for palette / direct-colour images */
@@ -76,20 +96,45 @@ typedef bool (*QZIDEC_SETPOS_FUNC)(void* stream, unsigned int position);
 typedef void (*QZIDEC_CLEANUP_FUNC)(void* stream);
 
 /*
- * What the layer callback receives. The record and the strings it points to live only for
- * the call; so do the bitmaps, unless the caller copies bi_size bytes from bi (and
- * bia_size bytes from bia). Fields the delivery does not set are 0.
+ * What the layer callback receives. BMP and PVR deliver one picture per execution, with
+ * index 0. The record, its strings and both bitmaps live only for the call: copy bi_size
+ * bytes from bi (and bia_size bytes from bia) to keep them.
+ *
+ * bi, the picture: a 40-byte BITMAPINFOHEADER (biSize 40; biWidth, biHeight the picture's
+ *   size, biHeight always positive; biPlanes 1; biCompression 0; biSizeImage the bytes of
+ *   the rows; biClrUsed the entries of the colour table), then biClrUsed RGBQUAD entries
+ *   (blue, green, red, 0), then the pixel rows, which start at
+ *   (const uint8_t*)bi + biSize + 4 * biClrUsed. biBitCount is one of two values:
+ *   - 8 for sources of 1 to 8 bits per pixel: a byte per pixel, an index into the colour
+ *     table. The table has 2^depth entries (2, 4, 16 or 256), so every index is inside it.
+ *   - 24 for deeper sources (15, 16, 24 and 32-bit BMP, every PVR texture): blue, green,
+ *     red bytes. biClrUsed may still be above 0 (a BMP's declared table); skip it.
+ *   Rows are bottom-up: the first row in memory is the bottom of the picture. Each row is
+ *   padded to a multiple of 4 bytes: stride = (biWidth * biBitCount / 8 + 3) & ~3.
+ * bia, the alpha bitmap: null when the picture is opaque. Otherwise an 8-bit bitmap laid
+ *   out like bi (same width and height, bottom-up, rows padded to 4 bytes) with a grey
+ *   colour table; a pixel's alpha is the red (= green = blue) of the table entry that its
+ *   byte selects, 0 transparent to 255 opaque, not premultiplied. For 24-bit pictures the
+ *   table is the identity (256 entries, entry i = i), so the byte is the alpha itself. For
+ *   8-bit pictures the bytes repeat the picture's palette indices and entry i holds the
+ *   alpha of palette entry i.
+ * bi_size, bia_size: bytes of each block (0 when bia is null).
+ * For the single picture that BMP and PVR deliver, every other field is 0 or null: name
+ * and extra_text null, extra all 0, visible 0, attr_a, attr_b and anime_frame 0. Formats
+ * with a layer list (none yet) fill them from each layer: name and extra_text (never null,
+ * possibly empty), extra (four values of the format's own), visible (1 when shown), attr_a
+ * (100 unless the format sets it), attr_b, anime_frame (the frame value, 10 by default).
  */
 typedef struct QZIDEC_LAYERINFO {
   uint64_t layer_user;      /* the user value given with the callback */
-  const char* name;         /* layer name, or null for a single picture without layer record */
+  const char* name;         /* layer name; null for a single picture */
   const BITMAPINFO* bi;     /* the picture */
   uint64_t bi_size;         /* bytes of the block at bi */
-  const BITMAPINFO* bia;    /* 8-bit alpha bitmap (grey colour table: alpha of each index), or null */
+  const BITMAPINFO* bia;    /* 8-bit alpha bitmap, or null */
   uint64_t bia_size;        /* bytes of the block at bia, or 0 */
-  const char* extra_text;   /* a second text, or null */
+  const char* extra_text;   /* a second text; null for a single picture */
   uint64_t extra[4];
-  int32_t visible;          /* 1 when the layer is shown */
+  int32_t visible;
   int32_t attr_a;
   int32_t attr_b;
   uint32_t anime_frame;
@@ -102,6 +147,34 @@ typedef bool (*QZIDEC_PROGRESS_CALLBACK)(long user, unsigned int progress);
 /* Stored and kept; no decoder calls it. */
 typedef void (*QZIDEC_PALETTE_CALLBACK)(void);
 
+/* The library's version, "MAJOR.MINOR.PATCH" ("1.1.0"); a static string. */
+QZIDEC_API const char* qziGetVersion(void);
+
+/* A short English text for a result code ("cannot read the input, or it ends too early"),
+   "unknown result code" for any other value; a static string. */
+QZIDEC_API const char* qziResultText(int code);
+
+/*
+ * Decodes the file at `path` into 8-bit RGBA: 4 bytes per pixel (red, green, blue, alpha),
+ * rows top-down, no padding; alpha 255 where the picture has no alpha plane; palette
+ * pictures expanded. On success stores a new buffer of width * height * 4 bytes through
+ * `pixels` (free it with qziFreeRGBA) and the size through `width` and `height`, and
+ * returns 0. On failure stores null and 0 and returns the handle API's code: 107 for a
+ * null argument; otherwise as qziDecoderInitializeFromFile and qziDecoderExecute.
+ */
+QZIDEC_API int qziLoadRGBA(const char* path, unsigned char** pixels, int* width, int* height);
+
+/*
+ * The same from `size` bytes at `data`, which the call only reads. `name_hint` (may be
+ * null or empty) is used like a file name for detection by extension; without it the
+ * content decides. 107 for a null argument or a size of 0; 103 for 2^31 bytes or more.
+ */
+QZIDEC_API int qziLoadRGBAFromMemory(const void* data, size_t size, const char* name_hint, unsigned char** pixels,
+                                     int* width, int* height);
+
+/* Frees a buffer from qziLoadRGBA or qziLoadRGBAFromMemory; null is allowed. */
+QZIDEC_API void qziFreeRGBA(unsigned char* pixels);
+
 /* A new handle, not initialised; null when memory is short. Release it with qziCloseDecoder. */
 QZIDEC_API QZIDECODER qziCreateDecoder(void);
 
@@ -110,21 +183,32 @@ QZIDEC_API QZIDECODER qziCreateDecoder(void);
  * (may be null) first, then by content, in the order BMP, PVR. `read` and `setpos` are
  * required. On failure the stream stays attached (reset or close calls `cleanup`).
  * Returns 0; 107 for a null handle or callback, a size of 0 or an initialised handle
- * (the stream is then not attached); 102 when no format accepts the input.
+ * (the stream is then not attached); 102 when no format accepts the input (a BMP header
+ * with a width or height of 0 or above 12800 included); 101 when the picture has more
+ * pixels than QZIDEC_PARAM_MAX_PIXELS allows, or memory is short; 103 or 105 when the
+ * stream cannot be positioned or read.
  */
 QZIDEC_API int qziDecoderInitialize(QZIDECODER decoder, void* stream, int size, QZIDEC_READ_FUNC read,
                                     QZIDEC_SETPOS_FUNC setpos, QZIDEC_CLEANUP_FUNC cleanup, const char* name);
 
 /*
  * Opens `path` and initialises on it; the handle closes the file at reset or close.
- * Returns 0; 100 when the file cannot be opened or measured; 107 for a null handle, a null
- * or empty path, an empty file or an initialised handle; 102 as qziDecoderInitialize.
+ * Returns 0; 100 when the file cannot be opened or measured, or is a directory; 103 for a
+ * file of 2^31 bytes or more; 107 for a null handle, a null or empty path, an empty file or
+ * an initialised handle; otherwise as qziDecoderInitialize.
  */
 QZIDEC_API int qziDecoderInitializeFromFile(QZIDECODER decoder, const char* path);
 
 /* Stores a QZIDEC_INFO_* value through `value`. Returns 0; 110 for a null or not
    initialised handle; 107 for an item outside 1..7 or a null `value`. */
 QZIDEC_API int qziDecoderGetDocInfo(QZIDECODER decoder, int item, unsigned int* value);
+
+/*
+ * A short text naming the variant that initialisation accepted ("BMP", "PVR v3 ASTC 6x6
+ * sRGB"); it starts with the format's name. Owned by the handle, valid until the next
+ * reset or close; null for a null or not initialised handle.
+ */
+QZIDEC_API const char* qziDecoderGetFormatDescription(QZIDECODER decoder);
 
 /* Back to the created state: closes the stream, drops parameters, layers and format state,
    keeps the layer, palette and progress callbacks. Returns 0; 107 for a null handle. */
@@ -134,7 +218,7 @@ QZIDEC_API int qziResetDecoder(QZIDECODER decoder);
 QZIDEC_API int qziCloseDecoder(QZIDECODER decoder);
 
 /*
- * Sets a parameter. Ids 1 and 2 work in any state and act at the next initialisation;
+ * Sets a parameter. Ids 1 to 3 work in any state and act at the next initialisation;
  * format ids (101-103 BMP, 601 PVR) need a handle initialised on that format and last
  * until reset. Returns 0; 107 for a null handle or a value out of range; 108 for an id
  * not supported by the handle's state or format.
@@ -147,11 +231,15 @@ QZIDEC_API int qziSetDecoderPaletteCallback(QZIDECODER decoder, QZIDEC_PALETTE_C
 QZIDEC_API int qziSetDecoderProgressCallback(QZIDECODER decoder, QZIDEC_PROGRESS_CALLBACK callback, long user);
 
 /*
- * Decodes and delivers the picture to the layer callback; may be repeated. Progress goes
- * 0 of 1, the format's own reports, 1 of 1. Returns 0; 107 for a null handle; 110 when
- * not initialised; 10 when the progress callback stops the work; 101 when a bitmap cannot
- * be allocated; 102, 103, 104 or 105 for input that turns out invalid, undecodable or
- * truncated. Without a layer callback the picture is decoded and discarded.
+ * Decodes and delivers the picture to the layer callback; may be repeated, and the handle
+ * stays initialised whatever the result. Progress goes 0 of 1, the format's own reports,
+ * 1 of 1. Returns 0; 107 for a null handle; 110 when not initialised; 10 when the
+ * progress callback stops the work; 101 when a bitmap cannot be allocated; 102 for
+ * invalid data, or when the input no longer holds the picture that initialisation
+ * accepted (its header changed in between); 103 when the input cannot be positioned or
+ * a texture cannot be decoded; 104 for a width or height out of range read at execution;
+ * 105 when the input cannot be read or ends early. Without a layer callback the picture
+ * is decoded and discarded.
  */
 QZIDEC_API int qziDecoderExecute(QZIDECODER decoder);
 

@@ -175,15 +175,35 @@ void get_rgb(QZIDECODER_IMPL* h, int count, int bgr, int with_alpha) {
 void set_size(QZIDECODER_IMPL* h, int width, int height, int bpp, int colors) {
   if (width > QZI_DIB_MAX_SIDE || height > QZI_DIB_MAX_SIDE || bpp > 48) error_abort(QZIERR_UNSUPPORTED);
   if (width < 1 || height < 1 || bpp < 1 || colors < 0) error_abort(QZIERR_UNSUPPORTED);
+  if (bpp < 31 && colors > (1 << bpp)) colors = 1 << bpp;
   if (h->size_fixed == 1) {
-    if (h->width >= width && h->height >= height && h->bpp >= bpp) return;
+    // The header read again at execution must declare the picture that initialisation
+    // accepted; anything else means the input changed in between, and the bitmaps no longer fit.
+    if (h->width == width && h->height == height && h->bpp == bpp && h->colors == colors) return;
     error_abort(QZIERR_UNSUPPORTED);
+  }
+  // Refused before any bitmap exists: a small file may declare a huge picture.
+  if (h->max_pixels != 0 && static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > h->max_pixels) {
+    h->over_max_pixels = true;
+    error_abort(QZIERR_NO_MEMORY);
   }
   h->width = width;
   h->height = height;
   h->bpp = bpp;
-  if (bpp < 31 && colors > (1 << bpp)) colors = 1 << bpp;
   h->colors = colors;
+}
+
+void set_format_description(QZIDECODER_IMPL* h, const char* text) {
+  if (h->size_fixed == 1) return;
+  std::snprintf(h->format_description, sizeof h->format_description, "%s", text ? text : "");
+}
+
+void confirm_variant(QZIDECODER_IMPL* h, uint64_t key) {
+  if (h->size_fixed != 1) {
+    h->variant = key;
+  } else if (h->variant != key) {
+    error_abort(QZIERR_UNSUPPORTED);
+  }
 }
 
 void set_alpha(QZIDECODER_IMPL* h, int kind) {
@@ -262,6 +282,7 @@ int put_buf(QZIDECODER_IMPL* h, int x, int y, int w, int h_rows, int stride, con
 
 void raster_init(QZIDECODER_IMPL* h) {
   h->size_fixed = 0;
+  h->variant = 0;
   h->width = 1;
   h->height = 1;
   h->bpp = 0;

@@ -88,6 +88,13 @@ struct QZIDECODER_IMPL {
   // Parameters.
   bool skip_ext = false;
   std::vector<int> format_filter;
+  uint64_t max_pixels = 0;  // 0: no limit but the bitmap's own
+
+  // What initialisation accepted beyond size and depth: the text for the caller, and the
+  // module's key that execution checks the header read again against.
+  char format_description[64] = {};
+  uint64_t variant = 0;
+  bool over_max_pixels = false;  // a probe declared more pixels than max_pixels allows
 
   // Format selection.
   QZIDEC_FORMAT format{};
@@ -153,6 +160,15 @@ QZIDEC_MODULE_API void put_alpha_line(QZIDECODER_IMPL* h, int y);
 QZIDEC_MODULE_API void put_nbyte(QZIDECODER_IMPL* h, int x, int count, int value);
 QZIDEC_MODULE_API void ext4_buf(QZIDECODER_IMPL* h, const uint8_t* src);
 QZIDEC_MODULE_API int put_buf(QZIDECODER_IMPL* h, int x, int y, int w, int h_rows, int stride, const uint8_t* src);
+
+// Names the accepted variant for the caller ("PVR v3 ASTC 6x6 sRGB"), starting with the
+// format's name; cut to fit. Only a probe sets it: at execution the call is ignored, the text
+// stays what initialisation accepted. Without a call the format's name stands.
+QZIDEC_MODULE_API void set_format_description(QZIDECODER_IMPL* h, const char* text);
+// Declares what beyond size and depth the decode depends on (a BMP's header form and
+// compression). The probe records it; at execution a different key means the input changed
+// since initialisation and raises QZIERR_UNSUPPORTED, as set_size does for size and depth.
+QZIDEC_MODULE_API void confirm_variant(QZIDECODER_IMPL* h, uint64_t key);
 
 // Raster set-up and release around a decode pass (used by the execute step). Setup
 // returns QZIERR_SUCCESS or QZIERR_NO_MEMORY; the owners receive the bitmaps.

@@ -1,6 +1,8 @@
 // Exported functions of the decoder: handle lifecycle, format detection, parameters,
 // callbacks and execution. Every exported body runs through guarded(), so no exception
 // reaches a C caller.
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -62,6 +64,7 @@ bool probe(QZIDECODER_IMPL* h, const QZIDEC_FORMAT& f) {
   // The next candidate starts from a fresh state record and fresh raster values.
   qziMemFree(&h->format_state);
   raster_init(h);
+  h->format_description[0] = '\0';
   return false;
 }
 
@@ -123,9 +126,35 @@ const QZIDEC_FORMAT* detect(QZIDECODER_IMPL* h) {
   return nullptr;
 }
 
+const char* format_name(uint32_t id) {
+  switch (id) {
+    case QZIDEC_FORMAT_BMP: return "BMP";
+    case QZIDEC_FORMAT_PVR: return "PVR";
+    default: return "";
+  }
+}
+
+#define QZI_STRINGIFY_(x) #x
+#define QZI_STRINGIFY(x) QZI_STRINGIFY_(x)
+
 }  // namespace
 
 extern "C" {
+
+const char* qziGetVersion(void) {
+  return QZI_STRINGIFY(QZIMGDECODER_VERSION_MAJOR) "." QZI_STRINGIFY(QZIMGDECODER_VERSION_MINOR) "." QZI_STRINGIFY(
+      QZIMGDECODER_VERSION_PATCH);
+}
+
+const char* qziResultText(int code) {
+  switch (code) {
+#define QZIERR_TEXT_CASE(name, value, text) \
+  case value: return text;
+    QZIERR_LIST(QZIERR_TEXT_CASE)
+#undef QZIERR_TEXT_CASE
+    default: return "unknown result code";
+  }
+}
 
 QZIDECODER qziCreateDecoder(void) {
   void* block = nullptr;
@@ -148,13 +177,19 @@ int qziDecoderInitialize(QZIDECODER h, void* stream, int size, QZIDEC_READ_FUNC 
     raster_init(h);
     h->rd_remain = h->rd_index = h->rd_base = h->rd_pos = 0;
     h->rd_eof = h->eof_mode = h->byte_order = false;
+    h->format_description[0] = '\0';
+    h->over_max_pixels = false;
 
     const QZIDEC_FORMAT* f = detect(h);
     if (!f) {
       qziMemFree(&h->format_state);
-      return static_cast<int>(QZIERR_UNSUPPORTED);
+      // A picture refused for its size is not "unsupported": say why it was refused.
+      return static_cast<int>(h->over_max_pixels ? QZIERR_NO_MEMORY : QZIERR_UNSUPPORTED);
     }
     h->format = *f;
+    if (!h->format_description[0]) {
+      std::snprintf(h->format_description, sizeof h->format_description, "%s", format_name(f->id));
+    }
     h->initialized = true;
     return static_cast<int>(QZIERR_SUCCESS);
   });
@@ -164,6 +199,12 @@ int qziDecoderInitializeFromFile(QZIDECODER h, const char* path) {
   if (!h || !path || !*path) return QZIERR_INVALID_ARG;
   FILE* f = std::fopen(path, "rb");
   if (!f) return QZIERR_FILE_OPEN;
+  // A directory opens for reading here, but holds no bytes to decode.
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
+    std::fclose(f);
+    return QZIERR_FILE_OPEN;
+  }
   long length = -1;
   if (std::fseek(f, 0, SEEK_END) != 0 || (length = std::ftell(f)) == -1 || std::fseek(f, 0, SEEK_SET) != 0) {
     std::fclose(f);
@@ -192,6 +233,11 @@ int qziDecoderGetDocInfo(QZIDECODER h, int item, unsigned int* value) {
     default: *value = 0; break;
   }
   return QZIERR_SUCCESS;
+}
+
+const char* qziDecoderGetFormatDescription(QZIDECODER h) {
+  if (!h || !h->initialized) return nullptr;
+  return h->format_description;
 }
 
 int qziResetDecoder(QZIDECODER h) {
@@ -237,6 +283,11 @@ int qziSetDecoderParam(QZIDECODER h, unsigned int id, long a, long b) {
       } else {
         h->format_filter.clear();
       }
+      return static_cast<int>(QZIERR_SUCCESS);
+    }
+    if (id == QZIDEC_PARAM_MAX_PIXELS) {
+      if (a < 0) return static_cast<int>(QZIERR_INVALID_ARG);
+      h->max_pixels = static_cast<uint64_t>(a);
       return static_cast<int>(QZIERR_SUCCESS);
     }
     if (!h->initialized) return static_cast<int>(QZIERR_UNKNOWN_PARAM);

@@ -14,6 +14,11 @@ libdir=${libdir%/pkgconfig}
 awk '/^```c$/{on=1;next} /^```$/{on=0} on' "$source/README.md" > "$work/example.c"
 [ -s "$work/example.c" ] || { echo "no C example in README.md"; exit 1; }
 
+# The header's version is the one pkg-config and the CMake package carry.
+version=$(sed -n 's/^#define QZIMGDECODER_VERSION_[A-Z]* \([0-9]*\)$/\1/p' "$source/decoder/include/qzimgdecoder.h" | paste -sd.)
+pc_version=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --modversion libqzimgdecoder)
+[ "$pc_version" = "$version" ] || { echo "pkg-config version '$pc_version', header '$version'"; exit 1; }
+
 # A 2 x 1 24-bit BMP.
 printf 'BM\x3e\x00\x00\x00\x00\x00\x00\x00\x36\x00\x00\x00\x28\x00\x00\x00\x02\x00\x00\x00\x01\x00\x00\x00\x01\x00\x18\x00\x00\x00\x00\x00\x08\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x02\x03\x04\x05\x06\x00\x00' > "$work/in.bmp"
 
@@ -26,7 +31,7 @@ mkdir "$work/cm"
 cat > "$work/cm/CMakeLists.txt" <<CMAKE
 cmake_minimum_required(VERSION 3.21)
 project(example C)
-find_package(qzimgdecoder REQUIRED)
+find_package(qzimgdecoder $version EXACT REQUIRED)
 add_executable(example $work/example.c)
 target_link_libraries(example qzimg::qzimgdecoder)
 CMAKE
@@ -34,4 +39,4 @@ cmake -S "$work/cm" -B "$work/cm/build" -DCMAKE_PREFIX_PATH="$work/prefix" -DCMA
 cmake --build "$work/cm/build" >/dev/null
 out=$("$work/cm/build/example" "$work/in.bmp")
 [ "$out" = "2 x 1" ] || { echo "find_package build printed: $out"; exit 1; }
-echo "installed package: pkg-config and find_package builds decode the sample"
+echo "installed package $version: pkg-config and find_package builds decode the sample"

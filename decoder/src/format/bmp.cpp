@@ -383,6 +383,9 @@ void load_header(QZIDEC_BMP* bmp) {
   } else {
     set_size(h, bmp->width, bmp->height, bmp->bit_count, static_cast<int>(static_cast<uint32_t>(bmp->colors_used)));
   }
+  // Header form and compression (the 12-byte form has none, but a direction): a decode must
+  // find what the probe accepted.
+  confirm_variant(h, static_cast<uint64_t>(size) << 32 | (bmp->core_header ? bmp->top_down : bmp->compression));
   init_rgb(h, 8);
 }
 
