@@ -1,7 +1,10 @@
-// The 4x4 block formats, one block row at a time straight into the sink's rows (ETC1 and
-// BC1-BC3 through their libraries), and the uncompressed layouts.
+// The 4x4 block formats, one block row at a time into the sink's rows (ETC1 and BC1-BC3
+// through their libraries), and the uncompressed layouts.
 #include <android/ETC1/etc1.h>
 #include <squish.h>
+
+#include <cstring>
+#include <vector>
 
 #include "qzipvr.h"
 #include "texture.h"
@@ -35,22 +38,26 @@ int widen(uint32_t v, int bits) {
   return static_cast<int>(r >> (have - 8));
 }
 
-template <int kPixel>
+// A block row is decoded into a strip of 4 texel rows that stays in the cache, then each
+// row goes out in one sequential pass: far fewer cache misses on large pictures than four
+// interleaved rows written block by block.
 void run_blocks(const uint8_t* data, BlockFn fn, int block_bytes, Sink& out) {
   const int nbx = (out.width + 3) / 4, nby = (out.height + 3) / 4;
+  const size_t stride = static_cast<size_t>(nbx) * 4;  // texels a strip row
+  std::vector<uint8_t> strip(stride * 4 * 4);
   uint8_t rgba[64];
   uint8_t* rows[4];
   uint8_t* alphas[4];
   for (int by = 0; by < nby; ++by) {
     const int h = out.height - by * 4 < 4 ? out.height - by * 4 : 4;
-    for (int ly = 0; ly < h; ++ly) rows[ly] = out.row(by * 4 + ly, &alphas[ly]);
-    if (out.failed) return;
     const uint8_t* block = data + static_cast<size_t>(by) * nbx * block_bytes;
     for (int bx = 0; bx < nbx; ++bx, block += block_bytes) {
       fn(block, rgba);
-      const int w = out.width - bx * 4 < 4 ? out.width - bx * 4 : 4;
-      put_rgba(rgba, 4, bx * 4, w, h, rows, alphas, kPixel);
+      for (int ly = 0; ly < 4; ++ly) std::memcpy(&strip[(ly * stride + bx * 4) * 4], rgba + 16 * ly, 16);
     }
+    for (int ly = 0; ly < h; ++ly) rows[ly] = out.row(by * 4 + ly, &alphas[ly]);
+    if (out.failed) return;
+    put_rgba(strip.data(), static_cast<int>(stride), 0, out.width, h, rows, alphas, out.pixel);
   }
 }
 
@@ -82,11 +89,7 @@ void decode_blocks(const uint8_t* data, const Texture& t, Sink& out) {
   int bytes = 0;
   const BlockFn fn = block_fn(t, &bytes);
   if (!fn) return;
-  if (out.pixel == 4) {
-    run_blocks<4>(data, fn, bytes, out);
-  } else {
-    run_blocks<3>(data, fn, bytes, out);
-  }
+  run_blocks(data, fn, bytes, out);
 }
 
 void decode_uncompressed(const uint8_t* data, const Layout& layout, Sink& out) {

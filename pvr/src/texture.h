@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace qzipvr {
@@ -104,20 +105,32 @@ inline void put_rgba(const uint8_t* src, int stride, int x, int w, int h, uint8_
   for (int ly = 0; ly < h; ++ly) {
     const uint8_t* s = src + static_cast<size_t>(ly) * stride * 4;
     uint8_t* d = rows[ly] + static_cast<size_t>(x) * pixel;
-    if (pixel == 4) {
-      for (int lx = 0; lx < w; ++lx, s += 4, d += 4) {
-        d[0] = s[2];
-        d[1] = s[1];
-        d[2] = s[0];
-        d[3] = s[3];
+    uint8_t* a = pixel == 3 && alphas[ly] ? alphas[ly] + x : nullptr;
+    int lx = 0;
+    if (pixel == 3) {
+      // Four texels at a time: 16 bytes in, 12 bytes of blue, green, red and 4 of alpha out.
+      for (; lx + 4 <= w; lx += 4, s += 16, d += 12) {
+        uint32_t v[4], bgr[4];
+        std::memcpy(v, s, 16);
+        for (int k = 0; k < 4; ++k) {
+          bgr[k] = (v[k] & 0xFF) << 16 | (v[k] & 0xFF00) | (v[k] >> 16 & 0xFF);
+        }
+        const uint32_t out[3] = {bgr[0] | bgr[1] << 24, bgr[1] >> 8 | bgr[2] << 16, bgr[2] >> 16 | bgr[3] << 8};
+        std::memcpy(d, out, 12);
+        if (a) {
+          const uint32_t alpha = v[0] >> 24 | (v[1] >> 24) << 8 | (v[2] >> 24) << 16 | (v[3] >> 24) << 24;
+          std::memcpy(a + lx, &alpha, 4);
+        }
       }
-    } else {
-      uint8_t* a = alphas[ly] ? alphas[ly] + x : nullptr;
-      for (int lx = 0; lx < w; ++lx, s += 4, d += 3) {
-        d[0] = s[2];
-        d[1] = s[1];
-        d[2] = s[0];
-        if (a) a[lx] = s[3];
+    }
+    for (; lx < w; ++lx, s += 4, d += pixel) {
+      d[0] = s[2];
+      d[1] = s[1];
+      d[2] = s[0];
+      if (pixel == 4) {
+        d[3] = s[3];
+      } else if (a) {
+        a[lx] = s[3];
       }
     }
   }
