@@ -1,4 +1,7 @@
 // Raster: size declaration, palette, row arithmetic and writers, remapping.
+#include <cstring>
+
+#include "bmp_writer.h"
 #include "frame_util.h"
 
 using namespace qzimgdecoder;
@@ -85,17 +88,20 @@ TEST(Rows, AddressesAreBottomUpAndChecked) {
 
 TEST(Rows, Writers) {
   Raster r(3, 2, 24, true);
+  std::memset(r.h->bits, 0xEE, r.bi->bmiHeader.biSizeImage);  // the bitmap arrives uncleared
   for (int i = 0; i < 9; ++i) r.h->line_buf[i] = static_cast<uint8_t>(i + 1);
   r.h->alpha_line[0] = 200;
   put_line(r.h, 0);
   put_alpha_line(r.h, 0);
   EXPECT_EQ(y_adr(r.h, 0)[8], 9);
   EXPECT_EQ(alpha_y_adr(r.h, 0)[0], 200);
-  EXPECT_EQ(y_adr(r.h, 1)[0], 0);
+  EXPECT_EQ(y_adr(r.h, 1)[0], 0xEE) << "other rows untouched";
+  EXPECT_EQ(alpha_y_adr(r.h, 1)[0], 0) << "a plane announced before the set-up comes cleared";
 
   std::vector<uint8_t> src(36);
   for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i + 1);
   Raster b(4, 3, 24);
+  std::memset(b.h->bits, 0, b.bi->bmiHeader.biSizeImage);
   EXPECT_EQ(put_buf(b.h, 1, 1, 2, 5, 12, src.data()), 0) << "rows past the last are skipped";
   EXPECT_EQ((std::vector<int>{y_adr(b.h, 1)[0], y_adr(b.h, 1)[3], y_adr(b.h, 2)[3], y_adr(b.h, 0)[3]}),
             (std::vector<int>{0, 1, 13, 0}));
@@ -115,6 +121,47 @@ TEST(Rows, Writers) {
   ext4_buf(e.h, packed);
   EXPECT_EQ((std::vector<int>{e.h->line_buf[0], e.h->line_buf[1], e.h->line_buf[2], e.h->line_buf[3]}),
             (std::vector<int>{0x0A, 0x0B, 0x0C, 0x77}));
+}
+
+// The alpha plane exists only once something takes it: a picture that cannot deliver one
+// (24 bits) or whose alpha is all 0 never has one; a later take keeps the plane it has.
+TEST(Rows, AlphaPlaneTakenOnDemand) {
+  Raster r(3, 2, 24);
+  EXPECT_EQ(r.h->alpha_bits, nullptr);
+  take_alpha_plane(r.h, true);
+  ASSERT_NE(r.h->alpha_bits, nullptr);
+  EXPECT_TRUE(r.h->alpha);
+  EXPECT_EQ(r.h->alpha_line, r.h->work_buf.get());
+  EXPECT_EQ(r.bia.get(), r.h->bia) << "the execution owns it";
+  EXPECT_EQ(std::vector<uint8_t>(r.h->alpha_bits, r.h->alpha_bits + 8), std::vector<uint8_t>(8, 0));
+  uint8_t* const plane = r.h->alpha_bits;
+  take_alpha_plane(r.h, false);
+  EXPECT_EQ(r.h->alpha_bits, plane);
+
+  struct Seen {
+    QZIDECODER_IMPL* h;
+    bool plane = true;
+  };
+  const auto on_layer = [](QZIDEC_LAYERINFO* info, int) {
+    Seen* s = reinterpret_cast<Seen*>(info->layer_user);
+    s->plane = s->h->alpha_bits != nullptr;
+    return 0;
+  };
+  for (const int bits : {24, 32}) {
+    bmpw::Spec spec;
+    spec.bit_count = static_cast<uint16_t>(bits);
+    spec.pixels = bmpw::rows(bits, spec.width, spec.height, [](int, int) { return 0x00808080u; });
+    MemStream m(bmpw::file(spec));
+    QZIDECODER d = qziCreateDecoder();
+    Seen seen{d};
+    ASSERT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr,
+                                   nullptr),
+              0);
+    qziSetDecoderLayerCallback(d, on_layer, &seen);
+    EXPECT_EQ(qziDecoderExecute(d), 0);
+    EXPECT_FALSE(seen.plane) << bits << " bits";
+    qziCloseDecoder(d);
+  }
 }
 
 // Colour table A, B, C, D with pixels 0 1 2 3 in each row, under the remap table 2, 0, 3, 1.

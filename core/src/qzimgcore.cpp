@@ -33,7 +33,9 @@ BITMAPINFO* alloc_dib(int width, int height, int bytes_per_pixel, int entries) {
   if (pixels > UINT32_MAX) return nullptr;  // biSizeImage must hold it
 
   void* block = nullptr;
-  if (!qziMemAlloc(&block, total)) return nullptr;
+  if (!qziMemAllocRaw(&block, total)) return nullptr;
+  // Header and table are defined here; the rows are left to the writer.
+  std::memset(block, 0, sizeof(BITMAPINFOHEADER) + table);
   BITMAPINFO* bi = static_cast<BITMAPINFO*>(block);
   BITMAPINFOHEADER& h = bi->bmiHeader;
   h.biSize = sizeof(BITMAPINFOHEADER);
@@ -56,6 +58,12 @@ extern "C" {
 bool qziMemAlloc(void** p, size_t size) {
   if (!p) return false;
   *p = std::calloc(1, size ? size : 1);
+  return *p != nullptr;
+}
+
+bool qziMemAllocRaw(void** p, size_t size) {
+  if (!p) return false;
+  *p = std::malloc(size ? size : 1);
   return *p != nullptr;
 }
 

@@ -41,6 +41,7 @@ struct Result {
   std::vector<unsigned> progress;
   unsigned stop_at = 0;
   bool padding_zero = true;  // the bytes behind the pixels of every bitmap row are 0
+  bool alpha_padding_zero = true;  // the same for the alpha bitmap
 };
 
 int on_layer(QZIDEC_LAYERINFO* info, int) {
@@ -55,6 +56,7 @@ int on_layer(QZIDEC_LAYERINFO* info, int) {
     if (hd.biBitCount == 8) r->index.insert(r->index.end(), row, row + w);
     const uint8_t* a = info->bia ? qzi_rgba::dib_bits(info->bia) + y * qzi_rgba::dib_stride(info->bia) : nullptr;
     if (a) r->alpha.insert(r->alpha.end(), a, a + w);
+    for (size_t i = w; a && i < qzi_rgba::dib_stride(info->bia); ++i) r->alpha_padding_zero &= a[i] == 0;
   }
   return 0;
 }
@@ -187,6 +189,8 @@ struct RleCase {
     {"8: end of picture clears the rest", 8, 3, 2, {3, 5, 0, 0, 1, 9, 0, 1}, {9, 0, 0, 5, 5, 5}},
     {"8: move down clears the rest", 8, 3, 3, {3, 5, 0, 0, 1, 9, 0, 2, 0, 1, 0, 0}, {0, 0, 0, 9, 0, 0, 5, 5, 5}},
     {"8: move below the last row ends", 8, 2, 1, {1, 4, 0, 2, 0, 3}, {4, 0}},
+    {"8: rows after the end of picture are cleared", 8, 2, 3, {1, 7, 0, 1}, {0, 0, 0, 0, 7, 0}},
+    {"4: a picture ended at once is cleared", 4, 3, 2, {0, 1}, {0, 0, 0, 0, 0, 0}},
     {"4: run of alternating nibbles", 4, 5, 1, {5, 0x12, 0, 0}, {1, 2, 1, 2, 1}},
     {"4: absolute run, even bytes", 4, 3, 1, {0, 3, 0x12, 0x30, 0, 0}, {1, 2, 3}},
     {"4: absolute run, padding", 4, 5, 1, {0, 5, 0x12, 0x34, 0x50, 0, 0, 0}, {1, 2, 3, 4, 5}},
@@ -394,6 +398,25 @@ TEST(BmpAlpha, PalettePlaneHoldsIndexes) {
   EXPECT_EQ(r.alpha, r.index);
   EXPECT_EQ(px(r, 1, 2), (std::vector<int>{17, 17, 17, 238}));
   EXPECT_EQ(px(r, 3, 0), (std::vector<int>{221, 221, 221, 34}));
+}
+
+// The plane of a direct-colour picture is taken at the first stored row whose alpha is not 0:
+// the rows before it, and the padding of every row, come out 0 in either row order.
+TEST(BmpAlpha, PlaneTakenLateHasEveryRow) {
+  for (const int32_t height : {3, -3}) {
+    SCOPED_TRACE(height);
+    Spec s = direct(32, 0, 3, height, [](int x, int y) { return y == 2 ? (x + 1u) << 24 : 0x123456u; });
+    if (height < 0) s.header_size = 12;
+    const Result r = decode_ok(bmpw::file(s));
+    ASSERT_TRUE(r.img.has_alpha);
+    // Top row first: stored row 2 is the top row of a bottom-up file, the bottom row of a top-down one.
+    const std::vector<uint8_t> late = {1, 2, 3}, none(3, 0);
+    std::vector<uint8_t> want = height > 0 ? late : none;
+    want.insert(want.end(), none.begin(), none.end());
+    want.insert(want.end(), (height > 0 ? none : late).begin(), (height > 0 ? none : late).end());
+    EXPECT_EQ(r.alpha, want);
+    EXPECT_TRUE(r.alpha_padding_zero);
+  }
 }
 
 // A colour table never runs into the pixel data.
