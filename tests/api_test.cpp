@@ -1,6 +1,7 @@
 // The exported functions: lifecycle, detection, parameters, callbacks and execution.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -278,26 +279,43 @@ TEST_F(Api, MaxPixelsRefusesLargerPicturesAtInitialisation) {
   EXPECT_EQ(init_mem(s2, "a.bmp"), 0) << "the limit did not survive the reset";
 }
 
+// A version 3 texture of 2 x 2 pixels with 8-bit channels in the order given ("rgba").
+std::vector<uint8_t> tiny_pvr(const char* order) {
+  std::vector<uint8_t> f(52 + 16, 0);
+  const uint32_t fields[] = {0x03525650, 0, 0, 0, 0, 0, 2, 2, 1, 1, 1, 1, 0};
+  for (size_t i = 0; i < 13; ++i)
+    for (int b = 0; b < 4; ++b) f[4 * i + b] = static_cast<uint8_t>(fields[i] >> (8 * b));
+  for (int c = 0; c < 4; ++c) {
+    f[8 + c] = static_cast<uint8_t>(order[c]);
+    f[12 + c] = 8;
+  }
+  return f;
+}
+
 // A stream whose header changes between initialisation and execution: 102, and no picture.
 TEST_F(Api, ChangedHeaderAtExecutionIs102) {
   struct Case {
+    std::vector<uint8_t> file;
     size_t offset;
-    uint8_t value;
+    std::string bytes;
     const char* what;
-  } cases[] = {{18, 1, "narrower"}, {22, 1, "lower"}, {28, 24, "shallower"}, {30, 3, "bit fields"}};
-  for (const Case& c : cases) {
-    MemStream m(tiny_bmp(2, 2, 32));
+  } cases[] = {
+      {tiny_bmp(2, 2, 32), 18, "\x01", "narrower"},     {tiny_bmp(2, 2, 32), 22, "\x01", "lower"},
+      {tiny_bmp(2, 2, 32), 28, "\x18", "shallower"},    {tiny_bmp(2, 2, 32), 30, "\x03", "bit fields"},
+      {tiny_pvr("rgba"), 8, "bgra", "texture channel order"},
+  };
+  for (Case& c : cases) {
+    MemStream m(c.file);
     QZIDECODER d = qziCreateDecoder();
     qziSetDecoderLayerCallback(d, on_layer, nullptr);
     ASSERT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr,
-                                   "a.bmp"),
+                                   nullptr),
               0);
-    const uint8_t was = m.data[c.offset];
-    m.data[c.offset] = c.value;
+    std::copy(c.bytes.begin(), c.bytes.end(), m.data.begin() + static_cast<long>(c.offset));
     calls = Calls();
     EXPECT_EQ(qziDecoderExecute(d), QZIERR_UNSUPPORTED) << c.what;
     EXPECT_EQ(calls.layers, 0) << c.what;
-    m.data[c.offset] = was;
+    m.data = c.file;
     EXPECT_EQ(qziDecoderExecute(d), 0) << c.what << ": the handle stays usable";
     EXPECT_EQ(calls.layers, 1) << c.what;
     qziCloseDecoder(d);

@@ -81,7 +81,7 @@ void print_help() {
       "                       %d  BMP: alpha of 16- and 32-bit pixels: 0 never, 1 always,\n"
       "                            2 when not all 0 (default)\n"
       "                       %d  PVR: 0 or 1, stored and reserved (no effect yet)\n"
-      "                       Ids 1 to 3 are the options --filter, --skip-ext and --max-pixels.\n"
+      "                       Ids 1 to 3 are set by --filter, --skip-ext and --max-pixels.\n"
       "\n"
       "  -h, --help           show this help and exit\n"
       "  -V, --version        show the library's version and exit\n"
@@ -139,10 +139,6 @@ bool parse_param(const std::string& s, Param* out) {
   if (comma != std::string::npos && !parse_long(rest.substr(comma + 1), &b)) return false;
   *out = Param{static_cast<unsigned int>(id), a, b};
   return true;
-}
-
-bool is_frame_param(unsigned int id) {
-  return id == QZIDEC_PARAM_FORMAT_FILTER || id == QZIDEC_PARAM_SKIP_EXT || id == QZIDEC_PARAM_MAX_PIXELS;
 }
 
 std::string dir_of(const std::string& path) {
@@ -372,8 +368,6 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
     rc = qziSetDecoderParam(dec, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(opt.filter.data()),
                             static_cast<long>(opt.filter.size()));
   if (rc == 0 && opt.max_pixels) rc = qziSetDecoderParam(dec, QZIDEC_PARAM_MAX_PIXELS, opt.max_pixels, 0);
-  for (const Param& p : opt.params)
-    if (rc == 0 && is_frame_param(p.id)) rc = qziSetDecoderParam(dec, p.id, p.a, p.b);
 
   qzi_mem::Stream mem{stdin_bytes ? stdin_bytes->data() : nullptr, stdin_bytes ? stdin_bytes->size() : 0, 0};
   bool initialised = false;
@@ -387,7 +381,7 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
     initialised = rc == 0;
   }
   for (const Param& p : opt.params)
-    if (rc == 0 && !is_frame_param(p.id)) rc = qziSetDecoderParam(dec, p.id, p.a, p.b);
+    if (rc == 0) rc = qziSetDecoderParam(dec, p.id, p.a, p.b);
 
   Facts facts;
   Sink sink;
@@ -550,6 +544,9 @@ int main(int argc, char** argv) {
       case OPT_PARAM: {
         Param p{};
         if (!parse_param(arg, &p)) return usage_error("--param wants ID=A[,B], not '%s'", arg.c_str());
+        // Parameter 1 takes an address; the frame's parameters have options of their own.
+        if (p.id == QZIDEC_PARAM_FORMAT_FILTER || p.id == QZIDEC_PARAM_SKIP_EXT || p.id == QZIDEC_PARAM_MAX_PIXELS)
+          return usage_error("--param %s: use --filter, --skip-ext or --max-pixels", arg.c_str());
         opt.params.push_back(p);
         break;
       }

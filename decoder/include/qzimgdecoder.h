@@ -22,7 +22,8 @@
  * nothing. No function throws or longjmps into the caller.
  *
  * Untrusted input: a few hundred bytes can declare a 12800 x 12800 picture, and the
- * library allocates the bitmaps that the header declares (up to about 330 MB). Set
+ * library allocates the bitmaps that the header declares (about 330 MB for a palette
+ * picture with its alpha plane, 650 MB for a 24-bit one). Set
  * QZIDEC_PARAM_MAX_PIXELS before initialising to refuse such pictures up front.
  */
 #ifndef QZIMGDECODER_H
@@ -77,8 +78,10 @@ typedef QZIDECODER_IMPL* QZIDECODER;
                                         any pixel memory is taken. The defence against small files
                                         that declare huge pictures. Cleared by a reset. */
 #define BMP_PARAM_KEEP_ALPHA 101     /* a: non-zero delivers the alpha plane without testing it */
-#define BMP_PARAM_PALETTE_ALPHA 102  /* a: 0 never, 1 always, 2 (default) when not all zero: */
-#define BMP_PARAM_PIXEL_ALPHA 103    /*    alpha plane for palette / direct-colour images */
+#define BMP_PARAM_PALETTE_ALPHA 102  /* a: palette pictures' alpha plane, read from the fourth byte of
+                                        each entry: 0 never, 1 always, 2 (default) when not all 0 */
+#define BMP_PARAM_PIXEL_ALPHA 103    /* a: 16- and 32-bit pictures' alpha plane, read from the pixels:
+                                        0 never, 1 always, 2 (default) when not all 0 */
 #define PVR_PARAM_OPTION 601         /* a: 0 or 1; stored, reserved for future use */
 
 #define QZIDEC_BMP_ALPHA_NEVER 0
@@ -183,10 +186,10 @@ QZIDEC_API QZIDECODER qziCreateDecoder(void);
  * (may be null) first, then by content, in the order BMP, PVR. `read` and `setpos` are
  * required. On failure the stream stays attached (reset or close calls `cleanup`).
  * Returns 0; 107 for a null handle or callback, a size of 0 or an initialised handle
- * (the stream is then not attached); 102 when no format accepts the input (a BMP header
- * with a width or height of 0 or above 12800 included); 101 when the picture has more
- * pixels than QZIDEC_PARAM_MAX_PIXELS allows, or memory is short; 103 or 105 when the
- * stream cannot be positioned or read.
+ * (the stream is then not attached); 102 when no format accepts the input, which includes
+ * a BMP header with a width or height of 0 or above 12800 and a stream that cannot be read
+ * or positioned; 101 when the picture has more pixels than QZIDEC_PARAM_MAX_PIXELS allows,
+ * or memory is short.
  */
 QZIDEC_API int qziDecoderInitialize(QZIDECODER decoder, void* stream, int size, QZIDEC_READ_FUNC read,
                                     QZIDEC_SETPOS_FUNC setpos, QZIDEC_CLEANUP_FUNC cleanup, const char* name);
@@ -221,7 +224,7 @@ QZIDEC_API int qziCloseDecoder(QZIDECODER decoder);
  * Sets a parameter. Ids 1 to 3 work in any state and act at the next initialisation;
  * format ids (101-103 BMP, 601 PVR) need a handle initialised on that format and last
  * until reset. Returns 0; 107 for a null handle or a value out of range; 108 for an id
- * not supported by the handle's state or format.
+ * not supported by the handle's state or format; 101 when the filter list cannot be copied.
  */
 QZIDEC_API int qziSetDecoderParam(QZIDECODER decoder, unsigned int id, long a, long b);
 

@@ -69,6 +69,7 @@ void decode(QZIDECODER_IMPL* h, int mode) {
   char name[64];
   if (qzipvr07(header, kHeaderBytes, name, sizeof name) == 0) set_format_description(h, name);
   set_size(h, s->width, s->height, 24, 0);
+  confirm_variant(h, static_cast<uint64_t>(s->pixel_format));  // a decode must find what the probe accepted
   set_alpha(h, 1);
   if (mode == 0) return;
 
