@@ -348,3 +348,36 @@ TEST(PvrBlockFormats, HandDecodedBlocks) {
 }
 
 }  // namespace
+
+namespace {
+
+// The names qzipvr07 gives, cut to fit; qzipvr06 refuses missing rows.
+TEST(PvrCalls, NamesAndRowDecode) {
+  const std::pair<Bytes, const char*> cases[] = {
+      {v3(31, 1280, 720), "PVR v3 ASTC 6x6"},
+      {[] { Bytes b = v3(31, 1280, 720); b[16] = 1; return b; }(), "PVR v3 ASTC 6x6 sRGB"},
+      {v3(26, 4, 4, {}, {}, 9), "PVR v3 EAC RG11 signed"},
+      {v3(channels("rgb", 5, 6, 5), 4, 4), "PVR v3 RGB565"},
+      {legacy(0x19, 8, 8, {}, 1), "PVR v1 PVRTC1 4bpp"},
+      {legacy(0x17, 8, 8), "PVR v2 LA88"},
+  };
+  char text[64];
+  for (const auto& [header, name] : cases) {
+    ASSERT_EQ(qzipvr07(header.data(), 52, text, sizeof text), QZIPVR_OK) << name;
+    EXPECT_STREQ(text, name);
+  }
+  ASSERT_EQ(qzipvr07(cases[1].first.data(), 52, text, 8), QZIPVR_OK);
+  EXPECT_STREQ(text, "PVR v3 ");
+  EXPECT_EQ(qzipvr07(cases[1].first.data(), 52, text, 0), QZIPVR_ERR_ARGUMENT);
+  EXPECT_EQ(qzipvr07(v3(4, 16, 16).data(), 52, text, sizeof text), QZIPVR_ERR_HEADER);
+
+  const Bytes file = v3(kRgba, 2, 2, Bytes(16, 7));
+  EXPECT_EQ(qzipvr06(file.data(), file.size(), nullptr), QZIPVR_ERR_OUTPUT);
+  const QZIPVR_ROWS none{nullptr, [](void*, int, unsigned char** alpha) -> unsigned char* {
+                           *alpha = nullptr;
+                           return nullptr;
+                         }};
+  EXPECT_EQ(qzipvr06(file.data(), file.size(), &none), QZIPVR_ERR_OUTPUT);
+}
+
+}  // namespace
