@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <squish.h>
 
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <tuple>
 
 #include "pvr_test_util.h"
@@ -28,7 +30,9 @@ enum : int {
   NO = -1, P2 = QZIPVR_FORMAT_PVRTC_2BPP, P4 = QZIPVR_FORMAT_PVRTC_4BPP, ETC = QZIPVR_FORMAT_ETC1,
   BC1 = QZIPVR_FORMAT_BC1, BC2 = QZIPVR_FORMAT_BC2, BC3 = QZIPVR_FORMAT_BC3, RGBA = QZIPVR_FORMAT_RGBA8888,
   BGRA = QZIPVR_FORMAT_BGRA8888, RGB = QZIPVR_FORMAT_RGB888, PACK = QZIPVR_FORMAT_PACKED, A8 = QZIPVR_FORMAT_A8,
-  L8 = QZIPVR_FORMAT_L8, CH = QZIPVR_FORMAT_CHANNELS
+  L8 = QZIPVR_FORMAT_L8, CH = QZIPVR_FORMAT_CHANNELS, E2 = QZIPVR_FORMAT_ETC2_RGB, E2A = QZIPVR_FORMAT_ETC2_RGBA,
+  E2P = QZIPVR_FORMAT_ETC2_RGB_A1, R11 = QZIPVR_FORMAT_EAC_R11, RG11 = QZIPVR_FORMAT_EAC_RG11,
+  BC4 = QZIPVR_FORMAT_BC4, BC5 = QZIPVR_FORMAT_BC5, BC7 = QZIPVR_FORMAT_BC7, ASTC = QZIPVR_FORMAT_ASTC
 };
 const uint64_t kRgba = channels("rgba", 8, 8, 8, 8);
 
@@ -74,10 +78,12 @@ TEST(PvrHeader, FormatsAndPixels) {
       {channels("argb", 8, 8, 8, 8), {4, 1, 2, 3}, CH, 0x04010203}, {channels("r", 8), {9}, CH, 0xFF090000},
       {0, {}, P2}, {1, {}, P2}, {2, {}, P4}, {3, {}, P4}, {6, {}, ETC}, {7, {}, BC1}, {8, {}, BC2}, {9, {}, BC2},
       {10, {}, BC3}, {11, {}, BC3},
-      // PVRTC-II, BC4 to BC7, ETC2, ASTC; signed, float or wide channels; odd totals; unknown,
-      // repeated, mixed or missing letters.
-      {4, {}, NO}, {5, {}, NO}, {12, {}, NO}, {15, {}, NO}, {22, {}, NO}, {25, {}, NO}, {27, {}, NO}, {40, {}, NO},
-      {0xFFFFFFFF, {}, NO}, {kRgba, {}, NO, -1, 1}, {kRgba, {}, NO, -1, 12}, {kRgba, {}, NO, -1, 14},
+      {12, {}, BC4}, {13, {}, BC5}, {15, {}, BC7}, {22, {}, E2}, {23, {}, E2A}, {24, {}, E2P}, {25, {}, R11},
+      {26, {}, RG11}, {27, {}, ASTC}, {40, {}, ASTC}, {12, {}, BC4, -1, 1}, {26, {}, RG11, -1, 9},
+      // PVRTC-II, BC6, ASTC 3D; signed where the id fixes the sign, float or wide channels; odd
+      // totals; unknown, repeated, mixed or missing letters.
+      {4, {}, NO}, {5, {}, NO}, {14, {}, NO}, {41, {}, NO}, {50, {}, NO}, {22, {}, NO, -1, 5}, {15, {}, NO, -1, 1},
+      {27, {}, NO, -1, 12}, {0xFFFFFFFF, {}, NO}, {kRgba, {}, NO, -1, 1}, {kRgba, {}, NO, -1, 12}, {kRgba, {}, NO, -1, 14},
       {channels("rgba", 16, 16, 16, 16), {}, NO, -1, 12}, {channels("r", 16), {}, NO, -1, 4},
       {channels("rgb", 5, 5, 5), {}, NO}, {channels("rgb", 8, 8, 0), {}, NO}, {channels("rr", 8, 8), {}, NO},
       {channels("lr", 8, 8), {}, NO}, {channels("li", 8, 8), {}, NO}, {channels("x", 8), {}, NO},
@@ -149,7 +155,7 @@ TEST(PvrHeader, ContainerRules) {
   const std::tuple<int, int, int, size_t> sizes[] = {
       {1, 1, RGBA, 4}, {3, 5, CH, 60}, {3, 5, BC1, 60}, {1, 1, P4, 4}, {12, 16, P4, 0}, {24, 8, P2, 0},
       {0, 1, A8, 0}, {1, 0, A8, 0}, {-1, 1, A8, 0}, {65537, 1, A8, 0}, {1, 65537, A8, 0}, {2, 2, CH, 16},
-      {2, 2, 13, 0}, {2, 2, -1, 0}, {65536, 65536, A8, size_t{1} << 34}};
+      {2, 2, QZIPVR_FORMAT_COUNT, 0}, {2, 2, -1, 0}, {65536, 65536, A8, size_t{1} << 34}};
   for (const auto& [sw, sh, format, size] : sizes) {
     EXPECT_EQ(qzipvr04(sw, sh, format), size) << sw << "x" << sh << " format " << format;
   }
@@ -304,6 +310,74 @@ TEST(PvrBounds, Arguments) {
   EXPECT_EQ(qzipvr05(file.data(), 43, out.data(), out.size()), QZIPVR_ERR_ARGUMENT);
   file[0] = 'X';
   EXPECT_EQ(qzipvr05(file.data(), file.size(), out.data(), out.size()), QZIPVR_ERR_HEADER);
+}
+
+}  // namespace
+
+namespace {
+
+// Hand-decoded blocks of pvr_blocks.tsv (forms no corpus file holds): every listed texel.
+TEST(PvrBlockFormats, HandDecodedBlocks) {
+  std::ifstream in(QZI_PVR_BLOCKS_TSV);
+  std::string line;
+  int rows = 0;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string what, hex, check;
+    uint32_t id = 0, type = 0, w = 0, h = 0;
+    std::getline(fields, what, '\t');
+    ASSERT_TRUE(fields >> id >> type >> w >> h >> hex) << line;
+    SCOPED_TRACE(what);
+    Bytes block;
+    for (size_t k = 0; k + 1 < hex.size(); k += 2) block.push_back(static_cast<uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16)));
+    const size_t count = ((w + 3) / 4) * ((h + 3) / 4);
+    Bytes data;
+    for (size_t k = 0; k < count; ++k) data = data + block;
+    const Decoded d = decode(v3(id, w, h, data, {}, type));
+    ASSERT_EQ(d.decode, QZIPVR_OK);
+    while (fields >> check) {
+      int x = 0, y = 0;
+      unsigned rgba = 0;
+      ASSERT_EQ(std::sscanf(check.c_str(), "%d,%d=%x", &x, &y, &rgba), 3) << check;
+      EXPECT_EQ(px(d, x, y), (rgba >> 8) | (rgba & 0xFF) << 24) << check;
+    }
+    ++rows;
+  }
+  EXPECT_GT(rows, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The names qzipvr07 gives, cut to fit; qzipvr06 refuses missing rows.
+TEST(PvrCalls, NamesAndRowDecode) {
+  const std::pair<Bytes, const char*> cases[] = {
+      {v3(31, 1280, 720), "PVR v3 ASTC 6x6"},
+      {[] { Bytes b = v3(31, 1280, 720); b[16] = 1; return b; }(), "PVR v3 ASTC 6x6 sRGB"},
+      {v3(26, 4, 4, {}, {}, 9), "PVR v3 EAC RG11 signed"},
+      {v3(channels("rgb", 5, 6, 5), 4, 4), "PVR v3 RGB565"},
+      {legacy(0x19, 8, 8, {}, 1), "PVR v1 PVRTC1 4bpp"},
+      {legacy(0x17, 8, 8), "PVR v2 LA88"},
+  };
+  char text[64];
+  for (const auto& [header, name] : cases) {
+    ASSERT_EQ(qzipvr07(header.data(), 52, text, sizeof text), QZIPVR_OK) << name;
+    EXPECT_STREQ(text, name);
+  }
+  ASSERT_EQ(qzipvr07(cases[1].first.data(), 52, text, 8), QZIPVR_OK);
+  EXPECT_STREQ(text, "PVR v3 ");
+  EXPECT_EQ(qzipvr07(cases[1].first.data(), 52, text, 0), QZIPVR_ERR_ARGUMENT);
+  EXPECT_EQ(qzipvr07(v3(4, 16, 16).data(), 52, text, sizeof text), QZIPVR_ERR_HEADER);
+
+  const Bytes file = v3(kRgba, 2, 2, Bytes(16, 7));
+  EXPECT_EQ(qzipvr06(file.data(), file.size(), nullptr), QZIPVR_ERR_OUTPUT);
+  const QZIPVR_ROWS none{nullptr, [](void*, int, unsigned char** alpha) -> unsigned char* {
+                           *alpha = nullptr;
+                           return nullptr;
+                         }};
+  EXPECT_EQ(qzipvr06(file.data(), file.size(), &none), QZIPVR_ERR_OUTPUT);
 }
 
 }  // namespace
