@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "qzimgdecoder.h"
-#include "test_stream.h"
+#include "qzi_memstream.h"
 
 namespace {
 

@@ -148,10 +148,10 @@ TEST(Rows, AlphaPlaneTakenOnDemand) {
     return 0;
   };
   for (const int bits : {24, 32}) {
-    bmpw::Spec spec;
-    spec.bit_count = static_cast<uint16_t>(bits);
-    spec.pixels = bmpw::rows(bits, spec.width, spec.height, [](int, int) { return 0x00808080u; });
-    MemStream m(bmpw::file(spec));
+    bmpw::Layout layout;
+    layout.bit_count = static_cast<uint16_t>(bits);
+    layout.pixels = bmpw::rows(bits, layout.width, layout.height, [](int, int) { return 0x00808080u; });
+    MemStream m(bmpw::file(layout));
     QZIDECODER d = qziCreateDecoder();
     Seen seen{d};
     ASSERT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr,

@@ -9,7 +9,7 @@
 #include "qzi_rgba.h"
 #include "qzimgdecoder.h"
 #include "qzipvr.h"
-#include "test_stream.h"
+#include "qzi_memstream.h"
 
 namespace pvrtest {
 

@@ -21,7 +21,7 @@ struct Entry {
   uint8_t b, g, r, a;
 };
 
-struct Spec {
+struct Layout {
   uint32_t header_size = 40;
   int32_t width = 4;
   int32_t height = 4;  // stored as given: negative for a top-down 12-byte header
@@ -41,7 +41,7 @@ struct Spec {
 // The information header alone: the 40-byte fields, cut for the 16- and 36-byte forms, masks
 // inside the forms that hold them, then the tail, zero-filled to the size (the 64-byte form's
 // own fields are all 0).
-inline Bytes info_header(const Spec& s) {
+inline Bytes info_header(const Layout& s) {
   Bytes b;
   put32(b, s.header_size);
   if (s.header_size == 12) {
@@ -61,7 +61,7 @@ inline Bytes info_header(const Spec& s) {
 
 // A whole file: "BM" header, information header, masks, palette, gap, pixels. Pixel offsets
 // count from the "BM"; `base` is added for files inside a bitmap array, whose origin lies before.
-inline Bytes file(const Spec& s, uint32_t base = 0) {
+inline Bytes file(const Layout& s, uint32_t base = 0) {
   Bytes body = info_header(s);
   for (uint32_t m : s.masks_after) put32(body, m);
   for (const Entry& e : s.palette) {
@@ -108,7 +108,7 @@ inline std::vector<Entry> grey(int n, uint8_t a = 0) {
 // A bitmap array of `entries` "BA" entries (the first at the origin) whose last one holds
 // the file of `s`. Entries before the last carry a dummy file header of their own, which the
 // reader never looks at; `link(i, next)` may rewrite the link of entry i.
-inline Bytes array(const Spec& s, int entries, const std::function<uint32_t(int, uint32_t)>& link = nullptr) {
+inline Bytes array(const Layout& s, int entries, const std::function<uint32_t(int, uint32_t)>& link = nullptr) {
   Bytes b;
   for (int i = 0; i < entries; ++i) {
     const bool last = i + 1 == entries;

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "internal.h"
-#include "test_stream.h"
+#include "qzi_memstream.h"
 
 // The code a call raises, or -1 when it returns.
 inline int raised(const std::function<void()>& f) {
