@@ -1,5 +1,6 @@
 // qziLoadRGBA and qziLoadRGBAFromMemory against the BMP suite's golden table: the same result
 // codes as the handle API and the same RGBA as the table's checksums, from a file and from memory.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -89,6 +90,30 @@ TEST(LoadRGBA, MatchesTheGoldenTable) {
     }
   }
   EXPECT_EQ(lines, 91) << "one line per suite image";
+}
+
+// The crafted files of past failures: each named in the table with its result, none unnamed.
+TEST(LoadRGBA, FuzzRegressions) {
+  std::ifstream in(QZI_FUZZ_REGRESSIONS "/../regressions.tsv");
+  std::vector<std::string> listed;
+  for (std::string text; std::getline(in, text);) {
+    if (text.empty() || text[0] == '#') continue;
+    std::istringstream fields(text);
+    std::string file;
+    int result = -1;
+    ASSERT_TRUE(fields >> file >> result) << "bad table line: " << text;
+    listed.push_back(file);
+    EXPECT_EQ(load_file(QZI_FUZZ_REGRESSIONS "/" + file).rc, result) << file;
+  }
+  std::vector<std::string> present;
+  DIR* dir = opendir(QZI_FUZZ_REGRESSIONS);
+  ASSERT_NE(dir, nullptr);
+  while (dirent* e = readdir(dir))
+    if (e->d_name[0] != '.') present.push_back(e->d_name);
+  closedir(dir);
+  std::sort(listed.begin(), listed.end());
+  std::sort(present.begin(), present.end());
+  EXPECT_EQ(listed, present);
 }
 
 // Layout without the suite: a 1 x 2 24-bit file whose bottom row comes first.
