@@ -62,12 +62,24 @@ int get_byte(QZIDECODER_IMPL* h) {
 }
 
 uint32_t get_word(QZIDECODER_IMPL* h) {
+  if (h->rd_remain >= 2) {  // both bytes buffered: no end of data to fold in
+    const uint8_t* p = h->rd_buf + h->rd_index;
+    consume(h, 2);
+    const uint32_t b0 = p[0], b1 = p[1];
+    return h->byte_order ? b0 << 8 | b1 : b0 | b1 << 8;
+  }
   const uint32_t b0 = static_cast<uint32_t>(get_byte_fast(h));
   const uint32_t b1 = static_cast<uint32_t>(get_byte_fast(h));
   return h->byte_order ? b0 * 256u + b1 : b0 + b1 * 256u;
 }
 
 uint32_t get_long(QZIDECODER_IMPL* h) {
+  if (h->rd_remain >= 4) {
+    const uint8_t* p = h->rd_buf + h->rd_index;
+    consume(h, 4);
+    const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
+    return h->byte_order ? b0 << 24 | b1 << 16 | b2 << 8 | b3 : b0 | b1 << 8 | b2 << 16 | b3 << 24;
+  }
   const uint32_t w0 = get_word(h);
   const uint32_t w1 = get_word(h);
   return h->byte_order ? w0 * 65536u + w1 : w0 + w1 * 65536u;
