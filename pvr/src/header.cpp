@@ -160,7 +160,7 @@ bool parse_legacy(const uint8_t* p, size_t size, uint32_t header_size, Texture* 
 }
 
 bool parse_v3(const uint8_t* p, size_t size, Texture* t) {
-  if (size < 52) return false;
+  if (size < QZIPVR_HEADER_SIZE) return false;
   const uint32_t flags = load32(p + 4);
   const uint32_t format_low = load32(p + 8), format_high = load32(p + 12);
   const uint32_t colour_space = load32(p + 16), channel_type = load32(p + 20);
@@ -217,7 +217,7 @@ bool parse_v3(const uint8_t* p, size_t size, Texture* t) {
   t->width = static_cast<int>(width);
   t->height = static_cast<int>(height);
   t->metadata_size = metadata_size;
-  t->data_offset = 52 + static_cast<uint64_t>(metadata_size);
+  t->data_offset = QZIPVR_HEADER_SIZE + static_cast<uint64_t>(metadata_size);
   return true;
 }
 
@@ -251,7 +251,7 @@ bool parse_header(const uint8_t* p, size_t size, Texture* t) {
 bool parse_metadata(const uint8_t* file, size_t size, Texture* t) {
   if (t->version != 3) return true;
   if (t->data_offset > size) return false;
-  const uint8_t* p = file + 52;
+  const uint8_t* p = file + QZIPVR_HEADER_SIZE;
   uint64_t left = t->metadata_size;
   while (left > 0) {
     if (left < 12) return false;

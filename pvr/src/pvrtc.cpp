@@ -69,7 +69,6 @@ uint32_t morton_index(uint32_t bx, uint32_t by, uint32_t nbx, uint32_t nby) {
 }
 
 const int kWeights[4] = {0, 3, 5, 8};
-const int kPunchWeights[4] = {0, 4, 4, 8};
 
 enum Fill { kBoth, kHorizontal, kVertical };
 
@@ -152,44 +151,52 @@ void blend_rows(const std::vector<uint64_t>& pa, const std::vector<uint64_t>& pb
 
 }  // namespace
 
-void decode_pvrtc(const uint8_t* data, bool two_bpp, Sink& out) {
-  const int width = out.width, height = out.height;
-  const int bw = two_bpp ? 8 : 4;  // block width; blocks are 4 rows high
-  const int pw = width < 2 * bw ? 2 * bw : width;
-  const int ph = height < 8 ? 8 : height;
-  const int nbx = pw / bw, nby = ph / 4;
+namespace {
 
-  std::vector<Endpoints> ends(static_cast<size_t>(nbx) * nby);
-  std::vector<uint32_t> words(ends.size());  // modulation word of each block
-  std::vector<uint8_t> mode(ends.size());
-  // 2 bpp weights depend on neighbouring blocks and are worked out first; 4 bpp weights are
-  // read from the block words as the pixels are made.
-  std::vector<uint8_t> weight(two_bpp ? static_cast<size_t>(pw) * ph : 0);
+// The picture's blocks in row order, with the sizes of the grid they cover: pictures narrower
+// than two blocks or lower than 8 rows are decoded on a grid of that size.
+struct Grid {
+  int bw, pw, ph, nbx, nby;  // block width (blocks are 4 rows high), grid size, blocks
+  std::vector<Endpoints> ends;
+  std::vector<uint32_t> words;  // modulation word of each block
+  std::vector<uint8_t> mode;
+};
 
-  for (int by = 0; by < nby; ++by) {
-    for (int bx = 0; bx < nbx; ++bx) {
-      const uint8_t* block = data + 8 * static_cast<size_t>(morton_index(bx, by, nbx, nby));
-      const size_t n = static_cast<size_t>(by) * nbx + bx;
-      words[n] = load32(block);
+Grid read_blocks(const uint8_t* data, bool two_bpp, int width, int height) {
+  Grid g;
+  g.bw = two_bpp ? 8 : 4;
+  g.pw = width < 2 * g.bw ? 2 * g.bw : width;
+  g.ph = height < 8 ? 8 : height;
+  g.nbx = g.pw / g.bw;
+  g.nby = g.ph / 4;
+  const size_t count = static_cast<size_t>(g.nbx) * g.nby;
+  g.ends.resize(count);
+  g.words.resize(count);
+  g.mode.resize(count);
+  for (int by = 0; by < g.nby; ++by) {
+    for (int bx = 0; bx < g.nbx; ++bx) {
+      const uint8_t* block = data + 8 * static_cast<size_t>(morton_index(bx, by, g.nbx, g.nby));
+      const size_t n = static_cast<size_t>(by) * g.nbx + bx;
+      g.words[n] = load32(block);
       const uint32_t c = load32(block + 4);
-      ends[n] = unpack_colours(c);
-      mode[n] = static_cast<uint8_t>(c & 1);
+      g.ends[n] = unpack_colours(c);
+      g.mode[n] = static_cast<uint8_t>(c & 1);
     }
   }
+  return g;
+}
 
-  // Weights that the blocks store directly.
-  for (int by = 0; two_bpp && by < nby; ++by) {
-    for (int bx = 0; bx < nbx; ++bx) {
-      const size_t n = static_cast<size_t>(by) * nbx + bx;
-      const uint32_t m = words[n];
+// 2 bpp: the weights that the blocks store directly.
+void stored_weights(const Grid& g, std::vector<uint8_t>& weight) {
+  for (int by = 0; by < g.nby; ++by) {
+    for (int bx = 0; bx < g.nbx; ++bx) {
+      const size_t n = static_cast<size_t>(by) * g.nbx + bx;
+      const uint32_t m = g.words[n];
       for (int ly = 0; ly < 4; ++ly) {
-        uint8_t* row = &weight[static_cast<size_t>(by * 4 + ly) * pw + bx * bw];
-        for (int lx = 0; lx < bw; ++lx) {
+        uint8_t* row = &weight[static_cast<size_t>(by * 4 + ly) * g.pw + bx * g.bw];
+        for (int lx = 0; lx < g.bw; ++lx) {
           int w = 0;
-          if (!two_bpp) {
-            const int code = static_cast<int>(m >> (2 * (4 * ly + lx))) & 3;
-            w = mode[n] ? kPunchWeights[code] | (code == 2 ? kPunchThrough : 0) : kWeights[code];
-          } else if (!mode[n]) {
+          if (!g.mode[n]) {
             w = (m >> (8 * ly + lx)) & 1 ? 8 : 0;
           } else if (((lx ^ ly) & 1) == 0) {
             // Half the pixels store a code; the first one, and the one that selects the
@@ -207,57 +214,67 @@ void decode_pvrtc(const uint8_t* data, bool two_bpp, Sink& out) {
       }
     }
   }
+}
 
-  // 2 bpp blocks in interpolated mode: the other half averages its stored neighbours,
-  // which may belong to neighbouring blocks of any mode.
-  if (two_bpp) {
-    for (int by = 0; by < nby; ++by) {
-      for (int bx = 0; bx < nbx; ++bx) {
-        const size_t n = static_cast<size_t>(by) * nbx + bx;
-        if (!mode[n]) continue;
-        const uint32_t m = words[n];
-        const Fill fill = (m & 1) ? ((m >> 20) & 1 ? kVertical : kHorizontal) : kBoth;
-        for (int ly = 0; ly < 4; ++ly) {
-          for (int lx = 0; lx < bw; ++lx) {
-            if (((lx ^ ly) & 1) == 0) continue;
-            const int x = bx * bw + lx, y = by * 4 + ly;
-            const int xl = (x + pw - 1) % pw, xr = (x + 1) % pw;
-            const int yu = (y + ph - 1) % ph, yd = (y + 1) % ph;
-            const int left = weight[static_cast<size_t>(y) * pw + xl];
-            const int right = weight[static_cast<size_t>(y) * pw + xr];
-            const int up = weight[static_cast<size_t>(yu) * pw + x];
-            const int down = weight[static_cast<size_t>(yd) * pw + x];
-            int w = 0;
-            switch (fill) {
-              case kBoth: w = (up + down + left + right + 2) / 4; break;
-              case kHorizontal: w = (left + right + 1) / 2; break;
-              case kVertical: w = (up + down + 1) / 2; break;
-            }
-            weight[static_cast<size_t>(y) * pw + x] = static_cast<uint8_t>(w);
+// 2 bpp blocks in interpolated mode: the other half averages its stored neighbours, which may
+// belong to neighbouring blocks of any mode.
+void interpolated_weights(const Grid& g, std::vector<uint8_t>& weight) {
+  const int pw = g.pw, ph = g.ph;
+  for (int by = 0; by < g.nby; ++by) {
+    for (int bx = 0; bx < g.nbx; ++bx) {
+      const size_t n = static_cast<size_t>(by) * g.nbx + bx;
+      if (!g.mode[n]) continue;
+      const uint32_t m = g.words[n];
+      const Fill fill = (m & 1) ? ((m >> 20) & 1 ? kVertical : kHorizontal) : kBoth;
+      for (int ly = 0; ly < 4; ++ly) {
+        for (int lx = 0; lx < g.bw; ++lx) {
+          if (((lx ^ ly) & 1) == 0) continue;
+          const int x = bx * g.bw + lx, y = by * 4 + ly;
+          const int xl = (x + pw - 1) % pw, xr = (x + 1) % pw;
+          const int yu = (y + ph - 1) % ph, yd = (y + 1) % ph;
+          const int left = weight[static_cast<size_t>(y) * pw + xl];
+          const int right = weight[static_cast<size_t>(y) * pw + xr];
+          const int up = weight[static_cast<size_t>(yu) * pw + x];
+          const int down = weight[static_cast<size_t>(yd) * pw + x];
+          int w = 0;
+          switch (fill) {
+            case kBoth: w = (up + down + left + right + 2) / 4; break;
+            case kHorizontal: w = (left + right + 1) / 2; break;
+            case kVertical: w = (up + down + 1) / 2; break;
           }
+          weight[static_cast<size_t>(y) * pw + x] = static_cast<uint8_t>(w);
         }
       }
     }
+  }
+}
+
+}  // namespace
+
+void decode_pvrtc(const uint8_t* data, bool two_bpp, Sink& out) {
+  const Grid g = read_blocks(data, two_bpp, out.width, out.height);
+  // 2 bpp weights depend on neighbouring blocks and are worked out first; 4 bpp weights are
+  // read from the block words as the pixels are made.
+  std::vector<uint8_t> weight(two_bpp ? static_cast<size_t>(g.pw) * g.ph : 0);
+  if (two_bpp) {
+    stored_weights(g, weight);
+    interpolated_weights(g, weight);
   }
 
   // Colours A and B of every block packed as four 16-bit lanes (red, green, blue, alpha): a
   // bilinear sum of four packed colours with scalar weights is the four sums at once, since
   // no lane exceeds 31 x 32. Differences along a row may be negative in a lane; the packed
   // sums stay exact because every final lane lies in 0..65535.
-  std::vector<uint64_t> pa(ends.size()), pb(ends.size());
-  for (size_t n = 0; n < ends.size(); ++n) {
+  std::vector<uint64_t> pa(g.ends.size()), pb(g.ends.size());
+  for (size_t n = 0; n < g.ends.size(); ++n) {
     for (int ch = 0; ch < 4; ++ch) {
-      pa[n] |= static_cast<uint64_t>(ends[n].a[ch]) << (16 * ch);
-      pb[n] |= static_cast<uint64_t>(ends[n].b[ch]) << (16 * ch);
+      pa[n] |= static_cast<uint64_t>(g.ends[n].a[ch]) << (16 * ch);
+      pb[n] |= static_cast<uint64_t>(g.ends[n].b[ch]) << (16 * ch);
     }
   }
-  if (two_bpp) {
-    if (out.pixel == 4) blend_rows<true, 4>(pa, pb, weight, words, mode, nbx, nby, pw, out);
-    else blend_rows<true, 3>(pa, pb, weight, words, mode, nbx, nby, pw, out);
-  } else {
-    if (out.pixel == 4) blend_rows<false, 4>(pa, pb, weight, words, mode, nbx, nby, pw, out);
-    else blend_rows<false, 3>(pa, pb, weight, words, mode, nbx, nby, pw, out);
-  }
+  const auto blend = two_bpp ? (out.pixel == 4 ? blend_rows<true, 4> : blend_rows<true, 3>)
+                             : (out.pixel == 4 ? blend_rows<false, 4> : blend_rows<false, 3>);
+  blend(pa, pb, weight, g.words, g.mode, g.nbx, g.nby, g.pw, out);
 }
 
 }  // namespace qzipvr

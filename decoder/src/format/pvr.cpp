@@ -23,11 +23,9 @@ struct QZIDEC_PVR {
 
 namespace {
 
-const unsigned kMinInput = 53;  // a header and at least one byte more
+const unsigned kMinInput = QZIPVR_HEADER_SIZE + 1;  // a header and at least one byte more
 const unsigned kMaxInput = 104857600;
 const int kMaxSide = 4096;
-const int kPixelFormats = QZIPVR_FORMAT_COUNT;
-const int kHeaderBytes = 52;
 
 // The raster's rows for the library; counted from the top of the picture, as the library's.
 unsigned char* raster_row(void* user, int y, unsigned char** alpha) {
@@ -46,10 +44,7 @@ void free_buffers(QZIDEC_PVR* s) {
 [[noreturn]] void fail(QZIERR code) { qzimg::error_abort(code); }
 
 void decode(QZIDECODER_IMPL* h, int mode) {
-  if (mode == 0) {
-    qziMemFree(&h->format_state);
-    if (!qziMemAlloc(&h->format_state, sizeof(QZIDEC_PVR))) fail(QZIERR_NO_MEMORY);
-  }
+  if (mode == 0) new_format_state(h, sizeof(QZIDEC_PVR));
   QZIDEC_PVR* s = static_cast<QZIDEC_PVR*>(h->format_state);
   if (!s) fail(QZIERR_UNSUPPORTED);
   s->decoder = h;
@@ -59,15 +54,15 @@ void decode(QZIDECODER_IMPL* h, int mode) {
   set_byte_order(h, false);
   rdpos_set_skip(h, 0);
 
-  uint8_t header[kHeaderBytes] = {};
-  if (get_read(h, header, kHeaderBytes) != static_cast<uint32_t>(kHeaderBytes)) fail(QZIERR_READ);
+  uint8_t header[QZIPVR_HEADER_SIZE] = {};
+  if (get_read(h, header, QZIPVR_HEADER_SIZE) != static_cast<uint32_t>(QZIPVR_HEADER_SIZE)) fail(QZIERR_READ);
   s->width = 0;
   s->height = 0;
   s->pixel_format = 0;
-  if (qzipvr03(header, kHeaderBytes, &s->width, &s->height, &s->pixel_format) != 0) fail(QZIERR_UNSUPPORTED);
-  if (s->width > kMaxSide || s->height > kMaxSide || s->pixel_format >= kPixelFormats) fail(QZIERR_CANNOT);
+  if (qzipvr03(header, QZIPVR_HEADER_SIZE, &s->width, &s->height, &s->pixel_format) != 0) fail(QZIERR_UNSUPPORTED);
+  if (s->width > kMaxSide || s->height > kMaxSide || s->pixel_format >= QZIPVR_FORMAT_COUNT) fail(QZIERR_CANNOT);
   char name[64];
-  if (qzipvr07(header, kHeaderBytes, name, sizeof name) == 0) set_format_description(h, name);
+  if (qzipvr07(header, QZIPVR_HEADER_SIZE, name, sizeof name) == 0) set_format_description(h, name);
   set_size(h, s->width, s->height, 24, 0);
   confirm_variant(h, static_cast<uint64_t>(s->pixel_format));  // a decode must find what the probe accepted
   set_alpha(h, 1);
