@@ -1,5 +1,8 @@
-// Golden feeds: "newsbar --parse FILE" on every feeds/*.xml must print exactly the .expected dump
-// and log what the .log file lists (one expected line each), and nothing else.
+// Golden feeds: the parse mode on every feeds/*.xml must print exactly the .expected dump and log
+// what the .log file lists (one expected line each), and nothing else. A feed with a .log is a
+// refused one: exit status 1; without, 0. Run in process, in UTC+09:00.
+#include "feed/parsemode.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QTest>
@@ -12,14 +15,36 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The parse mode in UTC+09:00; -1 after a crash or a time-out.
-int runParse(const QString& path, QByteArray& out, QByteArray& err)
+QStringList* capturedLog = nullptr;
+
+void captureMessage(QtMsgType, const QMessageLogContext&, const QString& message)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TZ", "Asia/Tokyo");
-    environment.insert("LC_ALL", "C.UTF-8");
+    if (capturedLog)
+        capturedLog->append(message);
+}
+
+// runParseMode in this process; err receives its own lines and every log message.
+int runParseInProcess(const QString& path, QByteArray& out, QByteArray& err)
+{
+    QString outText, errText;
+    QTextStream outStream(&outText), errStream(&errText);
+    QStringList log;
+    capturedLog = &log;
+    const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
+    const int status = runParseMode(path, outStream, errStream);
+    qInstallMessageHandler(previous);
+    capturedLog = nullptr;
+    for (const QString& line : log)
+        errText += line + u'\n';
+    out = outText.toUtf8();
+    err = errText.toUtf8();
+    return status;
+}
+
+// The program itself; -1 after a crash or a time-out.
+int runParseProcess(const QString& path, QByteArray& out, QByteArray& err)
+{
     QProcess process;
-    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(NEWSBAR_EXECUTABLE), {QStringLiteral("--parse"), path});
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
         return -1;
@@ -35,6 +60,13 @@ class TestGoldenFeeds : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // The dumps are written in UTC+09:00 and the messages in English, however the test is run.
+        qputenv("TZ", "Asia/Tokyo");
+        qputenv("LC_ALL", "C.UTF-8");
+    }
+
     void golden_data()
     {
         QTest::addColumn<QString>("feed");
@@ -50,21 +82,34 @@ private Q_SLOTS:
         const QString base = feed.chopped(4);
         QVERIFY2(QFile::exists(base + ".expected"), "every golden feed needs its .expected dump");
         QByteArray out, err;
-        QCOMPARE(runParse(feed, out, err), 0);
+        const QByteArray log = readFile(base + ".log").trimmed();
+        QCOMPARE(runParseInProcess(feed, out, err), log.isEmpty() ? 0 : 1);
         // As lines, so that a difference shows where it is.
         QCOMPARE(out.split('\n'), readFile(base + ".expected").split('\n'));
-        const QByteArray log = readFile(base + ".log").trimmed();
         QCOMPARE(err.count('\n'), log.isEmpty() ? 0 : log.count('\n') + 1);
         for (const QByteArray& line : log.split('\n'))
             QVERIFY2(err.contains(line), err.constData());
     }
 
-    void unreadableFile()
+    // The program's own exit status and standard error, for a missing file and an endless one.
+    void program_data()
     {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("missing") << QStringLiteral(NEWSBAR_FEEDS_DIR "/no-such-feed.xml")
+                                 << QByteArray("no-such-feed.xml");
+        QTest::newRow("endless") << QStringLiteral("/dev/zero")
+                                 << QByteArray("/dev/zero: larger than 8388608 bytes");
+    }
+    void program()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, message);
         QByteArray out, err;
-        QCOMPARE(runParse(QStringLiteral(NEWSBAR_FEEDS_DIR "/no-such-feed.xml"), out, err), 1);
+        QCOMPARE(runParseProcess(path, out, err), 1);
         QVERIFY(out.isEmpty());
-        QVERIFY2(err.contains("no-such-feed.xml"), err.constData());
+        QCOMPARE(err.count('\n'), 1);
+        QVERIFY2(err.contains(message), err.constData());
     }
 };
 

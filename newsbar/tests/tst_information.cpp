@@ -170,7 +170,11 @@ private Q_SLOTS:
             {"<rss/>", Status::Rss},
             {"<rss xmlns=\"urn:x\"><channel><item/></channel></rss>", Status::NotRss},
             {"<r:rss xmlns:r=\"urn:x\"><channel><item/></channel></r:rss>", Status::NotRss},
-            {"<rss><channel><item><title>&nbsp;</title></item></channel></rss>", Status::NotXml},
+            {"<rss><channel><item><title>&nbsp;</title></item></channel></rss>", Status::Rss},
+            {"<rss><channel><item><title>&nosuchname;</title></item></channel></rss>", Status::NotXml},
+            // A byte-order mark decides the encoding; bytes invalid in it refuse the document.
+            {"\xef\xbb\xbf<rss><channel><item><title>\xff</title></item></channel></rss>", Status::NotXml},
+            {"\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><rss/>", Status::Rss},
         };
         for (const auto& [data, status] : cases) {
             if (status == Status::NotXml)

@@ -24,12 +24,15 @@ QByteArray http(int status, const QByteArray& body, const QByteArray& headers = 
          + (sendLength ? "Content-Length: " + QByteArray::number(body.size()) + "\r\n" : QByteArray()) + "\r\n" + body;
 }
 
-// Answers each GET with the response held for its path (404 for others), then closes.
+// Answers each GET with the response held for its path (404 for others), then closes; a path in
+// trickled gets its response one byte every 100 ms.
 struct FeedServer
 {
     QTcpServer server;
     QHash<QByteArray, QByteArray> responses;
     QHash<QByteArray, int> requests;
+    QHash<QByteArray, QByteArray> lastRequest;
+    QSet<QByteArray> trickled;
 
     FeedServer()
     {
@@ -43,8 +46,19 @@ struct FeedServer
                     socket->readAll();
                     const QByteArray path = request.left(request.indexOf("\r\n")).split(' ').value(1);
                     ++requests[path];
-                    socket->write(responses.value(path, http(404, "not found")));
-                    socket->disconnectFromHost();
+                    lastRequest[path] = request;
+                    const QByteArray response = responses.value(path, http(404, "not found"));
+                    if (!trickled.contains(path)) {
+                        socket->write(response);
+                        socket->disconnectFromHost();
+                        return;
+                    }
+                    auto* timer = new QTimer(socket);
+                    QObject::connect(timer, &QTimer::timeout, socket, [socket, response, sent = 0]() mutable {
+                        if (sent < response.size())
+                            socket->write(response.mid(sent++, 1));
+                    });
+                    timer->start(100);
                 });
             }
         });
@@ -85,6 +99,7 @@ struct Fixture
                   &settings, defaultNetwork ? nullptr : &network),
           updates(&manager, &InformationManager::InformationManagerDidUpdate)
     {
+        manager.setClock([] { return now; });
     }
     // What the next start of the program would find in the store.
     Ids stored(const QString& key) const
@@ -108,6 +123,19 @@ struct Fixture
         return finished.wait(20000) && finished.size() == 1 && finished.at(0).at(0).toBool() == expectInstalled;
     }
     int unread() const { return int(manager.numberOfUnreadItems()); }
+    // The pending retry's delay, or -1 without one.
+    qint64 retry() const { return manager.retryTimer() ? manager.retryTimer()->interval() : -1; }
+    // The value of a header in the last request for the feed (empty when absent).
+    QByteArray sent(const QByteArray& header) const
+    {
+        for (const QByteArray& line : server.lastRequest.value("/feed.xml").split('\n')) {
+            if (line.toLower().startsWith(header.toLower() + ':'))
+                return line.mid(header.size() + 1).trimmed();
+        }
+        return {};
+    }
+
+    static inline const QDateTime now = QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC);
     // Erases the store behind the manager's back: any save writes it again.
     void erase() { settings.clear(); settings.sync(); }
 
@@ -118,6 +146,17 @@ struct Fixture
     InformationManager manager;
     QSignalSpy updates;
 };
+
+// A settings format that counts the times the store is written.
+int storeWrites = 0;
+bool readCounted(QIODevice&, QSettings::SettingsMap&) { return true; }
+bool writeCounted(QIODevice& device, const QSettings::SettingsMap& map)
+{
+    ++storeWrites;
+    for (auto it = map.cbegin(); it != map.cend(); ++it)
+        device.write(it.key().toUtf8() + '=' + it.value().toString().toUtf8() + '\n');
+    return true;
+}
 
 } // namespace
 
@@ -212,23 +251,39 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("response");  // empty: connection refused
         QTest::addColumn<QString>("log");
-        QTest::newRow("404 with an RSS body") << http(404, feed(1, 50)) << "failed: HTTP status 404";
-        QTest::newRow("500") << http(500, "<html><body>Internal error</body></html>") << "failed: HTTP status 500";
+        QTest::addColumn<qint64>("retry");  // the delay of the retry it schedules, in ms
+        const qint64 first = 60000;  // the default schedule's first step
+        QTest::newRow("404 with an RSS body") << http(404, feed(1, 50)) << "failed: HTTP status 404" << first;
+        QTest::newRow("500") << http(500, "<html><body>Internal error</body></html>") << "failed: HTTP status 500" << first;
+        QTest::newRow("503") << http(503, "busy") << "failed: HTTP status 503" << first;
+        QTest::newRow("503, Retry-After seconds") << http(503, "busy", "Retry-After: 120\r\n") << "HTTP status 503" << qint64(120000);
+        QTest::newRow("429, Retry-After date") << http(429, "slow down", "Retry-After: Thu, 01 Jan 2026 00:30:00 GMT\r\n")
+                                               << "failed: HTTP status 429" << qint64(1800000);
+        QTest::newRow("429, Retry-After unreadable") << http(429, "", "Retry-After: soon\r\n") << "HTTP status 429" << first;
+        QTest::newRow("redirect to file:") << http(302, "", "Location: file:///etc/passwd\r\n")
+                                           << "HTTP status 302, redirect to file:///etc/passwd not followed" << first;
         QTest::newRow("captive portal page") << http(200, "<!DOCTYPE html><html><body><form><input name=room>"
-                                                          "</form></body></html>") << "not an RSS document";
+                                                          "</form></body></html>") << "not XML" << first;
         QTest::newRow("captive portal XHTML") << http(200, "<html xmlns=\"http://www.w3.org/1999/xhtml\">"
-                                                           "<body>Log in</body></html>") << "not an RSS document";
-        QTest::newRow("empty body") << http(200, {}) << "failed: no body";
+                                                           "<body>Log in</body></html>") << "not an RSS document" << first;
+        QTest::newRow("entity expansion over the cap")
+            << http(200, "<!DOCTYPE rss [<!ENTITY e \"" + QByteArray(9000, 'x') + "\">]><rss><channel><item><title>"
+                             + QByteArray("&e;").repeated(1000) + "</title></item></channel></rss>")
+            << "not XML (text with its entities expanded is larger than 8388608 bytes)" << first;
+        QTest::newRow("empty body") << http(200, {}) << "failed: no body" << first;
         // One byte over the limit, announced by its length or not.
         const QByteArray large = padded(feed(1, 60), InformationManager::maximumFeedSize + 1);
-        QTest::newRow("over 8 MiB") << http(200, large) << "refused: larger than 8388608 bytes";
-        QTest::newRow("over 8 MiB, no length") << http(200, large, {}, false) << "refused: larger than 8388608 bytes";
-        QTest::newRow("connection refused") << QByteArray() << "failed: Connection refused";
+        QTest::newRow("over 8 MiB") << http(200, large) << "refused: larger than 8388608 bytes" << first;
+        QTest::newRow("over 8 MiB, no length") << http(200, large, {}, false) << "refused: larger than 8388608 bytes" << first;
+        QTest::newRow("connection refused") << QByteArray() << "failed: Connection refused" << first;
+        // One byte every 100 ms never trips the idle timeout; the deadline (shortened here) does.
+        QTest::newRow("trickle") << QByteArray("trickle") << "failed: not complete within 0.5 s" << first;
     }
     void failedDownloadChangesNothing()
     {
         QFETCH(QByteArray, response);
         QFETCH(QString, log);
+        QFETCH(qint64, retry);
         std::optional<QUrl> url;
         if (response.isEmpty()) {
             QTcpServer probe;  // a port that was free a moment ago
@@ -236,19 +291,139 @@ private Q_SLOTS:
             url = QUrl(QStringLiteral("http://127.0.0.1:%1/feed.xml").arg(probe.serverPort()));
         }
         Fixture f(url);
+        if (response == "trickle") {
+            f.server.trickled.insert("/feed.xml");
+            f.manager.setDownloadDeadline(std::chrono::milliseconds(500));
+            response = http(200, feed(1, 70));
+        }
         const InformationList previous = list(feed(3));
         f.manager.setInformations(previous);
         f.manager.setInformationRead(list(feed(1, 40))->first());
         const Ids readBefore = f.manager.readItems();
 
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(log)));
-        if (response.contains("<!DOCTYPE html>"))
+        if (log.contains("not XML") || response.contains("ENTITY"))
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Failed to read rss document with error: "));
+        QSignalSpy status(&f.manager, &InformationManager::updateStatusChanged);
         QVERIFY(f.refresh(response, false));
         QCOMPARE(f.updates.size(), 2);  // the two set-up calls only
         QCOMPARE(f.manager.informations(), previous);
         QCOMPARE(f.manager.readItems(), readBefore);
-        QCOMPARE(f.server.requests.value("/feed.xml"), response.isEmpty() ? 0 : 1);
+        // Qt itself may send a GET again when the server drops the connection early (seen once
+        // with the unannounced 8 MiB body on a loaded machine).
+        const int requests = f.server.requests.value("/feed.xml");
+        QVERIFY2(response.isEmpty() ? requests == 0 : requests >= 1, qPrintable(QString::number(requests)));
+        // Shown to the window, retried later; nothing has succeeded yet.
+        QCOMPARE(status.size(), 1);
+        QVERIFY2(f.manager.lastErrorText().contains(log), qPrintable(f.manager.lastErrorText()));
+        QVERIFY(!f.manager.lastSuccessTime().isValid());
+        QCOMPARE(f.retry(), retry);
+    }
+
+    // Backoff, its reset, conditional requests, folding and the network's return, in one run.
+    void downloadPolicy()
+    {
+        using std::chrono::hours;
+        Fixture f;
+        f.manager.setRetrySchedule({hours(1), hours(2)});
+        QSignalSpy finished(&f.manager, &InformationManager::refreshDidFinish);
+        const auto retryNow = [&f, &finished](const QByteArray& response) {
+            f.server.responses["/feed.xml"] = response;
+            const qsizetype before = finished.size();
+            f.manager.retryTimer()->start(0);
+            return QTest::qWaitFor([&] { return finished.size() > before; }, 20000);
+        };
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("HTTP status 500"));
+        QVERIFY(f.refresh(http(500, "down"), false));
+        QCOMPARE(f.retry(), 3600000);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("HTTP status 500"));
+        QVERIFY(retryNow(http(500, "down")));
+        QCOMPARE(f.retry(), 7200000);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("HTTP status 500"));
+        QVERIFY(retryNow(http(500, "down")));
+        QCOMPARE(f.retry(), -1);  // schedule used up: the daily timer is left
+
+        const QByteArray validated = http(200, feed(2), "ETag: \"v1\"\r\nLast-Modified: Wed, 31 Dec 2025 12:00:00 GMT\r\n");
+        QVERIFY(f.refresh(validated, true));
+        QCOMPARE(f.sent("User-Agent"), InformationManager::userAgent());
+        QVERIFY(f.sent("If-None-Match").isEmpty());
+        QCOMPARE(f.manager.lastSuccessTime(), Fixture::now);
+        QVERIFY(f.manager.lastErrorText().isEmpty());
+        QCOMPARE(f.retry(), -1);
+
+        // Not modified: the list stays, announced to nobody, and it counts as success.
+        const InformationList held = f.manager.informations();
+        const qsizetype updates = f.updates.size();
+        QVERIFY(f.refresh("HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n", false));
+        QCOMPARE(f.sent("If-None-Match"), QByteArray("\"v1\""));
+        QCOMPARE(f.sent("If-Modified-Since"), QByteArray("Wed, 31 Dec 2025 12:00:00 GMT"));
+        QCOMPARE(f.manager.informations(), held);
+        QCOMPARE(f.updates.size(), updates);
+        QVERIFY(f.manager.lastErrorText().isEmpty());
+
+        // The success reset the backoff.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("HTTP status 503"));
+        QVERIFY(f.refresh(http(503, "busy"), false));
+        QCOMPARE(f.retry(), 3600000);
+        QCOMPARE(f.manager.lastSuccessTime(), Fixture::now);
+
+        // The network is back: the pending retry runs at once, and a second trigger meanwhile
+        // is folded into it.
+        const int requests = f.server.requests.value("/feed.xml");
+        f.server.responses["/feed.xml"] = http(200, feed(3));
+        f.manager.networkDidComeBack();
+        f.manager.refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 7, 20000);
+        QCOMPARE(finished.last().at(0).toBool(), true);
+        QCOMPARE(f.server.requests.value("/feed.xml"), requests + 1);
+        QCOMPARE(f.manager.informations()->size(), 3);
+        f.manager.networkDidComeBack();  // nothing pending: nothing happens
+        QCOMPARE(f.server.requests.value("/feed.xml"), requests + 1);
+    }
+
+    // A list of new items costs one write of the store, however many items it brings.
+    void newItemsSavedOnce()
+    {
+        const QSettings::Format counted = QSettings::registerFormat("counted", readCounted, writeCounted);
+        QTemporaryDir directory;
+        QSettings settings(directory.filePath("preferences.counted"), counted);
+        InformationManager manager(std::nullopt, &settings, nullptr);
+        manager.setInformations(list(feed(3)));  // the first list: seeded in one write
+        QCOMPARE(storeWrites, 1);
+        const InformationList bigger = list(feed(200));
+        manager.setInformations(bigger);
+        QCOMPARE(storeWrites, 1);  // not a first run: nothing to save yet
+        manager.setInformationsNotified(*bigger);
+        QCOMPARE(storeWrites, 2);
+        QCOMPARE(manager.notifiedItems()->size(), 200);
+        manager.setInformationsNotified({});
+        QCOMPARE(storeWrites, 2);
+    }
+
+    // A store that cannot be written: one warning per distinct failure, shown to the window; the
+    // manager goes on with its sets in memory and reports the recovery.
+    void unwritableStore()
+    {
+        QTemporaryDir directory;
+        const QString path = directory.filePath("preferences.ini");
+        QVERIFY(QDir().mkdir(path));  // a folder where the file should be: fails even for root
+        QSettings settings(path, QSettings::IniFormat);
+        InformationManager manager(std::nullopt, &settings, nullptr);
+        QSignalSpy status(&manager, &InformationManager::updateStatusChanged);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Settings could not be saved to .*preferences.ini: a folder is in its place$"));
+        manager.setInformations(list(feed(2)));
+        QCOMPARE(manager.readItems(), ids(feed(2)));
+        QVERIFY(manager.settingsErrorText().contains(path));
+        QCOMPARE(status.size(), 1);
+        QTest::failOnWarning(QRegularExpression("Settings could not be saved"));
+        manager.makeAllInformationsAsRead();
+        QCOMPARE(status.size(), 1);
+
+        QVERIFY(QDir(path).removeRecursively());
+        manager.setInformationsNotified(*list(feed(1, 9)));
+        QVERIFY(manager.settingsErrorText().isEmpty());
+        QCOMPARE(status.size(), 2);
+        QCOMPARE(QSettings(path, QSettings::IniFormat).value("NotifiedItems/size").toInt(), 3);
     }
 
     void periodicUpdate()

@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
+
 QList<RunningApplication> ApplicationController::runningAnotherInfoApplications(
     const QList<RunningApplication>& running, const RunningApplication& current)
 {
@@ -201,10 +203,12 @@ void ApplicationController::informationManagerDidUpdate()
             *list, [this](const Information& information) {
                 return m_manager->isInformationNotified(information);
             });
-        for (const Information& information : toNotify) {
-            deliverNotificationWithInformation(information);
-            m_manager->setInformationNotified(information);
-        }
+        // Only the ones that stay listed after trimming are posted (the last delivered); the
+        // others are marked notified without a pop-up, and all of them in one save.
+        const qsizetype firstPosted = std::max<qsizetype>(0, toNotify.size() - maximumDeliveredNotifications);
+        for (qsizetype i = firstPosted; i < toNotify.size(); ++i)
+            deliverNotificationWithInformation(toNotify.at(i));
+        m_manager->setInformationsNotified(toNotify);
     }
     m_statusItemController->setBadge(m_manager->numberOfUnreadItems());
 }

@@ -4,6 +4,11 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
+
+// The most a feed may weigh: the download cap, the --parse read cap and the cap on a document's
+// text once its entity references are expanded.
+inline constexpr qint64 feedSizeLimit = 8 * 1024 * 1024;
 
 // The outcome of reading downloaded bytes as an RSS 2.0 document.
 struct FeedParseResult
@@ -15,6 +20,9 @@ struct FeedParseResult
     };
     Status status = Status::NotXml;
     QList<Information> informations;
+    // One line: why the document was refused (NotXml, as logged) or the root element's name
+    // (NotRss); empty for Rss.
+    QString reason;
 };
 
 // Reads the bytes with libxml2 and makes one record per node of "/rss/channel/item", in document
@@ -24,10 +32,23 @@ struct FeedParseResult
 // Dates are read with the shared formatter, links with Url::fromString; a missing element or
 // unreadable text leaves the field absent. Items are neither sorted nor de-duplicated.
 //
-// Hostile input: no DTD or external entity is ever loaded and nothing touches the network or the
-// file system; internal entities are resolved within libxml2's default expansion limits (an
-// expansion bomb is a parse error).
+// Text is never dropped silently: the predefined entities, character references and the
+// document's own internal entities resolve; a name the document does not declare resolves as the
+// HTML 4 entity of that name, with or without a DOCTYPE (feeds use &eacute; and &nbsp; freely). A
+// reference to an external entity (never loaded) or to a name that is none of these refuses the
+// document.
 //
-// Logs "Failed to read rss document with error: ..." when no document results and
-// "Failed to find nodes with error: ..." when the XPath evaluation fails. Thread-safe.
+// Encoding: a byte-order mark (UTF-8, UTF-16 or UTF-32) decides over the XML declaration, as
+// browsers and feed readers do; bytes that are invalid in that encoding refuse the document.
+// UTF-32 is also recognised without a mark. Otherwise the declaration (or UTF-8) holds.
+//
+// Hostile input: no DTD or external entity is ever loaded and nothing touches the network or the
+// file system. A document larger than feedSizeLimit, or whose text with every entity reference
+// expanded would be larger, is refused before anything is expanded; nested expansion bombs are
+// parse errors under libxml2's own limits.
+//
+// Every refusal is NotXml and logs one line, "Failed to read rss document with error: ...";
+// "Failed to find nodes with error: ..." when the XPath evaluation fails. libxml2's own messages
+// never reach standard error: they are folded into that line (warnings of a readable document go
+// to the debug log, one line). Thread-safe.
 FeedParseResult parseFeed(const QByteArray& data);

@@ -4,17 +4,22 @@
 #include "feed/feedparser.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QLocale>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkDiskCache>
+#include <QNetworkInformation>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSslError>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 
 Q_LOGGING_CATEGORY(lcManager, "newsbar.feed.manager")
@@ -98,6 +103,15 @@ InformationManager* InformationManager::sharedManager()
         if (QCoreApplication* app = QCoreApplication::instance();
             app && manager->thread() != app->thread())
             manager->moveToThread(app->thread());
+        // Where the platform can tell, a pending retry need not wait for its timer.
+        if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
+            QObject::connect(QNetworkInformation::instance(),
+                             &QNetworkInformation::reachabilityChanged, manager,
+                             [manager](QNetworkInformation::Reachability reachability) {
+                                 if (reachability == QNetworkInformation::Reachability::Online)
+                                     manager->networkDidComeBack();
+                             });
+        }
         return manager;
     }();
     return instance;
@@ -119,6 +133,9 @@ InformationManager::InformationManager(std::optional<QUrl> feedURL, QSettings* s
                                        QNetworkAccessManager* network, QObject* parent)
     : QObject(parent),
       m_feedURL(std::move(feedURL)),
+      m_retrySchedule{std::chrono::minutes(1), std::chrono::minutes(5), std::chrono::minutes(15),
+                      std::chrono::minutes(60)},
+      m_clock([] { return QDateTime::currentDateTimeUtc(); }),
       m_settings(settings),
       m_network(network ? network : createDefaultNetworkAccessManager(this))
 {
@@ -137,6 +154,8 @@ void InformationManager::setInformations(InformationList informations)
     if (informations == m_informations)
         return;
     m_informations = std::move(informations);
+    // Validators belong to the response that brought a list; the caller sets them afterwards.
+    m_validators = {};
 
     if (!m_readItems) {
         // First run: whatever the first list holds counts as seen, so no burst of notifications.
@@ -160,6 +179,18 @@ void InformationManager::setInformationNotified(const Information& information)
         m_notifiedItems->reserve(m_informations ? m_informations->size() : 0);
     }
     m_notifiedItems->insert(information.identifier());
+    saveState();
+}
+
+void InformationManager::setInformationsNotified(const QList<Information>& informations)
+{
+    if (informations.isEmpty())
+        return;
+    if (!m_notifiedItems)
+        m_notifiedItems.emplace();
+    m_notifiedItems->reserve(m_notifiedItems->size() + informations.size());
+    for (const Information& information : informations)
+        m_notifiedItems->insert(information.identifier());
     saveState();
 }
 
@@ -248,22 +279,94 @@ void InformationManager::saveState()
         return;
     writeIdentifierArray(*m_settings, notifiedItemsKey, m_notifiedItems);
     writeIdentifierArray(*m_settings, readItemsKey, m_readItems);
+    const QSettings::Status before = m_settings->status();
     m_settings->sync();
+    // QSettings keeps its first error for good: once one is recorded, whether the file can be
+    // written now tells a lasting failure from a recovered one.
+    const QSettings::Status status = m_settings->status();
+    const bool failed = status != QSettings::NoError
+        && (before == QSettings::NoError || !m_settings->isWritable());
+    QString error;
+    switch (failed ? status : QSettings::NoError) {
+    case QSettings::NoError:
+        break;
+    case QSettings::AccessError: {
+        const QFileInfo file(m_settings->fileName());
+        const QString reason = file.isDir()     ? QStringLiteral("a folder is in its place")
+                             : file.exists()    ? QStringLiteral("the file cannot be written")
+                             : QStringLiteral("its folder cannot be written");
+        error = QStringLiteral("Settings could not be saved to %1: %2").arg(file.filePath(), reason);
+        break;
+    }
+    case QSettings::FormatError:
+        error = QStringLiteral("Settings could not be saved to %1: format error")
+                    .arg(m_settings->fileName());
+        break;
+    }
+    setSettingsErrorText(error);
+}
+
+void InformationManager::setSettingsErrorText(QString text)
+{
+    if (text == m_settingsErrorText)
+        return;
+    // One line per distinct failure, not per save.
+    if (!text.isEmpty())
+        qCWarning(lcManager).noquote() << text;
+    m_settingsErrorText = std::move(text);
+    Q_EMIT updateStatusChanged();
+}
+
+void InformationManager::setDownloadOutcome(QDateTime successTime, QString errorText)
+{
+    if (successTime == m_lastSuccessTime && errorText == m_lastErrorText)
+        return;
+    m_lastSuccessTime = std::move(successTime);
+    m_lastErrorText = std::move(errorText);
+    Q_EMIT updateStatusChanged();
+}
+
+struct InformationManager::DownloadState
+{
+    bool tooLarge = false;
+    bool pastDeadline = false;
+    QStringList sslErrors;
+};
+
+QByteArray InformationManager::userAgent()
+{
+    return QByteArrayLiteral("newsbar/" NEWSBAR_VERSION);
 }
 
 void InformationManager::refresh()
 {
-    if (!m_feedURL)
+    if (!m_feedURL || m_refreshing)
         return;
+    m_refreshing = true;
+    if (m_retryTimer) {
+        m_retryTimer->deleteLater();
+        m_retryTimer = nullptr;
+    }
     QNetworkRequest request(*m_feedURL);
     request.setTransferTimeout(static_cast<int>(transferTimeout.count()));
+    request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
+    // Only http -> http(s) and https -> https; never file: or another scheme.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(5);
+    if (m_informations) {
+        if (!m_validators.first.isEmpty())
+            request.setRawHeader("If-None-Match", m_validators.first);
+        if (!m_validators.second.isEmpty())
+            request.setRawHeader("If-Modified-Since", m_validators.second);
+    }
     QNetworkReply* reply = m_network->get(request);
 
+    auto download = std::make_shared<DownloadState>();
     // Give up as soon as the body is known to be too large instead of buffering all of it.
-    auto tooLarge = std::make_shared<bool>(false);
-    const auto checkSize = [reply, tooLarge](qint64 size) {
-        if (size > maximumFeedSize && !*tooLarge) {
-            *tooLarge = true;
+    const auto checkSize = [reply, download](qint64 size) {
+        if (size > maximumFeedSize && !download->tooLarge) {
+            download->tooLarge = true;
             reply->abort();
         }
     };
@@ -274,25 +377,92 @@ void InformationManager::refresh()
     });
     connect(reply, &QNetworkReply::downloadProgress, this,
             [checkSize](qint64 received, qint64) { checkSize(received); });
+    // The idle timeout does not stop a server that trickles; the deadline does.
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, reply, [reply, download] {
+        download->pastDeadline = true;
+        reply->abort();
+    });
+    deadline->start(m_downloadDeadline);
+    // Qt fails the request on any certificate error unless told to ignore it; only the reasons
+    // are kept for the log line.
+    connect(reply, &QNetworkReply::sslErrors, this, [download](const QList<QSslError>& errors) {
+        for (const QSslError& error : errors)
+            download->sslErrors.append(error.errorString());
+    });
     connect(reply, &QNetworkReply::finished, this,
-            [this, reply, tooLarge] { handleReply(reply, *tooLarge); });
+            [this, reply, download] { handleReply(reply, *download); });
 }
 
-void InformationManager::handleReply(QNetworkReply* reply, bool tooLarge)
+void InformationManager::networkDidComeBack()
+{
+    if (m_retryTimer && !m_refreshing)
+        refresh();
+}
+
+std::optional<std::chrono::milliseconds> InformationManager::retryAfter(const QNetworkReply* reply) const
+{
+    const QByteArray value = reply->rawHeader("Retry-After").trimmed();
+    if (value.isEmpty())
+        return std::nullopt;
+    bool isNumber = false;
+    const qlonglong seconds = value.toLongLong(&isNumber);
+    std::chrono::milliseconds delay;
+    if (isNumber) {
+        if (seconds < 0)
+            return std::nullopt;
+        delay = std::chrono::seconds(std::min<qlonglong>(seconds, qlonglong(m_interval)));
+    } else {
+        // An HTTP date, always in GMT: "Wed, 21 Oct 2015 07:28:00 GMT".
+        QDateTime date = QLocale::c().toDateTime(QString::fromLatin1(value),
+                                                 QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+        date.setTimeSpec(Qt::UTC);
+        if (!date.isValid())
+            return std::nullopt;
+        delay = std::chrono::milliseconds(std::clamp<qint64>(
+            m_clock().msecsTo(date), 0, qint64(m_interval * 1000.0)));
+    }
+    return delay;
+}
+
+void InformationManager::handleReply(QNetworkReply* reply, const DownloadState& download)
 {
     reply->deleteLater();
     const QString source = reply->url().toDisplayString(QUrl::RemoveUserInfo);
 
-    if (tooLarge) {
+    if (download.tooLarge) {
         failRefresh(QStringLiteral("Feed download from %1 refused: larger than %2 bytes")
                         .arg(source, QString::number(maximumFeedSize)));
         return;
     }
-    // A server's error page or a captive portal must not replace the list.
+    if (download.pastDeadline) {
+        failRefresh(QStringLiteral("Feed download from %1 failed: not complete within %2 s")
+                        .arg(source, QString::number(m_downloadDeadline.count() / 1000.0)));
+        return;
+    }
+    if (!download.sslErrors.isEmpty()) {
+        failRefresh(QStringLiteral("Feed download from %1 failed: certificate not accepted: %2")
+                        .arg(source, download.sslErrors.join(QStringLiteral("; "))));
+        return;
+    }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && status.toInt() == 304) {
+        // Not modified: the current list stays, as the validators it was sent with say.
+        qCInfo(lcManager).noquote() << "Feed at" << source << "not modified";
+        succeedRefresh(false);
+        return;
+    }
+    // A server's error page, a captive portal or a refused redirect must not replace the list.
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
-        failRefresh(QStringLiteral("Feed download from %1 failed: HTTP status %2")
-                        .arg(source, QString::number(status.toInt())));
+        const int code = status.toInt();
+        QString message = QStringLiteral("Feed download from %1 failed: HTTP status %2")
+                              .arg(source, QString::number(code));
+        const QByteArray target = reply->rawHeader("Location");
+        if (code >= 300 && code <= 399 && !target.isEmpty())
+            message += QStringLiteral(", redirect to %1 not followed")
+                           .arg(QUrl(QString::fromUtf8(target)).toDisplayString(QUrl::RemoveUserInfo));
+        failRefresh(message, code == 429 || code == 503 ? retryAfter(reply) : std::nullopt);
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {
@@ -310,32 +480,68 @@ void InformationManager::handleReply(QNetworkReply* reply, bool tooLarge)
         failRefresh(QStringLiteral("Feed download from %1 failed: no body").arg(source));
         return;
     }
+    std::pair<QByteArray, QByteArray> validators{reply->rawHeader("ETag"),
+                                                 reply->rawHeader("Last-Modified")};
 
-    m_parsePool.start([this, source, body = std::move(body)] {
+    m_parsePool.start([this, source, body = std::move(body), validators = std::move(validators)] {
         FeedParseResult result = parseFeed(body);
-        const bool isRss = result.status == FeedParseResult::Status::Rss;
         QMetaObject::invokeMethod(
             this,
-            [this, source, isRss, informations = std::move(result.informations)]() mutable {
-                installParsed(source, isRss, std::move(informations));
+            [this, source, result = std::move(result), validators = std::move(validators)]() mutable {
+                installParsed(source, result, std::move(validators));
             },
             Qt::QueuedConnection);
     });
 }
 
-void InformationManager::installParsed(const QString& source, bool isRss,
-                                       QList<Information> informations)
+void InformationManager::installParsed(const QString& source, const FeedParseResult& result,
+                                       std::pair<QByteArray, QByteArray> validators)
 {
-    if (!isRss) {
-        failRefresh(QStringLiteral("Feed download from %1 ignored: not an RSS document").arg(source));
+    switch (result.status) {
+    case FeedParseResult::Status::NotXml:
+        failRefresh(QStringLiteral("Feed download from %1 ignored: not XML (%2)").arg(source, result.reason));
         return;
+    case FeedParseResult::Status::NotRss:
+        failRefresh(QStringLiteral("Feed download from %1 ignored: not an RSS document (root element %2)")
+                        .arg(source, result.reason));
+        return;
+    case FeedParseResult::Status::Rss:
+        break;
     }
-    setInformations(std::make_shared<const QList<Information>>(std::move(informations)));
-    Q_EMIT refreshDidFinish(true);
+    setInformations(std::make_shared<const QList<Information>>(result.informations));
+    m_validators = std::move(validators);
+    succeedRefresh(true);
 }
 
-void InformationManager::failRefresh(const QString& message)
+void InformationManager::succeedRefresh(bool listInstalled)
 {
+    m_refreshing = false;
+    m_failures = 0;
+    if (m_retryTimer) {
+        m_retryTimer->deleteLater();
+        m_retryTimer = nullptr;
+    }
+    setDownloadOutcome(m_clock(), QString());
+    Q_EMIT refreshDidFinish(listInstalled);
+}
+
+void InformationManager::failRefresh(const QString& message,
+                                     std::optional<std::chrono::milliseconds> retryAfter)
+{
+    m_refreshing = false;
     qCWarning(lcManager).noquote() << message;
+    const int failures = ++m_failures;
+    std::optional<std::chrono::milliseconds> delay = retryAfter;
+    if (!delay && failures <= m_retrySchedule.size())
+        delay = m_retrySchedule.at(failures - 1);
+    if (delay) {
+        if (!m_retryTimer) {
+            m_retryTimer = new QTimer(this);
+            m_retryTimer->setSingleShot(true);
+            connect(m_retryTimer, &QTimer::timeout, this, &InformationManager::refresh);
+        }
+        m_retryTimer->start(*delay);
+    }
+    setDownloadOutcome(m_lastSuccessTime, message);
     Q_EMIT refreshDidFinish(false);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "feed/feedparser.h"
 #include "feed/information.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -9,7 +11,9 @@
 #include <QThreadPool>
 #include <QUrl>
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -30,16 +34,24 @@ using InformationList = std::shared_ptr<const QList<Information>>;
 //
 // Persistence: "NotifiedItems" and "ReadItems" in the settings store, each a QSettings array
 // (beginWriteArray) of 64-digit identifiers under the element key "identifier". Both are written
-// and flushed on every change of either set, never at exit; an absent set has no key. On restore
-// a key that is not such an array counts as absent and elements that are not 64 lower-case hex
-// digits are dropped.
+// and flushed on every change of either set (one write for a whole batch), never at exit; an
+// absent set has no key. On restore a key that is not such an array counts as absent and
+// elements that are not 64 lower-case hex digits are dropped. A store that cannot be written is
+// logged once per distinct failure and shown by settingsErrorText(); the sets stay in memory.
+//
+// Downloads: one at a time, each bounded by an idle timeout and an overall deadline, with a
+// User-Agent naming the program, conditional on the current list's validators (ETag and
+// Last-Modified of the response that brought it; kept with the list in memory only, since the
+// list itself is not stored and a 304 after a restart would leave nothing to show). After a
+// failure the manager retries on its backoff schedule (or after a 429's or 503's Retry-After),
+// at once when the network comes back, and otherwise waits for the daily timer.
 class InformationManager : public QObject
 {
     Q_OBJECT
 
 public:
     // A body larger than this is refused as a failed download.
-    static constexpr qint64 maximumFeedSize = 8 * 1024 * 1024;
+    static constexpr qint64 maximumFeedSize = feedSizeLimit;
 
     // The program's manager, created on the first call (which must come after the
     // QCoreApplication and its organisation and application names exist): feed URL from
@@ -79,6 +91,8 @@ public:
 
     // Adds the record's identifier to notifiedItems() (creating the set) and saves. Emits nothing.
     void setInformationNotified(const Information& information);
+    // The same for every record of the list with a single save; nothing at all for an empty list.
+    void setInformationsNotified(const QList<Information>& informations);
     bool isInformationNotified(const Information& information) const;
     // Adds the record's identifier to readItems() (creating the set), saves and emits
     // InformationManagerDidUpdate, also when it was already read.
@@ -94,19 +108,48 @@ public:
     void startPeriodicalUpdate();
     void endPeriodicalUpdate();
 
+    // The outcome of the downloads, for the window. Each change of any of the three emits
+    // updateStatusChanged().
+    // Time of the last download that installed a list or confirmed the current one; invalid
+    // while none has.
+    QDateTime lastSuccessTime() const { return m_lastSuccessTime; }
+    // The last download's failure in one line; empty after a success or before any attempt.
+    QString lastErrorText() const { return m_lastErrorText; }
+    // Why the settings store could not be written, in one line; empty while it saves fine.
+    QString settingsErrorText() const { return m_settingsErrorText; }
+
     // Loads both sets from the settings store (see the class comment).
     void restoreState();
-    // Writes both sets and flushes the store; failures are not reported.
+    // Writes both sets and flushes the store; a failure is logged (once while it persists) and
+    // shown by settingsErrorText().
     void saveState();
 
+    // The download policy; the defaults suit the program, tests shorten them.
+    static constexpr std::chrono::milliseconds defaultDownloadDeadline{120000};
+    // The overall time one download may take before it is aborted and counts as failed.
+    void setDownloadDeadline(std::chrono::milliseconds deadline) { m_downloadDeadline = deadline; }
+    // Delays of the retries after 1, 2, ... consecutive failures; past its end only the periodic
+    // timer tries again. Default 1, 5, 15 and 60 minutes.
+    void setRetrySchedule(QList<std::chrono::milliseconds> schedule) { m_retrySchedule = std::move(schedule); }
+    // The clock of lastSuccessTime() and of Retry-After dates; default the system clock.
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    // The single-shot timer of the pending retry while one is pending (owned by the manager),
+    // else null.
+    QTimer* retryTimer() const { return m_retryTimer; }
+    // The User-Agent sent with every download: "newsbar/<version>".
+    static QByteArray userAgent();
+
 public Q_SLOTS:
-    // Starts one download of feedURL() and returns at once (nothing without a feed URL). The
-    // result, on the main thread: an RSS document replaces the list (setInformations). A
-    // transport error, an HTTP status outside 200-299, an empty body, a body over
-    // maximumFeedSize, or a body that is not an RSS document (not XML, or another root element)
-    // changes nothing and logs one line. Downloads are not serialised; their lists are installed
-    // in the order their parses finish.
+    // Starts one download of feedURL() and returns at once (nothing without a feed URL; nothing
+    // while a download or its parse is still running: the new trigger is folded into it). The
+    // result, on the main thread: an RSS document replaces the list (setInformations); a 304
+    // keeps the current list; both count as success and end any backoff. A transport error (a
+    // certificate error included, never ignored), the deadline, a redirect other than to http or
+    // https, an HTTP status outside 200-299, an empty body, a body over maximumFeedSize, or a body
+    // that is not an RSS document changes nothing, logs one line and schedules a retry.
     void refresh();
+    // The network is reachable again: a pending retry happens at once.
+    void networkDidComeBack();
 
 Q_SIGNALS:
     // Emitted synchronously on the main thread by setInformations (when the list changed),
@@ -118,10 +161,19 @@ Q_SIGNALS:
     // and tests; the program needs only InformationManagerDidUpdate.
     void refreshDidFinish(bool listInstalled);
 
+    // lastSuccessTime(), lastErrorText() or settingsErrorText() changed.
+    void updateStatusChanged();
+
 private:
-    void handleReply(QNetworkReply* reply, bool tooLarge);
-    void installParsed(const QString& source, bool isRss, QList<Information> informations);
-    void failRefresh(const QString& message);
+    struct DownloadState;
+    void handleReply(QNetworkReply* reply, const DownloadState& download);
+    void installParsed(const QString& source, const FeedParseResult& result,
+                       std::pair<QByteArray, QByteArray> validators);
+    void succeedRefresh(bool listInstalled);
+    void failRefresh(const QString& message, std::optional<std::chrono::milliseconds> retryAfter = {});
+    std::optional<std::chrono::milliseconds> retryAfter(const QNetworkReply* reply) const;
+    void setDownloadOutcome(QDateTime successTime, QString errorText);
+    void setSettingsErrorText(QString text);
 
     std::optional<QUrl> m_feedURL;
     double m_interval = 86400.0;
@@ -129,6 +181,19 @@ private:
     QTimer* m_timer = nullptr;
     std::optional<QSet<QString>> m_notifiedItems;
     std::optional<QSet<QString>> m_readItems;
+
+    QDateTime m_lastSuccessTime;
+    QString m_lastErrorText;
+    QString m_settingsErrorText;
+
+    // ETag and Last-Modified of the response that brought m_informations.
+    std::pair<QByteArray, QByteArray> m_validators;
+    bool m_refreshing = false;
+    int m_failures = 0;  // consecutive failed downloads
+    QTimer* m_retryTimer = nullptr;
+    std::chrono::milliseconds m_downloadDeadline = defaultDownloadDeadline;
+    QList<std::chrono::milliseconds> m_retrySchedule;
+    std::function<QDateTime()> m_clock;
 
     QSettings* m_settings = nullptr;
     QNetworkAccessManager* m_network = nullptr;

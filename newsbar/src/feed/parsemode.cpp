@@ -1,5 +1,6 @@
 #include "feed/parsemode.h"
 
+#include "feed/feedparser.h"
 #include "feed/information.h"
 
 #include <QFile>
@@ -59,12 +60,29 @@ int runParseMode(const QString& path, QTextStream& out, QTextStream& err)
         err << "newsbar: cannot read " << path << ": " << file.errorString() << Qt::endl;
         return 1;
     }
-    const QByteArray data = file.readAll();
+    // One byte more than allowed tells a file at the cap from a larger or endless one.
+    const QByteArray data = file.read(feedSizeLimit + 1);
     if (file.error() != QFileDevice::NoError) {
         err << "newsbar: cannot read " << path << ": " << file.errorString() << Qt::endl;
         return 1;
     }
-    for (const Information& information : Information::informationsWithData(data))
+    if (data.size() > feedSizeLimit) {
+        err << "newsbar: " << path << ": larger than " << feedSizeLimit << " bytes" << Qt::endl;
+        return 1;
+    }
+    const FeedParseResult result = parseFeed(data);
+    switch (result.status) {
+    case FeedParseResult::Status::NotXml:
+        // The parser has logged its one line with the reason.
+        return 1;
+    case FeedParseResult::Status::NotRss:
+        err << "newsbar: " << path << ": not an RSS document (root element " << result.reason
+            << ")" << Qt::endl;
+        return 1;
+    case FeedParseResult::Status::Rss:
+        break;
+    }
+    for (const Information& information : result.informations)
         out << informationJsonLine(information) << '\n';
     out.flush();
     return 0;

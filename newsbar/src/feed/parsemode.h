@@ -9,8 +9,10 @@ class Information;
 // per record, in feed order, to out:
 //   {"identifier": "<64 hex>", "title": ..., "category": ..., "date": ..., "link": ...}
 // with null for absent fields, the date as the shared date formatter writes it (current time
-// zone) and the link's text as the feed gave it. Returns 0, or 1 after a message on err when the
-// file cannot be read. A document that yields no records prints nothing and returns 0.
+// zone) and the link's text as the feed gave it. Returns 0 when FILE is an RSS document (one
+// without items prints nothing). Returns 1 after one line with the reason when FILE cannot be
+// read, is larger than feedSizeLimit (an endless input included: no more is read), is not XML
+// (the parser's log line) or is XML with another root element (an Atom feed, an HTML page).
 int runParseMode(const QString& path, QTextStream& out, QTextStream& err);
 
 // One record as the JSON line above, without the line break.
