@@ -14,18 +14,19 @@
 
 namespace fs = std::filesystem;
 using namespace pvrtest;
+using qzi_test::Session;
 
 namespace {
 
 TEST(PvrDecoder, BuiltTexture) {
   Session s;  // 1 x 3 BGRA, rows stored bottom-up
   const Bytes data = {10, 20, 30, 40, 11, 21, 31, 41, 12, 22, 32, 42};
-  ASSERT_EQ(s.init(v3(channels("bgra", 8, 8, 8, 8), 1, 3, data, orientation(0, 1))), 0);
+  ASSERT_EQ(s.init(v3(channels("bgra", 8, 8, 8, 8), 1, 3, data, orientation(0, 1)), "t.pvr"), 0);
   ASSERT_EQ(s.execute(), 0);
-  ASSERT_TRUE(s.img.has_alpha);
-  EXPECT_EQ(s.img.rgba, (Bytes{32, 22, 12, 42, 31, 21, 11, 41, 30, 20, 10, 40}));
+  ASSERT_TRUE(s.out.img.has_alpha);
+  EXPECT_EQ(s.out.img.rgba, (Bytes{32, 22, 12, 42, 31, 21, 11, 41, 30, 20, 10, 40}));
   Session refused;  // the library refuses PVRTC-II, so detection passes over it
-  EXPECT_EQ(refused.init(v3(4, 16, 16, Bytes(64, 0))), 102);
+  EXPECT_EQ(refused.init(v3(4, 16, 16, Bytes(64, 0)), "t.pvr"), 102);
 }
 
 std::vector<std::pair<std::string, int>> tolerances() {
@@ -75,13 +76,13 @@ void check_folder(const char* variable) {
     ASSERT_TRUE(png_image_finish_read(&ref, nullptr, want.data(), 0, nullptr));
     ASSERT_EQ(qziDecoderInitializeFromFile(s.h, file.c_str()), 0);
     ASSERT_EQ(s.execute(), 0);
-    ASSERT_EQ(s.layers, 1);
-    ASSERT_EQ(std::pair(s.img.width, s.img.height), std::pair(int(ref.width), int(ref.height)));
-    ASSERT_TRUE(s.img.has_alpha);
+    ASSERT_EQ(s.out.layers, 1);
+    ASSERT_EQ(std::pair(s.out.img.width, s.out.img.height), std::pair(int(ref.width), int(ref.height)));
+    ASSERT_TRUE(s.out.img.has_alpha);
     int worst = 0;
     size_t first = want.size();
     for (size_t k = 0; k < want.size(); ++k) {
-      const int d = std::abs(int(want[k]) - int(s.img.rgba[k]));
+      const int d = std::abs(int(want[k]) - int(s.out.img.rgba[k]));
       if (d > tolerance && first == want.size()) first = k;
       worst = std::max(worst, d);
     }

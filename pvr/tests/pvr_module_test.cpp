@@ -9,6 +9,7 @@
 #include "pvr_test_util.h"
 
 using namespace pvrtest;
+using qzi_test::Session;
 
 namespace {
 
@@ -78,24 +79,25 @@ TEST(PvrModule, HandsOverAndCopiesTopRowFirst) {
   fake = FakeLibrary();
   const Bytes file = some_file();
   Session s;
-  ASSERT_EQ(s.init(file), 0);
+  ASSERT_EQ(s.init(file, "t.pvr"), 0);
   EXPECT_EQ(fake.header_seen, Bytes(file.begin(), file.begin() + 52));
   EXPECT_EQ(s.info(QZIDEC_INFO_FORMAT), unsigned{QZIDEC_FORMAT_PVR});
   EXPECT_EQ(s.info(QZIDEC_INFO_WIDTH), 3u);
   EXPECT_EQ(s.info(QZIDEC_INFO_HEIGHT), 2u);
   EXPECT_EQ(s.info(QZIDEC_INFO_BPP), 24u);
   EXPECT_STREQ(qziDecoderGetFormatDescription(s.h), "PVR v3 Stand-in");
-  // Executions repeat on the same state, also after one stopped at each progress step.
-  for (int stop : {-1, 10, -1, 20, 90, -1}) {
+  // Executions repeat on the same state, also after one stopped at each progress report
+  // (the second to fourth: 10, 20, 90).
+  for (unsigned stop : {0, 2, 0, 3, 4, 0}) {
     s.stop_at = stop;
-    ASSERT_EQ(s.execute(), stop < 0 ? 0 : 10) << stop;
-    ASSERT_EQ(s.layers, stop < 0 ? 1 : 0);
-    if (stop >= 0) continue;
+    ASSERT_EQ(s.execute(), stop == 0 ? 0 : 10) << stop;
+    ASSERT_EQ(s.out.layers, stop == 0 ? 1 : 0);
+    if (stop != 0) continue;
     EXPECT_EQ(fake.file_seen, file);
-    EXPECT_EQ(s.progress, (std::vector<unsigned>{0, 10, 20, 90, 100, 100}));
-    ASSERT_TRUE(s.img.has_alpha);
-    ASSERT_EQ(s.img.rgba.size(), 24u);
-    for (size_t k = 0; k < 24; ++k) EXPECT_EQ(s.img.rgba[k], k - k % 4 + "\2\1\0\3"[k % 4]) << k;
+    EXPECT_EQ(s.out.progress, (std::vector<unsigned>{0, 10, 20, 90, 100, 100}));
+    ASSERT_TRUE(s.out.img.has_alpha);
+    ASSERT_EQ(s.out.img.rgba.size(), 24u);
+    for (size_t k = 0; k < 24; ++k) EXPECT_EQ(s.out.img.rgba[k], k - k % 4 + "\2\1\0\3"[k % 4]) << k;
   }
 }
 
@@ -121,7 +123,7 @@ TEST(PvrModule, Bounds) {
     ASSERT_EQ(s.init(some_file(file_size), "t.pvr", declared), init);
     if (init != 0) continue;
     EXPECT_EQ(s.execute(), execute);
-    EXPECT_EQ(s.layers, execute == 0 ? 1 : 0);
+    EXPECT_EQ(s.out.layers, execute == 0 ? 1 : 0);
     // Short inputs and short decoded sizes are refused before the library writes anything.
     EXPECT_EQ(fake.decode_calls, execute == 0 || library.decode ? 1 : 0);
   }
@@ -140,7 +142,7 @@ TEST(PvrModule, DetectionAndParameter601) {
   EXPECT_EQ(filtered.init(some_file(), "t"), 102);
 
   Session s;
-  ASSERT_EQ(s.init(some_file()), 0);
+  ASSERT_EQ(s.init(some_file(), "t.pvr"), 0);
   const long cases[][3] = {{PVR_PARAM_OPTION, 0, 0},   {PVR_PARAM_OPTION, 1, 0}, {PVR_PARAM_OPTION, 2, 107},
                            {PVR_PARAM_OPTION, -1, 107}, {602, 0, 108},          {BMP_PARAM_KEEP_ALPHA, 0, 108},
                            {0, 0, 108}};
