@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <squish.h>
 
+#include <cctype>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <tuple>
@@ -36,66 +38,44 @@ enum : int {
 };
 const uint64_t kRgba = channels("rgba", 8, 8, 8, 8);
 
-// The pixel-format number each header yields (NO: refused), and the 1 x 1 picture of uncompressed data.
+// A format word of pvr_headers.tsv: a number, or channel letters and bit counts.
+uint64_t format_word(const std::string& text) {
+  if (std::isdigit(static_cast<unsigned char>(text[0]))) return std::stoull(text, nullptr, 0);
+  std::istringstream in(text);
+  std::string letters;
+  std::getline(in, letters, '/');
+  uint64_t word = 0;
+  for (size_t k = 0; k < letters.size(); ++k)
+    if (letters[k] != '.') word |= uint64_t{static_cast<uint8_t>(letters[k])} << (8 * k);
+  int shift = 32;
+  for (std::string bits; std::getline(in, bits, '/'); shift += 8) word |= std::stoull(bits) << shift;
+  return word;
+}
+
 TEST(PvrHeader, FormatsAndPixels) {
-  const struct {
-    uint32_t type;
-    Bytes data;
-    int format;
-    int64_t want = -1;
-  } legacy_cases[] = {
-      {0x00, {0x34, 0x12}, PACK, 0x11223344}, {0x01, {0, 0xFC}, PACK, 0xFFFF0000}, {0x02, {0, 0xF8}, PACK, 0xFFFF0000},
-      {0x03, {0, 0x7C}, PACK, 0xFFFF0000}, {0x04, {1, 2, 3}, RGB, 0xFF010203}, {0x06, {0xE2, 0x80}, PACK, 0x80FF00AA},
-      {0x07, {77}, L8, 0xFF4D4D4D}, {0x08, {200, 77}, CH, 0xC84D4D4D}, {0x10, {0x34, 0x12}, PACK, 0x44112233},
-      {0x11, {0xF1, 0x80}, PACK, 0xFF8418C6}, {0x11, {0xF0, 0x80}, PACK, 0x008418C6},
-      {0x12, {1, 2, 3, 4}, RGBA, 0x04010203}, {0x13, {0x21, 0x04}, PACK, 0xFF008608},
-      {0x14, {0x3F, 0xF8}, PACK, 0xFFFF00FF}, {0x15, {1, 2, 3}, RGB, 0xFF010203}, {0x16, {77}, L8, 0xFF4D4D4D},
-      {0x17, {77, 200}, CH, 0xC84D4D4D}, {0x1A, {1, 2, 3, 4}, BGRA, 0x04030201}, {0x1B, {200}, A8, 0xC8000000},
-      {0x40, {200}, A8, 0xC8000000}, {0x43, {77}, L8, 0xFF4D4D4D}, {0x61, {1, 2, 3, 4}, RGBA, 0x04010203},
-      {0x62, {1, 2, 3, 4}, RGBA, 0x04010203},
-      {0x0C, {}, P2}, {0x18, {}, P2}, {0x0D, {}, P4}, {0x19, {}, P4}, {0x36, {}, ETC}, {0x20, {}, BC1},
-      {0x21, {}, BC2}, {0x22, {}, BC2}, {0x23, {}, BC3}, {0x24, {}, BC3}, {0x05, {}, NO}, {0x1C, {}, NO},
-      {0x25, {}, NO}, {0x37, {}, NO}, {0x42, {}, NO}, {0x60, {}, NO}, {0x90, {}, NO}, {0xFF, {}, NO},
-  };
-  const struct {
-    uint64_t format_word;
-    Bytes data;
-    int format;
-    int64_t want = -1;
-    uint32_t channel_type = 0;
-  } v3_cases[] = {
-      {kRgba, {1, 2, 3, 4}, RGBA, 0x04010203, 2}, {channels("bgra", 8, 8, 8, 8), {1, 2, 3, 4}, BGRA, 0x04030201},
-      {channels("rgb", 8, 8, 8), {1, 2, 3}, RGB, 0xFF010203},
-      {channels("rgb", 5, 6, 5), {0x21, 0x04}, PACK, 0xFF008608, 4},
-      {channels("rgba", 4, 4, 4, 4), {0x34, 0x12}, PACK, 0x44112233, 6},
-      {channels("rgba", 5, 5, 5, 1), {0xF1, 0x80}, PACK, 0xFF8418C6, 4},
-      {channels("xrgb", 1, 5, 5, 5), {0x00, 0x7C}, PACK, 0xFFFF0000},
-      {channels("rg", 4, 4), {0xA5}, PACK, 0xFFAA5500}, {channels("ax", 1, 7), {0x80}, PACK, 0xFF000000},
-      {channels("ax", 1, 7), {0x7F}, PACK, 0x00000000}, {channels("bgr", 3, 3, 2), {0xAE}, PACK, 0xFFAA6DB6},
-      {channels("rgba", 6, 6, 6, 6), {0x01, 0x08, 0xFC}, PACK, 0x04FF0082},
-      {channels("a", 8), {200}, A8, 0xC8000000}, {channels("l", 8), {77}, L8, 0xFF4D4D4D},
-      {channels("i", 8), {5}, L8, 0xFF050505}, {channels("la", 8, 8), {77, 200}, CH, 0xC84D4D4D},
-      {channels("argb", 8, 8, 8, 8), {4, 1, 2, 3}, CH, 0x04010203}, {channels("r", 8), {9}, CH, 0xFF090000},
-      {0, {}, P2}, {1, {}, P2}, {2, {}, P4}, {3, {}, P4}, {6, {}, ETC}, {7, {}, BC1}, {8, {}, BC2}, {9, {}, BC2},
-      {10, {}, BC3}, {11, {}, BC3},
-      {12, {}, BC4}, {13, {}, BC5}, {15, {}, BC7}, {22, {}, E2}, {23, {}, E2A}, {24, {}, E2P}, {25, {}, R11},
-      {26, {}, RG11}, {27, {}, ASTC}, {40, {}, ASTC}, {12, {}, BC4, -1, 1}, {26, {}, RG11, -1, 9},
-      // PVRTC-II, BC6, ASTC 3D; signed where the id fixes the sign, float or wide channels; odd
-      // totals; unknown, repeated, mixed or missing letters.
-      {4, {}, NO}, {5, {}, NO}, {14, {}, NO}, {41, {}, NO}, {50, {}, NO}, {22, {}, NO, -1, 5}, {15, {}, NO, -1, 1},
-      {27, {}, NO, -1, 12}, {0xFFFFFFFF, {}, NO}, {kRgba, {}, NO, -1, 1}, {kRgba, {}, NO, -1, 12}, {kRgba, {}, NO, -1, 14},
-      {channels("rgba", 16, 16, 16, 16), {}, NO, -1, 12}, {channels("r", 16), {}, NO, -1, 4},
-      {channels("rgb", 5, 5, 5), {}, NO}, {channels("rgb", 8, 8, 0), {}, NO}, {channels("rr", 8, 8), {}, NO},
-      {channels("lr", 8, 8), {}, NO}, {channels("li", 8, 8), {}, NO}, {channels("x", 8), {}, NO},
-      {channels("d", 8), {}, NO}, {channels("R", 8), {}, NO}, {channels("r", 8, 0, 8) | uint64_t{'g'} << 16, {}, NO},
-  };
+  const std::map<std::string, int> names = {
+      {"NO", NO},   {"P2", P2},     {"P4", P4},     {"ETC", ETC},   {"BC1", BC1},   {"BC2", BC2},
+      {"BC3", BC3}, {"RGBA", RGBA}, {"BGRA", BGRA}, {"RGB", RGB},   {"PACK", PACK}, {"A8", A8},
+      {"L8", L8},   {"CH", CH},     {"E2", E2},     {"E2A", E2A},   {"E2P", E2P},   {"R11", R11},
+      {"RG11", RG11}, {"BC4", BC4}, {"BC5", BC5},   {"BC7", BC7},   {"ASTC", ASTC}};
   std::vector<std::tuple<Bytes, int, int64_t>> all;
-  for (const auto& c : legacy_cases) {
-    for (int version : {1, 2}) all.emplace_back(legacy(c.type, 1, 1, c.data, version), c.format, c.want);
+  std::ifstream table(QZI_PVR_HEADERS_TSV);
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string container, type, channel_type, hex, format, want;
+    ASSERT_TRUE(fields >> container >> type >> channel_type >> hex >> format >> want) << line;
+    Bytes data;
+    for (size_t k = 0; hex != "-" && k + 1 < hex.size(); k += 2) data.push_back(static_cast<uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16)));
+    const int64_t pixel = want == "-" ? -1 : static_cast<int64_t>(std::stoull(want, nullptr, 16));
+    ASSERT_TRUE(names.count(format)) << line;
+    if (container == "legacy") {
+      for (int version : {1, 2}) all.emplace_back(legacy(std::stoul(type, nullptr, 16), 1, 1, data, version), names.at(format), pixel);
+    } else {
+      all.emplace_back(v3(format_word(type), 1, 1, data, {}, std::stoul(channel_type)), names.at(format), pixel);
+    }
   }
-  for (const auto& c : v3_cases) {
-    all.emplace_back(v3(c.format_word, 1, 1, c.data, {}, c.channel_type), c.format, c.want);
-  }
+  EXPECT_EQ(all.size(), 2u * 41 + 63) << "rows of " << QZI_PVR_HEADERS_TSV;
   for (const auto& [file, format, want] : all) {
     SCOPED_TRACE(testing::Message() << "header " << testing::PrintToString(Bytes(file.begin(), file.begin() + 20)));
     int w = -7, h = -7, f = -7;
