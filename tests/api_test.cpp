@@ -154,21 +154,16 @@ TEST_F(Api, DetectionByExtensionAndContent) {
       {"a.bmp", false, {1, 2}, 0},   {"a.xyz", false, {1, 2}, 102},  {nullptr, false, {}, 0},
   };
   for (const Case& c : cases) {
-    MemStream m(tiny_bmp());
-    QZIDECODER d = qziCreateDecoder();
-    qziSetDecoderParam(d, QZIDEC_PARAM_SKIP_EXT, c.skip_ext, 0);
+    Session s;
+    qziSetDecoderParam(s.h, QZIDEC_PARAM_SKIP_EXT, c.skip_ext, 0);
     if (!c.filter.empty()) {
-      qziSetDecoderParam(d, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(c.filter.data()),
+      qziSetDecoderParam(s.h, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(c.filter.data()),
                          static_cast<long>(c.filter.size()));
     }
-    EXPECT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr, c.name), c.result)
-        << (c.name ? c.name : "(null)");
+    EXPECT_EQ(s.init(tiny_bmp(), c.name), c.result) << (c.name ? c.name : "(null)");
     if (c.result == 0) {
-      unsigned v = 0;
-      qziDecoderGetDocInfo(d, QZIDEC_INFO_FORMAT, &v);
-      EXPECT_EQ(v, 104u);
+      EXPECT_EQ(s.info(QZIDEC_INFO_FORMAT), 104u);
     }
-    qziCloseDecoder(d);
   }
 }
 
@@ -206,14 +201,9 @@ TEST_F(Api, MaxPixelsRefusesLargerPicturesAtInitialisation) {
     int set_result, init_result;
   } cases[] = {{0, 0, 0}, {6, 0, 0}, {5, 0, QZIERR_NO_MEMORY}, {1, 0, QZIERR_NO_MEMORY}, {-1, QZIERR_INVALID_ARG, 0}};
   for (const Case& c : cases) {
-    MemStream m(tiny_bmp(3, 2));
-    QZIDECODER d = qziCreateDecoder();
-    EXPECT_EQ(qziSetDecoderParam(d, QZIDEC_PARAM_MAX_PIXELS, c.limit, 0), c.set_result) << c.limit;
-    EXPECT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr,
-                                   "a.bmp"),
-              c.init_result)
-        << c.limit;
-    qziCloseDecoder(d);
+    Session s;
+    EXPECT_EQ(qziSetDecoderParam(s.h, QZIDEC_PARAM_MAX_PIXELS, c.limit, 0), c.set_result) << c.limit;
+    EXPECT_EQ(s.init(tiny_bmp(3, 2), "a.bmp"), c.init_result) << c.limit;
   }
   // A run-length file of a few hundred bytes that declares 12800 x 12800 pixels.
   std::vector<uint8_t> rle = tiny_bmp(1, 1);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bmp_writer.h"
 #include "qzi_rgba.h"
 #include "qzimgdecoder.h"
 
@@ -118,11 +119,10 @@ TEST(LoadRGBA, FuzzRegressions) {
 
 // Layout without the suite: a 1 x 2 24-bit file whose bottom row comes first.
 TEST(LoadRGBA, RowsTopDownInRgbaOrder) {
-  std::vector<char> bmp(54 + 8, 0);
-  const unsigned char head[] = {'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24};
-  std::copy(head, head + sizeof head, bmp.begin());
-  const unsigned char rows[] = {1, 2, 3, 0, 4, 5, 6, 0};  // blue, green, red and padding; bottom row first
-  std::copy(rows, rows + sizeof rows, bmp.begin() + 54);
+  bmpw::Layout l;
+  l.width = 1, l.height = 2, l.bit_count = 24;
+  l.pixels = {1, 2, 3, 0, 4, 5, 6, 0};  // blue, green, red and padding; bottom row first
+  const bmpw::Bytes bmp = bmpw::file(l);
   unsigned char* pixels = nullptr;
   int w = 0, h = 0;
   ASSERT_EQ(qziLoadRGBAFromMemory(bmp.data(), bmp.size(), "", &pixels, &w, &h), 0);
