@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -442,7 +443,8 @@ bool load_png(const std::string& path, int* w, int* h, std::vector<uint8_t>* rgb
 
 // Each line of the table: outcome of initialisation and execution, declared depth, whether an
 // alpha plane went out, a checksum of the decoded RGBA and, for images that match a reference
-// rendering of the suite, the largest channel difference allowed against it.
+// rendering of the suite, the largest channel difference allowed against it. The one-call
+// loaders must agree with the handle.
 // QZI_BMP_GOLDEN_PRINT=1 prints the lines as decoded now, for review when the table changes.
 TEST(BmpSuite, GoldenTable) {
   const char* dir = std::getenv("QZI_BMPSUITE_DIR");
@@ -488,6 +490,25 @@ TEST(BmpSuite, GoldenTable) {
       EXPECT_LE(worst, tolerance) << "against " << reference << " at pixel " << at / 4 % w << "," << at / 4 / w
                                   << " channel " << at % 4 << ": decoded " << int(img.rgba[at]) << ", reference "
                                   << int(ref[at]);
+    }
+    // The one-call loaders: the same result and pixels, from the file and from memory (with the
+    // file's name as hint, and without one: detection by content); outputs untouched on failure.
+    std::ifstream f(path, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const std::string name = file.substr(file.find_last_of('/') + 1);
+    for (const char* how : {"file", "memory", "memory without name"}) {
+      unsigned char* pixels = reinterpret_cast<unsigned char*>(1);
+      int lw = -1, lh = -1;
+      const int rc = how[0] == 'f' ? qziLoadRGBA(path.c_str(), &pixels, &lw, &lh)
+                                   : qziLoadRGBAFromMemory(bytes.data(), bytes.size(), how[6] ? nullptr : name.c_str(),
+                                                           &pixels, &lw, &lh);
+      EXPECT_EQ(rc, init != 0 ? init : exec) << how;
+      if (rc != 0) {
+        EXPECT_TRUE(pixels == nullptr && lw == 0 && lh == 0) << how;
+        continue;
+      }
+      EXPECT_TRUE(lw == img.width && lh == img.height && std::equal(img.rgba.begin(), img.rgba.end(), pixels)) << how;
+      qziFreeRGBA(pixels);
     }
     if (print)
       std::printf("%s\t%d\t%d\t%u\t%d\t%s\t%s\t%d\t%s%s\n", file.c_str(), r.init, r.exec, r.info[QZIDEC_INFO_BPP],
