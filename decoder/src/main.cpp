@@ -98,9 +98,10 @@ int execute_pass(QZIDECODER_IMPL* h) {
   });
   const QZIERR setup = raster_setup(h, &bi_owner, &bia_owner);
   if (setup != QZIERR_SUCCESS) return static_cast<int>(setup);
+  // The module's release call follows its pass however the pass ends, as after a probe.
+  auto release_module = make_scope_guard([h] { h->format.decode(h, -1); });
   try {
     h->format.decode(h, 1);
-    h->format.decode(h, -1);
   } catch (qzimg::QZIERR code) {
     return static_cast<int>(code);
   }
