@@ -79,7 +79,8 @@ inline uint32_t row_padding(uint64_t stored_bytes) { return static_cast<uint32_t
 
 // The bitmap comes uncleared: every row sets the bytes behind its `used` pixel bytes to 0.
 inline void clear_padding(const QZIDECODER_IMPL* h, uint8_t* row, uint32_t used) {
-  std::memset(row + used, 0, static_cast<size_t>(h->width_bytes) - used);
+  const size_t pad = static_cast<size_t>(h->width_bytes) - used;  // 0 to 3 bytes
+  for (size_t i = 0; i < pad; ++i) row[used + i] = 0;
 }
 
 inline int mask_shift(uint32_t m) { return m ? __builtin_clz(m) : 0; }
@@ -370,8 +371,11 @@ namespace {
 
 inline int image_row(const QZIDEC_BMP* bmp, int y) { return bmp->top_down ? y : bmp->height - 1 - y; }
 
-// Progress for stored row y, which has been written into the bitmap already.
-inline void row_done(QZIDEC_BMP* bmp, int y) { qzimg::do_progress(bmp->impl, y, bmp->impl->height); }
+// Progress for stored row y, which has been written into the bitmap already. Without a
+// callback the report has no effect; skipping the call matters for small pictures.
+inline void row_done(QZIDEC_BMP* bmp, int y) {
+  if (bmp->impl->progress.callback) qzimg::do_progress(bmp->impl, y, bmp->impl->height);
+}
 
 }  // namespace
 
