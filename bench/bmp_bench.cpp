@@ -88,7 +88,7 @@ bmpw::Bytes rle_stream(int side, std::mt19937& rng) {
 
 bmpw::Bytes make_file(const Form& f, int side) {
   std::mt19937 rng(1234);
-  bmpw::Spec s;
+  bmpw::Layout s;
   s.width = side;
   s.height = side;
   s.bit_count = f.bits;

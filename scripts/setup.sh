@@ -7,7 +7,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev
-  libsquish-dev android-libetc1-dev
+  libsquish-dev android-libetc1-dev libastcenc-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libxml2-dev libicu-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info xdg-utils dpkg-dev file lintian
@@ -75,6 +75,7 @@ export_test_data() {
   local data="$ROOT/../shared/testdata"
   if [ -d "$data/bmpsuite" ]; then export QZI_BMPSUITE_DIR=$(cd "$data/bmpsuite" && pwd); fi
   if [ -d "$data/pvr" ]; then export QZI_PVR_DIR=$(cd "$data/pvr" && pwd); fi
+  if [ -d "$data/pvr-modern" ]; then export QZI_PVR_MODERN_DIR=$(cd "$data/pvr-modern" && pwd); fi
   return 0
 }
 

@@ -76,13 +76,13 @@ void qziMemFree(void** p) {
 void qzifree(void* p) { std::free(p); }
 
 BITMAPINFO* qziDIBAlloc(int width, int height, int depth, int colors) {
-  if (depth < 1 || depth > 48 || colors < 0) return nullptr;
+  if (depth < 1 || depth > QZI_DIB_MAX_DEPTH || colors < 0) return nullptr;
   if (depth <= 8) return alloc_dib(width, height, 1, table_entries_for_depth(depth));
   return alloc_dib(width, height, 3, colors < 256 ? colors : 256);
 }
 
 BITMAPINFO* qziDIBAllocAlpha(int width, int height, int depth) {
-  if (depth < 1 || depth > 48) return nullptr;
+  if (depth < 1 || depth > QZI_DIB_MAX_DEPTH) return nullptr;
   const int entries = depth <= 8 ? table_entries_for_depth(depth) : 256;
   BITMAPINFO* bi = alloc_dib(width, height, 1, entries);
   if (!bi) return nullptr;

@@ -17,6 +17,8 @@
 
 // Largest width or height of a bitmap; larger requests fail like an exhausted heap.
 #define QZI_DIB_MAX_SIDE 12800
+// Largest bit depth a bitmap header may declare.
+#define QZI_DIB_MAX_DEPTH 48
 
 extern "C" {
 

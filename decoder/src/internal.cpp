@@ -31,14 +31,14 @@ void qzisrm_cleanup(void* stream) { std::fclose(static_cast<FILE*>(stream)); }
 
 namespace {
 
-// Fills rd_buf, or a destination of at least RD_BUF_SIZE bytes, from the stream; returns the
+// Fills rd_buf, or a destination of at least kReadBufferSize bytes, from the stream; returns the
 // count delivered (0 leaves rd_eof alone). The fields change alike in both cases.
 uint32_t refill(QZIDECODER_IMPL* h, uint8_t* into) {
   h->rd_remain = 0;
-  if (!h->read_func(h->stream, into, RD_BUF_SIZE, &h->rd_remain)) error_abort(QZIERR_READ);
-  if (h->rd_remain > RD_BUF_SIZE) error_abort(QZIERR_READ);  // a callback that overstates its count
+  if (!h->read_func(h->stream, into, kReadBufferSize, &h->rd_remain)) error_abort(QZIERR_READ);
+  if (h->rd_remain > kReadBufferSize) error_abort(QZIERR_READ);  // a callback that overstates its count
   if (h->rd_remain != 0) {
-    if (h->rd_remain < RD_BUF_SIZE) h->rd_eof = true;
+    if (h->rd_remain < kReadBufferSize) h->rd_eof = true;
     h->rd_index = 0;
   }
   return h->rd_remain;
@@ -94,7 +94,7 @@ uint32_t get_read(QZIDECODER_IMPL* h, void* dst, unsigned long count) {
   while (want != 0) {
     if (h->rd_remain == 0) {
       if (h->rd_eof) break;
-      if (want >= RD_BUF_SIZE) {
+      if (want >= kReadBufferSize) {
         // A block at least as large as the buffer is read straight into its destination:
         // the same refill with the same counts, so positions and results do not change.
         const uint32_t got = refill(h, out + copied);
@@ -254,7 +254,7 @@ void get_rgb(QZIDECODER_IMPL* h, int count, int bgr, int with_alpha) {
 }
 
 void set_size(QZIDECODER_IMPL* h, int width, int height, int bpp, int colors) {
-  if (width > QZI_DIB_MAX_SIDE || height > QZI_DIB_MAX_SIDE || bpp > 48) error_abort(QZIERR_UNSUPPORTED);
+  if (width > QZI_DIB_MAX_SIDE || height > QZI_DIB_MAX_SIDE || bpp > QZI_DIB_MAX_DEPTH) error_abort(QZIERR_UNSUPPORTED);
   if (width < 1 || height < 1 || bpp < 1 || colors < 0) error_abort(QZIERR_UNSUPPORTED);
   if (bpp < 31 && colors > (1 << bpp)) colors = 1 << bpp;
   if (h->size_fixed == 1) {

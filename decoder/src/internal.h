@@ -12,18 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "format/formats.h"
 #include "qzimgcore.h"
 #include "qzimgdecoder.h"
-
-struct QZIDECODER_IMPL;
-
-// One entry of the format table.
-struct QZIDEC_FORMAT {
-  uint32_t id;
-  const char* exts;  // lower-case extensions, each NUL-terminated, ended by an empty one
-  void (*decode)(QZIDECODER_IMPL* handle, int mode);  // <0 release, 0 probe, >0 decode
-  int (*setparam)(QZIDECODER_IMPL* handle, unsigned int id, long a, long b);
-};
 
 // Bitmaps are shared between an execution and layer records; the last owner frees them.
 typedef boost::shared_ptr<BITMAPINFO> DIB_PTR;
@@ -40,12 +31,12 @@ struct QZIDEC_LAYER {
   uint32_t anime_frame = 10;
 };
 
-enum { RD_BUF_SIZE = 32768 };
+const uint32_t kReadBufferSize = 32768;
 
 // The handle. Constructed in place in a block from the core library; every field has its
 // initial value from the construction except rd_buf, which is written before it is read (so a
-// new handle costs no clearing of 32 KiB). It owns everything it points to except the
-// caller's stream.
+// new handle costs no clearing of 32 KiB). It owns everything it points to; the caller's
+// stream, once initialisation has taken it, goes back through cleanup_func at reset or close.
 struct QZIDECODER_IMPL {
   // API state. The progress record must come first: the core library receives the
   // handle's address as the record's address.
@@ -58,7 +49,7 @@ struct QZIDECODER_IMPL {
   QZIDEC_READ_FUNC read_func = nullptr;
   QZIDEC_SETPOS_FUNC setpos_func = nullptr;
   QZIDEC_CLEANUP_FUNC cleanup_func = nullptr;
-  uint8_t rd_buf[RD_BUF_SIZE];  // deliberately without initialiser, see above
+  uint8_t rd_buf[kReadBufferSize];  // deliberately without initialiser, see above
   uint32_t rd_remain = 0;  // unconsumed bytes of rd_buf
   uint32_t rd_index = 0;   // next byte of rd_buf
   uint32_t rd_base = 0;    // stream position of logical position 0
@@ -101,7 +92,9 @@ struct QZIDECODER_IMPL {
   uint64_t variant = 0;
   bool over_max_pixels = false;  // a probe declared more pixels than max_pixels allows
 
-  // Format selection.
+  // Format selection. The state record is the accepted module's (see format/formats.h): taken
+  // by its probe through new_format_state, freed only through free_format_state (a refused
+  // probe, a failed initialisation, reset, close).
   QZIDEC_FORMAT format{};
   void* format_state = nullptr;
 
@@ -354,16 +347,5 @@ ScopeGuard<F> make_scope_guard(F f) {
 }
 
 }  // namespace qzimgdecoder
-
-// The format modules, entries of the format table.
-namespace qzimgdecoder_bmp {
-void qzi_decode_bmp(QZIDECODER_IMPL* h, int mode);
-int qzidec_setparam_bmp(QZIDECODER_IMPL* h, unsigned int id, long value, long unused);
-}  // namespace qzimgdecoder_bmp
-
-namespace qzimgdecoder_pvr {
-void qzi_decode_pvr(QZIDECODER_IMPL* h, int mode);
-int qzidec_setparam_pvr(QZIDECODER_IMPL* h, unsigned int id, long a, long b);
-}  // namespace qzimgdecoder_pvr
 
 #endif  // QZIMGDECODER_INTERNAL_H

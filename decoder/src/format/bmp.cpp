@@ -26,6 +26,7 @@
 // no working buffers of its own: rows are assembled in the bitmap or the scratch area of the
 // work buffer.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -42,14 +43,13 @@ namespace qzimgdecoder_bmp {
 using namespace qzimgdecoder;
 using qzimg::error_abort;
 
-const uint64_t BI_RGB = 0;
-const uint64_t BI_RLE8 = 1;
-const uint64_t BI_RLE4 = 2;
-const uint64_t BI_BITFIELDS = 3;
-const uint64_t BI_R565 = 0x35363552;  // the file bytes "R565"
+const uint64_t kBiRgb = 0;
+const uint64_t kBiRle8 = 1;
+const uint64_t kBiRle4 = 2;
+const uint64_t kBiBitfields = 3;
+const uint64_t kBiR565 = 0x35363552;  // the file bytes "R565"
 
-const int MAX_SIDE = 12800;
-const int MAX_ARRAY_ENTRIES = 64;
+const int kMaxArrayEntries = 64;
 
 struct QZIDEC_BMP {
   QZIDECODER_IMPL* impl;
@@ -211,7 +211,7 @@ int bmp_id_check(QZIDEC_BMP* bmp) {
 namespace {
 
 void check_side(uint32_t v) {
-  if (v < 1 || v > static_cast<uint32_t>(MAX_SIDE)) error_abort(QZIERR_IMAGE_SIZE);
+  if (v < 1 || v > static_cast<uint32_t>(QZI_DIB_MAX_SIDE)) error_abort(QZIERR_IMAGE_SIZE);
 }
 
 void check_bit_count(uint32_t bits) {
@@ -227,7 +227,7 @@ void check_bit_count(uint32_t bits) {
 // its last entry.
 void follow_bitmap_array(QZIDEC_BMP* bmp) {
   QZIDECODER_IMPL* h = bmp->impl;
-  uint32_t visited[MAX_ARRAY_ENTRIES];
+  uint32_t visited[kMaxArrayEntries];
   int entries = 0;
   visited[entries++] = 0;
   if (get_long(h) != 40) error_abort(QZIERR_UNSUPPORTED);
@@ -235,7 +235,7 @@ void follow_bitmap_array(QZIDEC_BMP* bmp) {
   while (next != 0) {
     for (int i = 0; i < entries; ++i)
       if (visited[i] == next) error_abort(QZIERR_UNSUPPORTED);
-    if (entries == MAX_ARRAY_ENTRIES) error_abort(QZIERR_UNSUPPORTED);
+    if (entries == kMaxArrayEntries) error_abort(QZIERR_UNSUPPORTED);
     visited[entries++] = next;
     rdpos_set(h, next);
     if (bmp_id_check(bmp) != 2) error_abort(QZIERR_UNSUPPORTED);
@@ -253,12 +253,10 @@ void read_masks(QZIDEC_BMP* bmp) {
   bmp->masks_in_header = 1;
 }
 
-}  // namespace
-
-void load_header(QZIDEC_BMP* bmp) {
+// Finds the "BM" at one of the allowed origins, through a bitmap array when one comes first,
+// and reads the file header behind it.
+void read_file_header(QZIDEC_BMP* bmp) {
   QZIDECODER_IMPL* h = bmp->impl;
-  set_byte_order(h, false);
-
   static const int origins[] = {0, 64, 128};
   int id = 0;
   for (int origin : origins) {
@@ -273,62 +271,80 @@ void load_header(QZIDEC_BMP* bmp) {
   get_word(h);  // reserved
   get_word(h);
   bmp->off_bits = get_long(h);
+}
+
+// The 12-byte form: 16-bit sides, a negative height for a top-down picture.
+void read_core_header(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const uint32_t width = get_word(h);
+  check_side(width);
+  bmp->width = static_cast<int32_t>(width);
+  int32_t height = static_cast<int16_t>(get_word(h));
+  if (height < 0) {
+    bmp->top_down = 1;
+    height = -height;
+  }
+  check_side(static_cast<uint32_t>(height));
+  bmp->height = height;
+  vcheck(1, static_cast<int>(get_word(h)), 1);
+  const uint32_t bits = get_word(h);
+  check_bit_count(bits);
+  bmp->bit_count = static_cast<int32_t>(bits);
+  bmp->core_header = 1;
+}
+
+// Every other form, `size` bytes long (its size field already read).
+void read_info_header(QZIDEC_BMP* bmp, uint32_t size) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const uint32_t width = get_long(h);
+  check_side(width);
+  bmp->width = static_cast<int32_t>(width);
+  const uint32_t height = get_long(h);
+  check_side(height);
+  bmp->height = static_cast<int32_t>(height);
+  vcheck(1, static_cast<int>(get_word(h)), 1);
+  const uint32_t bits = get_word(h);
+  check_bit_count(bits);
+  bmp->bit_count = static_cast<int32_t>(bits);
+  if (size == 64) {
+    bmp->compression = get_long(h);
+    skip_bytes(h, 5 * 4 + 4 * 2 + 4 * 4);  // colours used is not taken from this form
+  } else if (size != 16) {
+    bmp->compression = get_long(h);
+    get_long(h);  // image size
+    get_long(h);  // resolutions
+    get_long(h);
+    bmp->colors_used = get_long(h);
+    if (size >= 40) get_long(h);  // colours important
+    if (size == 56 || size == 108 || size == 124) {
+      read_masks(bmp);
+      skip_bytes(h, size - 56);
+    } else if (size > 40) {
+      skip_bytes(h, size - 40);
+    }
+  }
+}
+
+}  // namespace
+
+void load_header(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  set_byte_order(h, false);
+  read_file_header(bmp);
   bmp->compression = 0;
   bmp->colors_used = 0;
   bmp->core_header = 0;
   bmp->masks_in_header = 0;
+  bmp->top_down = 0;
 
   const uint32_t size = get_long(h);
   if (size < 41 && size != 12 && size != 16 && size != 36 && size != 40) error_abort(QZIERR_UNSUPPORTED);
+  if (size == 12)
+    read_core_header(bmp);
+  else
+    read_info_header(bmp, size);
 
-  bmp->top_down = 0;
-  if (size == 12) {
-    const uint32_t width = get_word(h);
-    check_side(width);
-    bmp->width = static_cast<int32_t>(width);
-    int32_t height = static_cast<int16_t>(get_word(h));
-    if (height < 0) {
-      bmp->top_down = 1;
-      height = -height;
-    }
-    check_side(static_cast<uint32_t>(height));
-    bmp->height = height;
-    vcheck(1, static_cast<int>(get_word(h)), 1);
-    const uint32_t bits = get_word(h);
-    check_bit_count(bits);
-    bmp->bit_count = static_cast<int32_t>(bits);
-    bmp->core_header = 1;
-  } else {
-    const uint32_t width = get_long(h);
-    check_side(width);
-    bmp->width = static_cast<int32_t>(width);
-    const uint32_t height = get_long(h);
-    check_side(height);
-    bmp->height = static_cast<int32_t>(height);
-    vcheck(1, static_cast<int>(get_word(h)), 1);
-    const uint32_t bits = get_word(h);
-    check_bit_count(bits);
-    bmp->bit_count = static_cast<int32_t>(bits);
-    if (size == 64) {
-      bmp->compression = get_long(h);
-      skip_bytes(h, 5 * 4 + 4 * 2 + 4 * 4);  // colours used is not taken from this form
-    } else if (size != 16) {
-      bmp->compression = get_long(h);
-      get_long(h);  // image size
-      get_long(h);  // resolutions
-      get_long(h);
-      bmp->colors_used = get_long(h);
-      if (size >= 40) get_long(h);  // colours important
-      if (size == 56 || size == 108 || size == 124) {
-        read_masks(bmp);
-        skip_bytes(h, size - 56);
-      } else if (size > 40) {
-        skip_bytes(h, size - 40);
-      }
-    }
-  }
-
-  if (bmp->bit_count == 16 && bmp->compression == BI_RGB) {
+  if (bmp->bit_count == 16 && bmp->compression == kBiRgb) {
     set_size(h, bmp->width, bmp->height, 15, 0);
   } else {
     set_size(h, bmp->width, bmp->height, bmp->bit_count, static_cast<int>(static_cast<uint32_t>(bmp->colors_used)));
@@ -342,7 +358,7 @@ void load_header(QZIDEC_BMP* bmp) {
 void get_rgb_mask(QZIDEC_BMP* bmp) {
   if (bmp->masks_in_header) return;
   for (uint64_t& m : bmp->mask) m = 0;
-  if (bmp->compression == BI_BITFIELDS) {
+  if (bmp->compression == kBiBitfields) {
     QZIDECODER_IMPL* h = bmp->impl;
     for (int i = 0; i < 3; ++i) bmp->mask[i] = get_long(h);
   }
@@ -698,6 +714,8 @@ void decode_rle8(QZIDEC_BMP* bmp) {
       if (!r.hand_on()) r.clear_rest();
       return;
     } else if (e == 2) {
+      // Unlike the 4-bit form, a move below the last row ends the picture here: each form
+      // keeps the behaviour that files written for it rely on.
       r.skip(in.next());
       for (int dy = in.next(); dy > 0; --dy) {
         if (r.hand_on()) return;
@@ -748,8 +766,10 @@ void decode_rle4(QZIDEC_BMP* bmp) {
       return;
     } else if (v == 2) {
       r.skip(in.next());
+      // Unlike the 8-bit form, a move below the last row is dropped and decoding goes on in
+      // the last row: each form keeps the behaviour that files written for it rely on.
       for (int dy = in.next(); dy > 0; --dy) {
-        if (r.y >= bmp->height - 1) break;  // no move below the last row
+        if (r.y >= bmp->height - 1) break;
         r.hand_on();
         r.clear_before();
       }
@@ -800,19 +820,27 @@ bool keep_plane_palette(const QZIDEC_BMP* bmp, uint32_t count) {
 // `alpha_mask` is the alpha mask the pass decoded with (0 for forms without one);
 // `any_alpha` the OR of every alpha sample it wrote into the plane.
 bool keep_plane_pixels(const QZIDEC_BMP* bmp, uint32_t alpha_mask, uint8_t any_alpha) {
-  const bool bitfields = bmp->compression == BI_BITFIELDS;
+  const bool bitfields = bmp->compression == kBiBitfields;
   switch (bmp->pixel_alpha_mode) {
     case QZIDEC_BMP_ALPHA_NEVER:
       return false;
     case QZIDEC_BMP_ALPHA_ALWAYS:
       return bmp->bit_count == 32 || (bitfields && alpha_mask != 0) ||
-             (bmp->bit_count == 16 && bmp->compression == BI_RGB);
+             (bmp->bit_count == 16 && bmp->compression == kBiRgb);
     default:
       if (bmp->bit_count == 24) return false;
-      if (bmp->bit_count == 16 && (bmp->compression == BI_R565 || (bitfields && alpha_mask == 0))) return false;
+      if (bmp->bit_count == 16 && (bmp->compression == kBiR565 || (bitfields && alpha_mask == 0))) return false;
       // The OR of every sample written answers whether any byte of the plane is not 0.
       return any_alpha != 0;
   }
+}
+
+// The file's masks (red, green, blue, alpha) cut to the pixel's `width_mask`, or `defaults`
+// when all four are 0.
+void masks_or_default(const QZIDEC_BMP* bmp, uint32_t width_mask, const std::array<uint32_t, 4>& defaults,
+                      uint32_t m[4]) {
+  for (int i = 0; i < 4; ++i) m[i] = static_cast<uint32_t>(bmp->mask[i]) & width_mask;
+  if (!(m[0] | m[1] | m[2] | m[3])) std::copy(defaults.begin(), defaults.end(), m);
 }
 
 void deliver(QZIDEC_BMP* bmp, bool with_plane) {
@@ -848,18 +876,18 @@ void decode_pass(QZIDEC_BMP* bmp) {
     if (bmp->off_bits >= here) count = std::min(count, (bmp->off_bits - here) / entry);
     get_rgb(h, static_cast<int>(count), 1, bmp->core_header ? 0 : 1);
     rdpos_set(h, static_cast<unsigned int>(bmp->off_bits));
-    if (comp == BI_RGB) {
+    if (comp == kBiRgb) {
       switch (bits) {
         case 1: decode_packed<8>(bmp, expand1); break;
         case 2: decode_packed<4>(bmp, expand2); break;
         case 4: decode_pal4(bmp); break;
         default: decode_pal8(bmp); break;
       }
-    } else if (bits == 8 && comp == BI_RLE8) {
+    } else if (bits == 8 && comp == kBiRle8) {
       decode_rle8(bmp);
-    } else if (bits == 4 && comp == BI_RLE4) {
+    } else if (bits == 4 && comp == kBiRle4) {
       decode_rle4(bmp);
-    } else if (bits == 1 && comp == BI_RLE4) {
+    } else if (bits == 1 && comp == kBiRle4) {
       decode_rle1(bmp);
     } else {
       error_abort(QZIERR_UNSUPPORTED);
@@ -872,33 +900,22 @@ void decode_pass(QZIDEC_BMP* bmp) {
   rdpos_set(h, static_cast<unsigned int>(bmp->off_bits));
   uint8_t any_alpha = 0;
   uint32_t alpha_mask = 0;
-  if (bits == 24 && comp == BI_RGB) {
+  if (bits == 24 && comp == kBiRgb) {
     any_alpha = decode_rgb24(bmp);
-  } else if (bits == 32 && comp == BI_RGB) {
+  } else if (bits == 32 && comp == kBiRgb) {
     any_alpha = decode_rgb32(bmp, true);
-  } else if (bits == 16 && comp == BI_RGB) {
+  } else if (bits == 16 && comp == kBiRgb) {
     any_alpha = decode_rgb555(bmp);
-  } else if (bits == 16 && comp == BI_R565) {
+  } else if (bits == 16 && comp == kBiR565) {
     any_alpha = decode_rgb565(bmp);
-  } else if (bits == 16 && comp == BI_BITFIELDS) {
+  } else if (bits == 16 && comp == kBiBitfields) {
     uint32_t m[4];
-    for (int i = 0; i < 4; ++i) m[i] = static_cast<uint32_t>(bmp->mask[i]) & 0xFFFF;
-    if (!(m[0] | m[1] | m[2] | m[3])) {
-      m[0] = 0x7C00;
-      m[1] = 0x03E0;
-      m[2] = 0x001F;
-    }
+    masks_or_default(bmp, 0xFFFF, {0x7C00, 0x03E0, 0x001F, 0}, m);
     alpha_mask = m[3];
     any_alpha = decode_bitfields<2>(bmp, m);
-  } else if (bits == 32 && comp == BI_BITFIELDS) {
+  } else if (bits == 32 && comp == kBiBitfields) {
     uint32_t m[4];
-    for (int i = 0; i < 4; ++i) m[i] = static_cast<uint32_t>(bmp->mask[i]);
-    if (!(m[0] | m[1] | m[2] | m[3])) {
-      m[0] = 0x00FF0000;
-      m[1] = 0x0000FF00;
-      m[2] = 0x000000FF;
-      m[3] = 0xFF000000;
-    }
+    masks_or_default(bmp, 0xFFFFFFFF, {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}, m);
     alpha_mask = m[3];
     // The common masks are the plain 32-bit form.
     const bool plain = m[0] == 0x00FF0000 && m[1] == 0x0000FF00 && m[2] == 0x000000FF && (m[3] == 0 || m[3] == 0xFF000000);
@@ -917,10 +934,7 @@ void decode_pass(QZIDEC_BMP* bmp) {
 void qzi_decode_bmp(QZIDECODER_IMPL* h, int mode) {
   if (mode < 0) return;  // nothing of ours outlives a pass
   if (mode == 0) {
-    void* block = nullptr;
-    if (!qziMemAlloc(&block, sizeof(QZIDEC_BMP))) error_abort(QZIERR_NO_MEMORY);
-    h->format_state = block;
-    QZIDEC_BMP* bmp = static_cast<QZIDEC_BMP*>(block);
+    QZIDEC_BMP* bmp = static_cast<QZIDEC_BMP*>(new_format_state(h, sizeof(QZIDEC_BMP)));
     bmp->impl = h;
     bmp->keep_alpha = false;
     bmp->palette_alpha_mode = QZIDEC_BMP_ALPHA_NONZERO;
