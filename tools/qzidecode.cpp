@@ -345,8 +345,10 @@ void print_facts(const Options& opt, const std::string& input, const Facts& f) {
         json_string(input).c_str(), name, f.format, json_string(f.description).c_str(), f.width, f.height, f.bpp,
         f.palette ? "true" : "false", f.alpha ? "true" : "false", f.frames);
   } else {
-    std::printf("%s: %s %ux%u, %u bits per pixel%s, %s", input.c_str(), f.description.c_str(), f.width, f.height, f.bpp,
-                f.palette ? ", palette" : "", f.alpha ? "alpha" : "no alpha");
+    // A variant name of several words ("PVR v3 ASTC 6x6 sRGB") reads better set off by a comma.
+    const char* gap = f.description == name ? " " : ", ";
+    std::printf("%s: %s%s%ux%u, %u bits per pixel%s, %s", input.c_str(), f.description.c_str(), gap, f.width, f.height,
+                f.bpp, f.palette ? ", palette" : "", f.alpha ? "alpha" : "no alpha");
     if (f.frames != 1) std::printf(", %d frames", f.frames);
     std::printf("\n");
   }
