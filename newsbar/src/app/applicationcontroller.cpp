@@ -13,6 +13,7 @@
 #include <QDesktopServices>
 #include <QMenu>
 #include <QSet>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
 
@@ -97,6 +98,12 @@ void ApplicationController::setStatusMenu(QMenu* menu)
 void ApplicationController::applicationDidFinishLaunching(const LaunchInfo& launch)
 {
     m_isDefaultLaunch = launch.isDefaultLaunch;
+    // Whatever the launch, a running instance shows its window and this one is not needed.
+    if (m_applications->activateRunningApplication(m_bundleIdentifier)) {
+        qCInfo(lcApp) << "The running instance shows its window; this one quits";
+        terminate();
+        return;
+    }
     if (m_isDefaultLaunch) {
         if (!runningAnotherInfoApplications().isEmpty()) {
             qCInfo(lcApp) << "Another instance is running; this one quits";
@@ -122,9 +129,23 @@ void ApplicationController::applicationDidFinishLaunching(const LaunchInfo& laun
     // The first use of the shared manager, which restores the stored state.
     m_manager = InformationManager::sharedManager();
     m_windowController = new WindowController(m_manager, this);
+    if (m_statusMenu) {
+        // The window offers the status menu too (right click, Ctrl+Q): without a tray it is
+        // the only way to quit.
+        QWidget* window = m_windowController->window();
+        window->addActions(m_statusMenu->actions());
+        window->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
 
     connect(m_center, &UserNotificationCenter::didActivateNotification, this,
             &ApplicationController::userNotificationCenterDidActivateNotification);
+    connect(m_center, &UserNotificationCenter::didInvokeOpenAction, this,
+            &ApplicationController::userNotificationCenterDidInvokeOpenAction);
+    // Another launch hands over: the window comes forward, as for a notification.
+    connect(m_applications, &RunningApplications::activationRequested, this, [this] {
+        m_windowController->showWindow(this);
+        bringToFront();
+    });
     connect(m_applications, &RunningApplications::didLaunchApplication, this,
             &ApplicationController::workspaceDidLaunchApplication);
     connect(m_manager, &InformationManager::InformationManagerDidUpdate, this,
@@ -133,7 +154,8 @@ void ApplicationController::applicationDidFinishLaunching(const LaunchInfo& laun
     m_manager->refresh();
     m_manager->startPeriodicalUpdate();
 
-    if (launch.showWindow) {
+    // Without a tray the window is the only way in, so it is shown at every launch.
+    if (launch.showWindow || !QSystemTrayIcon::isSystemTrayAvailable()) {
         m_windowController->showWindow(this);
         bringToFront();
     }
@@ -218,6 +240,12 @@ void ApplicationController::userNotificationCenterDidActivateNotification(
 {
     m_windowController->showWindow(this);
     bringToFront();
+}
+
+void ApplicationController::userNotificationCenterDidInvokeOpenAction(
+    const UserNotification& notification)
+{
+    m_windowController->openInformation(Information::initWithDictionary(notification.userInfo));
 }
 
 void ApplicationController::terminate()

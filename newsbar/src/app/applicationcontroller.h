@@ -66,7 +66,9 @@ public:
     WindowController* windowController() const { return m_windowController; }
     bool isDefaultLaunch() const { return m_isDefaultLaunch; }
 
-    // The launch sequence: single-instance rule, status item, window, observers, downloads.
+    // The launch sequence: a running instance asked to show its window (this one then quits),
+    // single-instance rule, status item, window (shown at once without a tray), observers,
+    // downloads.
     void applicationDidFinishLaunching(const LaunchInfo& launch);
 
     // Menu actions; sender is the menu item or the caller.
@@ -82,6 +84,9 @@ public:
     void workspaceDidLaunchApplication(const RunningApplication& application);
     void informationManagerDidUpdate();
     void userNotificationCenterDidActivateNotification(const UserNotification& notification);
+    // The notification's "Open" button: opens the record's link and marks it read, as opening
+    // it from the window does.
+    void userNotificationCenterDidInvokeOpenAction(const UserNotification& notification);
 
     // Asks the application to quit, once its event loop runs.
     void terminate();

@@ -10,6 +10,8 @@
 #include <QPainterPath>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace {
 
 // Room between the capsule's ends and the label.
@@ -23,6 +25,15 @@ QColor selectedColor()
 } // namespace
 
 CategoryCellView::CategoryCellView(QObject* parent) : QStyledItemDelegate(parent) {}
+
+int CategoryCellView::preferredWidth(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    int widest = 0;
+    for (const char* category : {"event", "info", "news", "topic", "update"})
+        widest = std::max(widest, metrics.horizontalAdvance(QString::fromLatin1(category)));
+    return widest + 2 * labelPadding + 2 * cellPaddingX + 8;
+}
 
 void CategoryCellView::setObjectValue(const QVariant& value)
 {
@@ -85,13 +96,15 @@ void CategoryCellView::paint(QPainter* painter, const QStyleOptionViewItem& opti
     cell->setBackgroundStyle(option.state & QStyle::State_Selected ? BackgroundStyleEmphasized
                                                                   : BackgroundStyleNormal);
 
-    drawRect(painter, option.rect);
+    const QRect capsule =
+        option.rect.adjusted(cellPaddingX, cellPaddingY, -cellPaddingX, -cellPaddingY);
+    drawRect(painter, capsule);
     const QString text = textFieldText();
     if (text.isEmpty())
         return;
     // The label: centred in the capsule, cut short when the column is too narrow.
     const QFontMetrics metrics(option.font);
-    const QRect labelRect = option.rect.adjusted(labelPadding, 0, -labelPadding, 0);
+    const QRect labelRect = capsule.adjusted(labelPadding, 0, -labelPadding, 0);
     painter->save();
     painter->setFont(option.font);
     painter->setPen(m_textFieldColor);
@@ -107,5 +120,6 @@ QSize CategoryCellView::sizeHint(const QStyleOptionViewItem& option, const QMode
     const QVariant value = index.data(InformationTableModel::ObjectValueRole);
     if (value.metaType() == QMetaType::fromType<Information>())
         text = value.value<Information>().category().value_or(QString());
-    return {metrics.horizontalAdvance(text) + 2 * labelPadding + 4, metrics.height() + 9};
+    return {metrics.horizontalAdvance(text) + 2 * labelPadding + 2 * cellPaddingX + 4,
+            metrics.height() + 9 + 2 * cellPaddingY};
 }

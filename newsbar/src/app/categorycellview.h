@@ -18,7 +18,14 @@ public:
     static constexpr int BackgroundStyleNormal = 0;
     static constexpr int BackgroundStyleEmphasized = 1;
 
+    // Room between the cell's edges and the capsule.
+    static constexpr int cellPaddingX = 4;
+    static constexpr int cellPaddingY = 1;
+
     explicit CategoryCellView(QObject* parent = nullptr);
+
+    // A column width that fits the feed's known categories in their capsules.
+    static int preferredWidth(const QFont& font);
 
     // Takes the record and the colour that InformationCategoryColorValueTransformer gives it.
     void setObjectValue(const QVariant& value);
@@ -35,7 +42,8 @@ public:
     const QColor& textFieldColor() const { return m_textFieldColor; }
     QString textFieldText() const;
 
-    // The capsule outline on the cell's bounds inset by 0.5 horizontally and 2.5 vertically.
+    // The capsule outline on bounds inset by 0.5 horizontally and 2.5 vertically; paint gives
+    // it the cell's rectangle less the cell padding.
     void drawRect(QPainter* painter, const QRectF& bounds) const;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,

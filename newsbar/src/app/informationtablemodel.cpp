@@ -1,29 +1,55 @@
 #include "informationtablemodel.h"
 
+#include "displayformat.h"
 #include "localization.h"
 #include "valuetransformers.h"
-#include "windowcontroller.h"
 
 #include "feed/information.h"
 
 #include <QFont>
-#include <QLocale>
 
-InformationTableModel::InformationTableModel(WindowController* dataSource, QStringList columnKeys,
-                                             QObject* parent)
-    : QAbstractTableModel(parent), m_dataSource(dataSource), m_columnKeys(std::move(columnKeys))
+InformationTableModel::InformationTableModel(QStringList columnKeys, QObject* parent)
+    : QAbstractTableModel(parent), m_columnKeys(std::move(columnKeys))
 {
 }
 
-void InformationTableModel::reloadData()
+void InformationTableModel::setColumnKeys(QStringList columnKeys)
 {
     beginResetModel();
+    m_columnKeys = std::move(columnKeys);
     endResetModel();
+}
+
+void InformationTableModel::reloadData(const InformationManager& manager)
+{
+    beginResetModel();
+    m_informations = manager.informations();
+    m_readIdentifiers.clear();
+    if (m_informations && manager.readItems()) {
+        for (const Information& information : *m_informations) {
+            if (manager.isInformationRead(information))
+                m_readIdentifiers.insert(information.identifier());
+        }
+    }
+    endResetModel();
+}
+
+const Information* InformationTableModel::information(int row) const
+{
+    if (!m_informations || row < 0 || row >= m_informations->size())
+        return nullptr;
+    return &m_informations->at(row);
+}
+
+bool InformationTableModel::isRead(int row) const
+{
+    const Information* record = information(row);
+    return record && m_readIdentifiers.contains(record->identifier());
 }
 
 int InformationTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : m_dataSource->numberOfRowsInTableView(nullptr);
+    return parent.isValid() || !m_informations ? 0 : static_cast<int>(m_informations->size());
 }
 
 int InformationTableModel::columnCount(const QModelIndex& parent) const
@@ -33,34 +59,35 @@ int InformationTableModel::columnCount(const QModelIndex& parent) const
 
 QVariant InformationTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.column() >= m_columnKeys.size())
+    const Information* record = index.isValid() ? information(index.row()) : nullptr;
+    if (!record || index.column() >= m_columnKeys.size())
         return {};
-    const QVariant object = m_dataSource->tableViewObjectValue(nullptr, index.column(), index.row());
     if (role == ObjectValueRole)
-        return object;
-    if (object.metaType() != QMetaType::fromType<Information>())
-        return {};
-    const Information information = object.value<Information>();
+        return QVariant::fromValue(*record);
     const QString& key = m_columnKeys.at(index.column());
 
     switch (role) {
     case Qt::DisplayRole:
         if (key == QLatin1String("category"))
-            return information.category().value_or(QString());
+            return record->category().value_or(QString());
         if (key == QLatin1String("title"))
-            return information.title().value_or(QString());
-        if (key == QLatin1String("date") && information.date())
-            return QLocale().toString(information.date()->toLocalTime(), QLocale::ShortFormat);
+            return record->title().value_or(QString());
+        if (key == QLatin1String("date") && record->date())
+            return shortDateTimeText(*record->date());
         return {};
     case Qt::ToolTipRole:
-        if (key == QLatin1String("title") && information.link())
-            return information.link()->absoluteString();
+        if (key == QLatin1String("title") && record->link())
+            return record->link()->absoluteString();
+        if (key == QLatin1String("date") && record->date())
+            return longDateTimeText(*record->date());
         return {};
     case Qt::FontRole:
         if (!m_boldUnlessTransformer.isEmpty()) {
             const ValueTransformer* transformer =
                 ValueTransformer::valueTransformerForName(m_boldUnlessTransformer);
-            if (transformer && !transformer->transformedValue(object).toBool()) {
+            const QVariant state =
+                QVariant::fromValue(InformationReadState{*record, isRead(index.row())});
+            if (transformer && !transformer->transformedValue(state).toBool()) {
                 QFont font;
                 font.setBold(true);
                 return font;
@@ -74,15 +101,17 @@ QVariant InformationTableModel::data(const QModelIndex& index, int role) const
 
 QVariant InformationTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0
+    // The header's text is also the column's name for screen readers.
+    if (orientation != Qt::Horizontal
+        || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) || section < 0
         || section >= m_columnKeys.size())
         return {};
     const QString& key = m_columnKeys.at(section);
     if (key == QLatin1String("category"))
-        return localizedString(QT_TRID_NOOP("WINDOW_COLUMN_CATEGORY"));
+        return localizedString(QT_TRID_NOOP("WINDOW_COLUMN_CATEGORY"), QStringLiteral("Category"));
     if (key == QLatin1String("title"))
-        return localizedString(QT_TRID_NOOP("WINDOW_COLUMN_TITLE"));
+        return localizedString(QT_TRID_NOOP("WINDOW_COLUMN_TITLE"), QStringLiteral("Title"));
     if (key == QLatin1String("date"))
-        return localizedString(QT_TRID_NOOP("WINDOW_COLUMN_DATE"));
+        return localizedString(QT_TRID_NOOP("WINDOW_COLUMN_DATE"), QStringLiteral("Date"));
     return {};
 }

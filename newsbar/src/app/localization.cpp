@@ -11,6 +11,12 @@ QString localizedString(const char* id)
     return text == QLatin1String(id) ? QString() : text;
 }
 
+QString localizedString(const char* id, const QString& fallback)
+{
+    const QString text = localizedString(id);
+    return text.isEmpty() ? fallback : text;
+}
+
 void installTranslations()
 {
     QCoreApplication* app = QCoreApplication::instance();

@@ -4,14 +4,39 @@
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
+#include <QVariantMap>
 
 namespace {
 
 const QString instanceMarker = QStringLiteral(".instance_");
+const QString applicationInterface = QStringLiteral("org.freedesktop.Application");
 
 } // namespace
+
+// The instance's object on the bus: Activate(platform data) asks it to show its window.
+class ApplicationActivationAdaptor : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
+
+public:
+    explicit ApplicationActivationAdaptor(RunningApplications* applications)
+        : QObject(applications), m_applications(applications)
+    {
+    }
+
+public Q_SLOTS:
+    Q_SCRIPTABLE void Activate(const QVariantMap& /*platformData*/)
+    {
+        Q_EMIT m_applications->activationRequested();
+    }
+
+private:
+    RunningApplications* m_applications;
+};
 
 QString RunningApplications::busNameFor(const QString& bundleIdentifier, qint64 processIdentifier)
 {
@@ -29,6 +54,17 @@ std::optional<QString> RunningApplications::bundleIdentifierOf(const QString& bu
     if (!isNumber || pid.startsWith(u'+') || pid.startsWith(u'-'))
         return std::nullopt;
     return busName.left(marker);
+}
+
+QString RunningApplications::objectPathFor(const QString& bundleIdentifier)
+{
+    QString path = QStringLiteral("/");
+    for (const QChar c : bundleIdentifier) {
+        const bool allowed = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')
+                             || (c >= u'0' && c <= u'9') || c == u'_';
+        path.append(c == u'.' ? QChar(u'/') : allowed ? c : QChar(u'_'));
+    }
+    return path;
 }
 
 RunningApplications::RunningApplications(const QDBusConnection& connection, QObject* parent)
@@ -50,6 +86,8 @@ bool RunningApplications::registerCurrentApplication(const QString& bundleIdenti
                                    << m_connection.lastError().message();
         return false;
     }
+    m_connection.registerObject(objectPathFor(bundleIdentifier), new ApplicationActivationAdaptor(this),
+                                QDBusConnection::ExportScriptableSlots);
     // A trailing '*' after a whole name watches that name and every name below it.
     m_watcher = new QDBusServiceWatcher(bundleIdentifier + u'*', m_connection,
                                         QDBusServiceWatcher::WatchForRegistration, this);
@@ -79,6 +117,25 @@ QList<RunningApplication> RunningApplications::runningApplicationsWithBundleIden
     return running;
 }
 
+bool RunningApplications::activateRunningApplication(const QString& bundleIdentifier) const
+{
+    const QList<RunningApplication> running = runningApplicationsWithBundleIdentifier(bundleIdentifier);
+    for (const RunningApplication& application : running) {
+        if (application.processIdentifier == m_current.processIdentifier)
+            continue;
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            application.busName, objectPathFor(bundleIdentifier), applicationInterface,
+            QStringLiteral("Activate"));
+        call << QVariantMap();
+        const QDBusMessage reply = m_connection.call(call, QDBus::Block, activationTimeoutMs);
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return true;
+        qCInfo(lcApp).noquote() << "Instance" << application.busName
+                                << "did not answer:" << reply.errorMessage();
+    }
+    return false;
+}
+
 void RunningApplications::serviceRegistered(const QString& busName)
 {
     if (busName == m_current.busName)
@@ -92,3 +149,5 @@ void RunningApplications::serviceRegistered(const QString& busName)
         launched.processIdentifier = pid.value();
     Q_EMIT didLaunchApplication(launched);
 }
+
+#include "runningapplications.moc"

@@ -24,7 +24,9 @@ struct RunningApplication
 };
 
 // The running instances of programs, as the session bus knows them: every instance owns the
-// name "<bundle identifier>.instance_<pid>" for as long as it runs.
+// name "<bundle identifier>.instance_<pid>" for as long as it runs, and answers there at
+// objectPathFor(bundle identifier) to org.freedesktop.Application's Activate, which asks it to
+// show its window.
 class RunningApplications : public QObject
 {
     Q_OBJECT
@@ -34,6 +36,12 @@ public:
     static QString busNameFor(const QString& bundleIdentifier, qint64 processIdentifier);
     // The bundle identifier in an instance name, or nothing for a name of another form.
     static std::optional<QString> bundleIdentifierOf(const QString& busName);
+    // "/org/qzimg/newsbar" for "org.qzimg.newsbar": dots become slashes, other characters that
+    // object paths do not allow become '_'.
+    static QString objectPathFor(const QString& bundleIdentifier);
+
+    // How long a launch waits for a running instance to answer.
+    static constexpr int activationTimeoutMs = 5000;
 
     explicit RunningApplications(const QDBusConnection& connection, QObject* parent = nullptr);
 
@@ -42,6 +50,11 @@ public:
     // Announces this process as a running instance of bundleIdentifier and starts watching for
     // instances launched later. False (and a log line) without a session bus.
     bool registerCurrentApplication(const QString& bundleIdentifier);
+
+    // Asks the other running instances of bundleIdentifier, in the order the bus lists them, to
+    // show their window; true as soon as one answered. False without a session bus or another
+    // instance that answers.
+    bool activateRunningApplication(const QString& bundleIdentifier) const;
 
     // This process.
     RunningApplication currentApplication() const { return m_current; }
@@ -54,6 +67,8 @@ public:
 Q_SIGNALS:
     // Another instance with a bundle identifier in the registered one's namespace started.
     void didLaunchApplication(const RunningApplication& application);
+    // Another launch asked this instance to show its window.
+    void activationRequested();
 
 private:
     void serviceRegistered(const QString& busName);

@@ -1,5 +1,6 @@
 #include "statusitemcontroller.h"
 
+#include "localization.h"
 #include "logging.h"
 
 #include <QCursor>
@@ -70,12 +71,35 @@ StatusImageLayout StatusImageLayout::make(const QRectF& titleBox, const std::opt
     return layout;
 }
 
+SquareImageLayout SquareImageLayout::make(int size, const std::optional<QRectF>& digitsBox)
+{
+    SquareImageLayout layout;
+    layout.size = size;
+    layout.stroke = std::max(1, qRound(size / 11.0));
+    if (!digitsBox || digitsBox->isEmpty())
+        return layout;
+    // The count stays at least 7 pixels high, which is what makes it readable at 16 and 22.
+    const int digitHeight = std::max(7, qRound(size * 0.36));
+    const int padY = std::max(2, qRound(size * 0.1));
+    const int height = std::min(size, digitHeight + 2 * padY);
+    const int padX = std::max(2, qRound(height * 0.25));
+    const qreal naturalWidth = digitsBox->width() * digitHeight / digitsBox->height();
+    const int width = std::min(size, std::max(height, int(std::ceil(naturalWidth)) + 2 * padX));
+    // Too wide a count ("99+" in a small slot) is narrowed rather than shrunk.
+    const qreal digitWidth = std::min(naturalWidth, qreal(width - 2 * padX));
+    layout.badge = QRect(size - width, size - height, width, height);
+    layout.gap = std::max(1, qRound(size / 16.0));
+    layout.digits = QRectF(layout.badge.left() + (width - digitWidth) / 2,
+                           layout.badge.top() + (height - digitHeight) / 2, digitWidth, digitHeight);
+    return layout;
+}
+
 StatusItemController::StatusItemController(QMenu* statusMenu, QObject* parent)
     : QObject(parent), m_statusMenu(statusMenu)
 {
     m_statusItem = new QSystemTrayIcon(this);
     m_statusItem->setContextMenu(statusMenu);
-    m_statusItem->setToolTip(title);
+    m_statusItem->setToolTip(toolTipText(0));
     connect(m_statusItem, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });
     setImage(imageWithBadge(std::nullopt));
@@ -95,11 +119,33 @@ void StatusItemController::activated(int reason)
         m_statusMenu->popup(QCursor::pos());
 }
 
+QString StatusItemController::toolTipText(quint64 unread)
+{
+    return localizedString(QT_TRID_NOOP("TRAY_TOOLTIP"), QStringLiteral("VANDiR News: %1 unread"))
+        .arg(unread);
+}
+
+QString StatusItemController::badgeText(quint64 count)
+{
+    return count > maximumShownCount ? QString::number(maximumShownCount) + u'+'
+                                     : QString::number(count);
+}
+
+void StatusItemController::setImageShape(ImageShape shape)
+{
+    if (shape == m_imageShape)
+        return;
+    m_imageShape = shape;
+    setImage(imageWithBadge(m_badge != 0 ? std::optional<quint64>(m_badge) : std::nullopt));
+}
+
 void StatusItemController::setBadge(quint64 count)
 {
     if (count == m_badge)
         return;
     m_badge = count;
+    if (m_statusItem)
+        m_statusItem->setToolTip(toolTipText(count));
     setImage(imageWithBadge(count != 0 ? std::optional<quint64>(count) : std::nullopt));
 }
 
@@ -119,11 +165,83 @@ QIcon StatusItemController::imageWithBadge(std::optional<quint64> number) const
     // Trays do not tint images on this platform, so the image is drawn in the text colour the
     // desktop's palette gives panels; the mask flag lets platforms that tint do so.
     const QColor color = QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
-    const qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
-    QIcon icon(QPixmap::fromImage(
-        drawImageWithBadge(number, titleFont(), badgeFont(), color, ratio)));
+    QIcon icon;
+    if (m_imageShape == ImageShape::Capsule) {
+        const qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+        icon.addPixmap(QPixmap::fromImage(
+            drawImageWithBadge(number, titleFont(), badgeFont(), color, ratio)));
+    } else {
+        // Drawn for each slot size rather than scaled, so lines and digits stay on the pixels.
+        for (const qreal ratio : {1.0, 2.0})
+            for (const int size : squareSizes)
+                icon.addPixmap(QPixmap::fromImage(
+                    drawSquareImageWithBadge(number, size, badgeFont(), color, ratio)));
+    }
     icon.setIsMask(true);
     return icon;
+}
+
+QImage StatusItemController::drawSquareImageWithBadge(std::optional<quint64> number, int size,
+                                                      const QFont& badgeFont, const QColor& color,
+                                                      qreal devicePixelRatio)
+{
+    std::optional<QPainterPath> digitsPath;
+    if (number) {
+        const AttributedString text{badgeText(*number), badgeFont};
+        digitsPath = CreatePathWithAttributedString(&text);
+    }
+    const int pixels = qRound(size * devicePixelRatio);
+    const SquareImageLayout layout = SquareImageLayout::make(
+        pixels, digitsPath ? std::optional<QRectF>(digitsPath->boundingRect()) : std::nullopt);
+
+    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    // The mark: the sheet's outline, the capsule on it with its filled end, two text lines.
+    const qreal n = pixels;
+    const qreal stroke = layout.stroke;
+    const QRectF sheet = QRectF(0, 0, n, n).adjusted(stroke / 2, stroke / 2, -stroke / 2, -stroke / 2);
+    painter.setPen(QPen(color, stroke));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(sheet, n * 0.2, n * 0.2);
+    const qreal left = std::round(n * 0.22), right = n - left;
+    const QRectF capsule(left + stroke / 2, std::round(n * 0.22) + stroke / 2, right - left - stroke,
+                         std::max(stroke * 2, std::round(n * 0.24)));
+    painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
+    QPainterPath capsuleEnd;
+    capsuleEnd.addRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
+    painter.save();
+    painter.setClipRect(QRectF(capsule.left() + capsule.width() * 0.6, 0, n, n));
+    painter.fillPath(capsuleEnd, color);
+    painter.restore();
+    const qreal lineTop = std::round(capsule.bottom() + n * 0.12);
+    painter.fillRect(QRectF(left, lineTop, right - left, stroke), color);
+    painter.fillRect(QRectF(left, std::round(lineTop + n * 0.16), (right - left) * 0.65, stroke), color);
+
+    if (!layout.badge.isEmpty()) {
+        // A clear ring parts the badge from the mark; the count is cut out of the filled badge.
+        const QRectF badge(layout.badge);
+        const QRectF ring = badge.adjusted(-layout.gap, -layout.gap, layout.gap, layout.gap);
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::black);
+        painter.drawRoundedRect(ring, ring.height() / 2, ring.height() / 2);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setBrush(color);
+        painter.drawRoundedRect(badge, badge.height() / 2, badge.height() / 2);
+        const QRectF box = digitsPath->boundingRect();
+        QTransform fit;
+        fit.translate(layout.digits.left(), layout.digits.top());
+        fit.scale(layout.digits.width() / box.width(), layout.digits.height() / box.height());
+        fit.translate(-box.left(), -box.top());
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        painter.fillPath(fit.map(*digitsPath), Qt::black);
+    }
+    painter.end();
+    image.setDevicePixelRatio(devicePixelRatio);
+    return image;
 }
 
 QImage StatusItemController::drawImageWithBadge(std::optional<quint64> number,

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QObject>
 #include <QPainterPath>
+#include <QRect>
 #include <QRectF>
 #include <QString>
 
@@ -45,8 +46,27 @@ struct StatusImageLayout
     static StatusImageLayout make(const QRectF& titleBox, const std::optional<QRectF>& badgeBox);
 };
 
-// The program's item in the system tray: the product word in a capsule, with the number of
-// unread items knocked out of a filled right-hand end while there are any. Clicking it opens
+// Where the parts of the square tray image go, in device pixels. The mark (the program icon's
+// shape: a rounded sheet with a capsule and two lines on it) fills the square; the badge, a
+// filled capsule with the count knocked out of it, sits in the bottom-right corner with a clear
+// gap around it.
+struct SquareImageLayout
+{
+    int size = 0;        // the image's side in device pixels
+    int stroke = 1;      // line width of the mark
+    QRect badge;         // the filled badge; empty without a badge
+    int gap = 0;         // clear space around the badge
+    QRectF digits;       // the box the count's glyphs are fitted into
+
+    // size: side in device pixels; digitsBox: the bounding box of the count's glyph path (no
+    // badge: null).
+    static SquareImageLayout make(int size, const std::optional<QRectF>& digitsBox);
+};
+
+// The program's item in the system tray. Where the tray gives each item a square slot (every
+// Linux panel) it shows the square image: the program's mark with the number of unread items
+// in a filled corner badge. Where an item may be wide it shows the capsule image: the product
+// word in a capsule, with the number knocked out of a filled right-hand end. Clicking it opens
 // the status menu.
 class StatusItemController : public QObject
 {
@@ -55,6 +75,13 @@ class StatusItemController : public QObject
 public:
     // The text the image shows.
     static const QString title;
+    // The sides, in device-independent pixels, the square image is drawn at (each also at
+    // device pixel ratio 2).
+    static constexpr int squareSizes[] = {16, 22, 24, 32, 48};
+    // Larger counts show as "99+".
+    static constexpr quint64 maximumShownCount = 99;
+
+    enum class ImageShape { Square, Capsule };
 
     // initWithStatusMenu:. Puts the item into the tray with the badge-less image; when the
     // desktop has no tray it says so in the log and the item stays hidden.
@@ -68,13 +95,28 @@ public:
     // Redraws the image only when the count changes; 0 shows no badge.
     void setBadge(quint64 count);
 
+    // Which image the item shows; Square unless set.
+    ImageShape imageShape() const { return m_imageShape; }
+    void setImageShape(ImageShape shape);
+
+    // "VANDiR News: 3 unread" (translated), for hover and screen readers.
+    static QString toolTipText(quint64 unread);
+    // The count as the square image shows it: "99+" above maximumShownCount.
+    static QString badgeText(quint64 count);
+
     // The item's current image.
     QIcon image() const;
     void setImage(const QIcon& image);
 
-    // A new mask image for the tray, drawn at the screen's device pixel ratio in the tray's
-    // text colour, with a badge showing number, or without one for nothing.
+    // A new mask image for the tray in the tray's text colour, with a badge showing number, or
+    // without one for nothing: the capsule drawn at the screen's device pixel ratio, or the
+    // square drawn at every size of squareSizes at ratios 1 and 2, as imageShape() says.
     QIcon imageWithBadge(std::optional<quint64> number) const;
+
+    // The square image of side size (device-independent pixels) at the pixel ratio.
+    static QImage drawSquareImageWithBadge(std::optional<quint64> number, int size,
+                                           const QFont& badgeFont, const QColor& color,
+                                           qreal devicePixelRatio);
 
     // The drawing itself, for any fonts, colour and pixel ratio. The image's size in device
     // pixels is the layout's W x 18 times devicePixelRatio, rounded up.
@@ -92,4 +134,5 @@ private:
     QSystemTrayIcon* m_statusItem = nullptr;
     QMenu* m_statusMenu = nullptr;
     quint64 m_badge = 0;
+    ImageShape m_imageShape = ImageShape::Square;
 };

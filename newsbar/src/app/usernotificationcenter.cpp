@@ -1,5 +1,6 @@
 #include "usernotificationcenter.h"
 
+#include "localization.h"
 #include "logging.h"
 
 #include <QCoreApplication>
@@ -12,9 +13,10 @@ namespace {
 const QString service = QStringLiteral("org.freedesktop.Notifications");
 const QString path = QStringLiteral("/org/freedesktop/Notifications");
 const QString interface = QStringLiteral("org.freedesktop.Notifications");
-const QString defaultAction = QStringLiteral("default");
-
 } // namespace
+
+const QString UserNotificationCenter::defaultActionKey = QStringLiteral("default");
+const QString UserNotificationCenter::openActionKey = QStringLiteral("open");
 
 UserNotificationCenter* UserNotificationCenter::defaultUserNotificationCenter()
 {
@@ -34,17 +36,16 @@ UserNotificationCenter::UserNotificationCenter(const QDBusConnection& connection
                          SLOT(notificationClosed(uint,uint)));
 }
 
-bool UserNotificationCenter::serverSupportsBodyMarkup()
+std::optional<QStringList> UserNotificationCenter::serverCapabilities()
 {
-    if (!m_bodyMarkup) {
+    if (!m_capabilities) {
         QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface,
                                                            QStringLiteral("GetCapabilities"));
         const QDBusReply<QStringList> reply = m_connection.call(call, QDBus::Block, callTimeoutMs);
-        if (!reply.isValid())
-            return false;  // asked again next time
-        m_bodyMarkup = reply.value().contains(QStringLiteral("body-markup"));
+        if (reply.isValid())
+            m_capabilities = reply.value();
     }
-    return *m_bodyMarkup;
+    return m_capabilities;
 }
 
 void UserNotificationCenter::deliverNotification(UserNotification notification)
@@ -53,9 +54,16 @@ void UserNotificationCenter::deliverNotification(UserNotification notification)
         qCWarning(lcApp) << "Notification not delivered: no session bus";
         return;
     }
+    const QStringList capabilities = serverCapabilities().value_or(QStringList());
     // Servers that understand markup in the body would take a title's '&' or '<' for it.
-    const QString body = serverSupportsBodyMarkup() ? notification.informativeText.toHtmlEscaped()
-                                                    : notification.informativeText;
+    const QString body = capabilities.contains(QStringLiteral("body-markup"))
+                             ? notification.informativeText.toHtmlEscaped()
+                             : notification.informativeText;
+    QStringList actions{defaultActionKey, localizedString(QT_TRID_NOOP("NOTIFICATION_ACTION_SHOW"),
+                                                          QStringLiteral("Show"))};
+    if (capabilities.contains(QStringLiteral("actions")))
+        actions << openActionKey
+                << localizedString(QT_TRID_NOOP("NOTIFICATION_ACTION_OPEN"), QStringLiteral("Open"));
     QVariantMap hints;
     const QString desktopEntry = QGuiApplication::desktopFileName();
     if (!desktopEntry.isEmpty())
@@ -64,7 +72,7 @@ void UserNotificationCenter::deliverNotification(UserNotification notification)
     QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface,
                                                        QStringLiteral("Notify"));
     call << QCoreApplication::applicationName() << uint(0) << desktopEntry << notification.title
-         << body << QStringList{defaultAction, qtTrId("NOTIFICATION_ACTION_SHOW")} << hints
+         << body << actions << hints
          << int(-1);
     const QDBusReply<uint> reply = m_connection.call(call, QDBus::Block, callTimeoutMs);
     if (!reply.isValid()) {
@@ -92,12 +100,13 @@ void UserNotificationCenter::removeDeliveredNotification(const UserNotification&
 
 void UserNotificationCenter::actionInvoked(uint id, const QString& actionKey)
 {
-    if (actionKey != defaultAction)
-        return;
     const auto it = m_known.constFind(id);
     if (it == m_known.cend())
         return;  // another program's notification
-    Q_EMIT didActivateNotification(*it);
+    if (actionKey == defaultActionKey)
+        Q_EMIT didActivateNotification(*it);
+    else if (actionKey == openActionKey)
+        Q_EMIT didInvokeOpenAction(*it);
 }
 
 void UserNotificationCenter::notificationClosed(uint id, uint /*reason*/)

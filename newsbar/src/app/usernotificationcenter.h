@@ -38,7 +38,12 @@ public:
 
     explicit UserNotificationCenter(const QDBusConnection& connection, QObject* parent = nullptr);
 
-    // Shows it at once with a "default" action. Without a server (or on its error) it is not
+    // The action keys: clicking the notification, and its "Open" button.
+    static const QString defaultActionKey;
+    static const QString openActionKey;
+
+    // Shows it at once with the default action, an "Open" button where the server shows
+    // action buttons, and the desktop-entry hint. Without a server (or on its error) it is not
     // listed and one line is logged; nothing else happens.
     void deliverNotification(UserNotification notification);
 
@@ -50,18 +55,21 @@ public:
 Q_SIGNALS:
     // The user clicked one of this program's notifications.
     void didActivateNotification(const UserNotification& notification);
+    // The user pressed the "Open" button of one of this program's notifications.
+    void didInvokeOpenAction(const UserNotification& notification);
 
 private Q_SLOTS:
     void actionInvoked(uint id, const QString& actionKey);
     void notificationClosed(uint id, uint reason);
 
 private:
-    bool serverSupportsBodyMarkup();
+    // The server's capabilities; asked once, and again after a failed answer.
+    std::optional<QStringList> serverCapabilities();
 
     QDBusConnection m_connection;
     QList<UserNotification> m_delivered;
     // Every notification this process delivered, closed or not: a server may still let the user
     // click one it keeps in its history.
     QHash<uint, UserNotification> m_known;
-    std::optional<bool> m_bodyMarkup;
+    std::optional<QStringList> m_capabilities;
 };

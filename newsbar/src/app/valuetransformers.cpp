@@ -1,16 +1,10 @@
 #include "valuetransformers.h"
 
-#include "feed/information.h"
-#include "feed/informationmanager.h"
-
-
 #include <array>
 #include <map>
 #include <memory>
 
 namespace {
-
-InformationManager* readStateManager = nullptr;
 
 const Information* informationIn(const QVariant& value)
 {
@@ -53,17 +47,9 @@ QMetaType InformationReadValueTransformer::transformedValueClass() const
 
 QVariant InformationReadValueTransformer::transformedValue(const QVariant& value) const
 {
-    const Information* information = informationIn(value);
-    if (!information)
+    if (value.metaType() != QMetaType::fromType<InformationReadState>())
         return false;
-    InformationManager* manager =
-        readStateManager ? readStateManager : InformationManager::sharedManager();
-    return manager->isInformationRead(*information);
-}
-
-void InformationReadValueTransformer::setInformationManager(InformationManager* manager)
-{
-    readStateManager = manager;
+    return static_cast<const InformationReadState*>(value.constData())->read;
 }
 
 InformationCategoryColorValueTransformer::InformationCategoryColorValueTransformer(QObject* parent)

@@ -1,11 +1,19 @@
 #pragma once
 
+#include "feed/information.h"
+
 #include <QColor>
 #include <QMetaType>
 #include <QObject>
 #include <QVariant>
 
-class InformationManager;
+// A record with its read state, as the table's snapshot has it.
+struct InformationReadState
+{
+    Information information;
+    bool read = false;
+};
+Q_DECLARE_METATYPE(InformationReadState)
 
 // A named conversion of a record's value for display, used by the interface files' bindings and
 // by the cells. Transformers are found by their class names only.
@@ -25,7 +33,9 @@ public:
     static ValueTransformer* valueTransformerForName(const QString& name);
 };
 
-// Whether the record in the value has been read: a bool, false for anything but a record.
+// Whether the record in the value has been read: a bool. The read state travels with the
+// record in an InformationReadState (the table's snapshot); anything else, a bare record
+// included, is false.
 class InformationReadValueTransformer : public ValueTransformer
 {
     Q_OBJECT
@@ -35,9 +45,6 @@ public:
 
     QMetaType transformedValueClass() const override;
     QVariant transformedValue(const QVariant& value) const override;
-
-    // The manager asked about read state; the shared manager unless one is set (tests).
-    static void setInformationManager(InformationManager* manager);
 };
 
 // The label colour of the record's category: a QColor, black for unknown categories and for

@@ -1,8 +1,10 @@
 #include "windowcontroller.h"
 
 #include "categorycellview.h"
+#include "displayformat.h"
 #include "informationtablemodel.h"
 #include "localization.h"
+#include "logging.h"
 
 #include "feed/informationmanager.h"
 
@@ -12,24 +14,32 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSettings>
 #include <QTableView>
 
 namespace {
 
 const QStringList defaultColumnKeys = {QStringLiteral("category"), QStringLiteral("title"),
                                        QStringLiteral("date")};
+const QString geometryKey = QStringLiteral("WindowGeometry");
 
 } // namespace
 
 WindowController::WindowController(InformationManager* manager, QObject* parent)
-    : QObject(parent), m_manager(manager)
+    : QObject(parent), m_manager(manager),
+      m_model(new InformationTableModel(defaultColumnKeys, this))
 {
     m_opener.openURL = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     m_opener.showAlert = [this](const QString& text) { showAlert(text); };
+    m_refusedLinkAlert = [this](const QString& link) { showRefusedLinkAlert(link); };
     connect(m_manager, &InformationManager::InformationManagerDidUpdate, this,
             &WindowController::informationManagerDidUpdate);
+    connect(m_manager, &InformationManager::updateStatusChanged, this,
+            &WindowController::updateStatusChanged);
+    m_model->reloadData(*m_manager);
 }
 
 WindowController::~WindowController()
@@ -38,6 +48,8 @@ WindowController::~WindowController()
     // the filter here as it is destroyed.
     if (m_tableView)
         m_tableView->removeEventFilter(this);
+    if (m_window)
+        m_window->removeEventFilter(this);
     m_window.reset();
 }
 
@@ -48,6 +60,8 @@ QWidget* WindowController::window()
         Ui::Window ui;
         ui.setupUi(m_window.get());
         m_tableView = ui.tableView;
+        m_statusLabel = ui.statusLabel;
+        m_emptyLabel = ui.emptyLabel;
         windowDidLoad();
     }
     return m_window.get();
@@ -55,36 +69,51 @@ QWidget* WindowController::window()
 
 void WindowController::windowDidLoad()
 {
-    QStringList keys = m_tableView->property("columnKeys").toStringList();
-    if (keys.isEmpty())
-        keys = defaultColumnKeys;
-    m_model = new InformationTableModel(this, keys, this);
+    const QStringList keys = m_tableView->property("columnKeys").toStringList();
+    if (!keys.isEmpty() && keys != m_model->columnKeys())
+        m_model->setColumnKeys(keys);
     m_model->setBoldUnlessValueTransformerName(
         m_tableView->property("boldUnlessValueTransformer").toString());
     m_tableView->setModel(m_model);
 
     m_categoryCell = new CategoryCellView(m_tableView);
     QHeaderView* header = m_tableView->horizontalHeader();
-    for (int column = 0; column < keys.size(); ++column) {
-        const QString& key = keys.at(column);
-        if (key == QLatin1String("category"))
+    header->setMinimumSectionSize(48);
+    for (int column = 0; column < m_model->columnKeys().size(); ++column) {
+        const QString& key = m_model->columnKeys().at(column);
+        if (key == QLatin1String("category")) {
             m_tableView->setItemDelegateForColumn(column, m_categoryCell);
-        header->setSectionResizeMode(column, key == QLatin1String("title")
-                                                 ? QHeaderView::Stretch
-                                                 : QHeaderView::ResizeToContents);
+            header->setSectionResizeMode(column, QHeaderView::Interactive);
+            m_tableView->setColumnWidth(column,
+                                        CategoryCellView::preferredWidth(m_tableView->font()));
+        } else {
+            header->setSectionResizeMode(column, key == QLatin1String("title")
+                                                     ? QHeaderView::Stretch
+                                                     : QHeaderView::ResizeToContents);
+        }
     }
 
     // The table's double action.
     connect(m_tableView, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex&) { openLink(m_tableView); });
     m_tableView->installEventFilter(this);
+    m_window->installEventFilter(this);
+    updateStatusChanged();
 
-    // Centre on the screen.
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = m_window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        m_window->move(frame.topLeft());
+    // Where the user left it; the first time, centred on the screen.
+    if (!m_window->restoreGeometry(QSettings().value(geometryKey).toByteArray())) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = m_window->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            m_window->move(frame.topLeft());
+        }
     }
+}
+
+void WindowController::saveGeometry()
+{
+    if (m_window)
+        QSettings().setValue(geometryKey, m_window->saveGeometry());
 }
 
 void WindowController::showWindow(QObject* /*sender*/)
@@ -104,16 +133,22 @@ int WindowController::selectedRow() const
 
 void WindowController::openLink(QObject* /*sender*/)
 {
-    const int row = selectedRow();
-    if (row < 0)
+    const Information* record = m_model->information(selectedRow());
+    if (!record)
         return;
-    // Held here: the alert's event loop may see a download replace the list.
-    const InformationList list = m_manager->informations();
-    if (!list || row >= list->size())
-        return;
-    const Information information = list->at(row);
-    if (information.openLink(m_opener))
+    // A copy: the alert's event loop may see a download replace the snapshot.
+    openInformation(Information(*record));
+}
+
+bool WindowController::openInformation(const Information& information)
+{
+    if (information.openLink(m_opener)) {
         m_manager->setInformationRead(information);
+        return true;
+    }
+    if (m_refusedLinkAlert && information.link())
+        m_refusedLinkAlert(information.link()->absoluteString());
+    return false;
 }
 
 void WindowController::showAlert(const QString& informativeText)
@@ -125,15 +160,83 @@ void WindowController::showAlert(const QString& informativeText)
     alert.exec();
 }
 
+void WindowController::showRefusedLinkAlert(const QString& link)
+{
+    QMessageBox alert(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
+                      localizedString(QT_TRID_NOOP("BROWSER_ALERT_TITLE"),
+                                      QStringLiteral("No web browser could open this news item.")),
+                      QMessageBox::Ok, m_window.get());
+    alert.setInformativeText(link);
+    alert.exec();
+}
+
 void WindowController::informationManagerDidUpdate()
 {
-    if (!m_model)
-        return;
     // A reload keeps the selected row, as long as the table still has it.
     const int row = selectedRow();
-    m_model->reloadData();
-    if (row >= 0 && row < m_model->rowCount())
+    m_model->reloadData(*m_manager);
+    if (m_tableView && row >= 0 && row < m_model->rowCount())
         m_tableView->selectRow(row);
+    updateStatusChanged();
+}
+
+QString WindowController::statusLineText(const QDateTime& lastSuccess, const QString& errorText,
+                                         const QString& settingsErrorText, const QDateTime& now)
+{
+    QString text;
+    const auto when = [&now](const QDateTime& time) {
+        return time.toLocalTime().date() == now.toLocalTime().date() ? shortTimeText(time)
+                                                                     : shortDateTimeText(time);
+    };
+    if (!errorText.isEmpty()) {
+        text = localizedString(QT_TRID_NOOP("STATUS_FAILED"), QStringLiteral("Could not update: %1"))
+                   .arg(errorText);
+        if (lastSuccess.isValid())
+            text += u' '
+                    + localizedString(QT_TRID_NOOP("STATUS_LAST_UPDATE"),
+                                      QStringLiteral("(last update %1)"))
+                          .arg(when(lastSuccess));
+    } else if (lastSuccess.isValid()) {
+        text = localizedString(QT_TRID_NOOP("STATUS_UPDATED"), QStringLiteral("Updated %1"))
+                   .arg(when(lastSuccess));
+    } else {
+        text = localizedString(QT_TRID_NOOP("STATUS_NOT_UPDATED"), QStringLiteral("Not updated yet"));
+    }
+    if (!settingsErrorText.isEmpty())
+        text += QStringLiteral(" \u00b7 ") + settingsErrorText;
+    return text;
+}
+
+QString WindowController::emptyTableText(const QString& errorText)
+{
+    if (!errorText.isEmpty())
+        return localizedString(QT_TRID_NOOP("STATUS_FAILED"), QStringLiteral("Could not update: %1"))
+            .arg(errorText);
+    return localizedString(QT_TRID_NOOP("WINDOW_EMPTY"), QStringLiteral("No news yet"));
+}
+
+QString WindowController::statusLine() const
+{
+    return m_statusLabel ? m_statusLabel->text() : QString();
+}
+
+void WindowController::updateStatusChanged()
+{
+    if (!m_statusLabel)
+        return;
+    const QString line = statusLineText(m_manager->lastSuccessTime(), m_manager->lastErrorText(),
+                                        m_manager->settingsErrorText(),
+                                        QDateTime::currentDateTime());
+    if (line != m_statusLabel->text()) {
+        m_statusLabel->setText(line);
+        m_statusLabel->setToolTip(line);
+        // A line others can read too: the end-to-end test, a user's terminal.
+        qCInfo(lcApp).noquote() << "Status:" << line;
+    }
+    const bool empty = m_model->rowCount() == 0;
+    m_emptyLabel->setText(emptyTableText(m_manager->lastErrorText()));
+    m_emptyLabel->setVisible(empty);
+    m_tableView->setVisible(!empty);
 }
 
 QString WindowController::charactersIgnoringModifiers(const QKeyEvent& event)
@@ -175,20 +278,20 @@ bool WindowController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_tableView && event->type() == QEvent::KeyPress)
         return keyDown(static_cast<QKeyEvent*>(event));
+    if (watched == m_window.get()
+        && (event->type() == QEvent::Close || event->type() == QEvent::Hide))
+        saveGeometry();
     return QObject::eventFilter(watched, event);
 }
 
 int WindowController::numberOfRowsInTableView(const QTableView* /*tableView*/) const
 {
-    const InformationList& list = m_manager->informations();
-    return list ? static_cast<int>(list->size()) : 0;
+    return m_model->rowCount();
 }
 
 QVariant WindowController::tableViewObjectValue(const QTableView* /*tableView*/, int /*column*/,
                                                 int row) const
 {
-    const InformationList& list = m_manager->informations();
-    if (!list || row < 0 || row >= list->size())
-        return {};
-    return QVariant::fromValue(list->at(row));
+    const Information* record = m_model->information(row);
+    return record ? QVariant::fromValue(*record) : QVariant();
 }

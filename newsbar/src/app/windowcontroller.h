@@ -2,22 +2,27 @@
 
 #include "feed/information.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QPointer>
 #include <QTableView>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 class CategoryCellView;
 class InformationManager;
 class InformationTableModel;
 class QKeyEvent;
+class QLabel;
 class QWidget;
 
 // The information window: the manager's records in a table (category label, title, date), unread
-// ones in bold. Double-click, Return or Enter opens the selected record's link and marks it read.
-// The layout comes from the interface file "Window"; the controller is the table's data source.
+// ones in bold, and under it a line saying when the feed was last updated or why it could not
+// be. Double-click, Return or Enter opens the selected record's link and marks it read. The
+// layout comes from the interface file "Window"; the controller is the table's data source,
+// answering from the model's snapshot.
 class WindowController : public QObject
 {
     Q_OBJECT
@@ -31,13 +36,18 @@ public:
     QWidget* window();
     bool isWindowLoaded() const { return m_window != nullptr; }
     QTableView* tableView() const { return m_tableView; }
+    InformationTableModel* model() const { return m_model; }
 
     // Loads the window if needed and brings it forward.
     void showWindow(QObject* sender);
 
-    // Opens the selected record's link; marks the record read when that succeeded (or the
-    // alert for an unopenable link was seen). Nothing without a selection.
+    // Opens the selected record's link (openInformation). Nothing without a selection.
     void openLink(QObject* sender);
+
+    // Opens the record's link; marks the record read when that succeeded (or the alert for an
+    // unopenable link was seen). A web link that no browser took is reported in an alert and
+    // the record stays unread. True when the record was marked read.
+    bool openInformation(const Information& information);
 
     // Reloads the table.
     void informationManagerDidUpdate();
@@ -50,25 +60,46 @@ public:
     // for Enter, empty for modifier and dead keys.
     static QString charactersIgnoringModifiers(const QKeyEvent& event);
 
-    // Data source.
+    // Data source, answered from the model's snapshot.
     int numberOfRowsInTableView(const QTableView* tableView) const;
     QVariant tableViewObjectValue(const QTableView* tableView, int column, int row) const;
 
+    // The line under the table: "Updated 14:02", or "Could not update: <reason> (last update
+    // <date time>)", with the settings store's failure after it. now decides whether the last
+    // update is today (time alone) or earlier (date and time).
+    static QString statusLineText(const QDateTime& lastSuccess, const QString& errorText,
+                                  const QString& settingsErrorText, const QDateTime& now);
+    // What an empty table says instead: "No news yet", or the download's failure.
+    static QString emptyTableText(const QString& errorText);
+    QString statusLine() const;
+
     // How links are opened and unopenable ones reported; the desktop's by default.
     void setLinkOpener(LinkOpener opener) { m_opener = std::move(opener); }
+    const LinkOpener& linkOpener() const { return m_opener; }
+    // How a web link that no browser took is reported; an alert by default.
+    void setRefusedLinkAlert(std::function<void(const QString& link)> alert)
+    {
+        m_refusedLinkAlert = std::move(alert);
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void windowDidLoad();
+    void updateStatusChanged();
     int selectedRow() const;
     void showAlert(const QString& informativeText);
+    void showRefusedLinkAlert(const QString& link);
+    void saveGeometry();
 
     InformationManager* m_manager;
     std::unique_ptr<QWidget> m_window;
     QPointer<QTableView> m_tableView;
+    QPointer<QLabel> m_statusLabel;
+    QPointer<QLabel> m_emptyLabel;
     InformationTableModel* m_model = nullptr;
     CategoryCellView* m_categoryCell = nullptr;
     LinkOpener m_opener;
+    std::function<void(const QString& link)> m_refusedLinkAlert;
 };

@@ -66,6 +66,10 @@ private Q_SLOTS:
             {"org.qzimg.newsbar", ""}, {"org.qzimg.newsbar.instance_", ""},
             {"org.qzimg.newsbar.instance_-3", ""}, {"org.qzimg.newsbar.instance_abc", ""},
             {".instance_12", ""}};
+        const std::pair<QString, QString> paths[] = {{"org.qzimg.newsbar", "/org/qzimg/newsbar"},
+                                                     {"org.qzimg.news-bar2", "/org/qzimg/news_bar2"}};
+        for (const auto& [identifier, path] : paths)
+            QCOMPARE(RunningApplications::objectPathFor(identifier), path);
         for (const auto& [name, expected] : cases) {
             QCOMPARE(RunningApplications::bundleIdentifierOf(name).value_or(QString()), expected);
             if (!expected.isEmpty())
@@ -157,6 +161,7 @@ private Q_SLOTS:
         QCOMPARE(logLines.filter(QStringLiteral("No system tray")).size(), 1);
         QVERIFY(offline.center.deliveredNotifications().isEmpty());
         QVERIFY(offline.controller.windowController()->window()->isVisible());
+        QVERIFY(offline.controller.windowController()->statusLine().startsWith(QStringLiteral("Updated ")));
         QCOMPARE(offline.controller.statusItemController()->badge(), quint64(2));
         offline.controller.makeAllInformationsAsRead(nullptr);
         QCOMPARE(offline.controller.statusItemController()->badge(), quint64(0));

@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QSystemTrayIcon>
 
+#include <algorithm>
 #include <cmath>
 
 using Item = StatusItemController;
@@ -174,12 +175,94 @@ private Q_SLOTS:
         QVERIFY(differing <= image.width() * image.height() / 50);
     }
 
-    void setBadgeRedrawsOnlyOnChange()
+    // The square image: every slot size at ratios 1 and 2, the mark alone without unread items.
+    void squareImageSizes()
     {
         QMenu menu;
         StatusItemController controller(&menu);
+        QCOMPARE(controller.imageShape(), Item::ImageShape::Square);
+        QVERIFY(controller.image().isMask());
+        QList<QSize> expected;
+        for (const qreal ratio : {1.0, 2.0})
+            for (const int size : Item::squareSizes)
+                expected.append(QSize(size, size) * ratio);
+        std::sort(expected.begin(), expected.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
+        QList<QSize> sizes = controller.image().availableSizes();
+        std::sort(sizes.begin(), sizes.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
+        QCOMPARE(sizes, expected);
+        for (const int size : Item::squareSizes) {
+            const QImage image = Item::drawSquareImageWithBadge(std::nullopt, size, Item::badgeFont(), Qt::black, 2.0);
+            QCOMPARE(image.size(), QSize(size, size) * 2);
+            QCOMPARE(image.deviceIndependentSize(), QSizeF(size, size));
+            // The mark's outline reaches every edge; its middle is open.
+            QVERIFY(qAlpha(image.pixel(size, 1)) > 128 && qAlpha(image.pixel(1, size)) > 128);
+        }
+    }
+
+    // The count's glyphs, knocked out of the badge, are at least 7 pixels high and stay inside
+    // it; counts above 99 show "99+".
+    void squareBadgeIsLegible_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("text");
+        for (const int size : {16, 22, 24}) {
+            const QByteArray name = QByteArray::number(size) + " px, ";
+            QTest::newRow(name + "1") << size << 1 << "1";
+            QTest::newRow(name + "8") << size << 8 << "8";
+            QTest::newRow(name + "42") << size << 42 << "42";
+            QTest::newRow(name + "99") << size << 99 << "99";
+            QTest::newRow(name + "1000") << size << 1000 << "99+";
+        }
+    }
+    void squareBadgeIsLegible()
+    {
+        QFETCH(int, size);
+        QFETCH(int, count);
+        QFETCH(QString, text);
+        QCOMPARE(Item::badgeText(quint64(count)), text);
+        const QImage image = Item::drawSquareImageWithBadge(quint64(count), size, Item::badgeFont(), Qt::black, 1.0);
+        const QRect badge = SquareImageLayout::make(size, pathOf(text, Item::badgeFont()).boundingRect()).badge;
+        QVERIFY(QRect(0, 0, size, size).contains(badge));
+        const auto opaque = [&](int x, int y) { return qAlpha(image.pixel(x, y)) >= 128; };
+        // A hole is a clear pixel with badge on both sides of it, across and down.
+        QRect holes;
+        for (int y = badge.top(); y <= badge.bottom(); ++y) {
+            for (int x = badge.left(); x <= badge.right(); ++x) {
+                if (opaque(x, y))
+                    continue;
+                bool left = false, right = false, up = false, down = false;
+                for (int i = badge.left(); i < x; ++i) left |= opaque(i, y);
+                for (int i = x + 1; i <= badge.right(); ++i) right |= opaque(i, y);
+                for (int j = badge.top(); j < y; ++j) up |= opaque(x, j);
+                for (int j = y + 1; j <= badge.bottom(); ++j) down |= opaque(x, j);
+                if (left && right && up && down)
+                    holes |= QRect(x, y, 1, 1);
+            }
+        }
+        QVERIFY2(holes.height() >= 7, qPrintable(QStringLiteral("digits %1 px high").arg(holes.height())));
+        QVERIFY(holes.width() >= 2 * text.size());
+        // The badge is parted from the mark: the row above it is clear over its middle.
+        const int above = badge.top() - 1;
+        QVERIFY(!opaque(badge.center().x(), above));
+    }
+
+    // The image is redrawn and the tooltip rewritten only when the count changes.
+    void setBadgeRedrawsOnlyOnChange_data()
+    {
+        QTest::addColumn<int>("shape");
+        QTest::newRow("square") << int(Item::ImageShape::Square);
+        QTest::newRow("capsule") << int(Item::ImageShape::Capsule);
+    }
+    void setBadgeRedrawsOnlyOnChange()
+    {
+        QFETCH(int, shape);
+        QMenu menu;
+        StatusItemController controller(&menu);
+        controller.setImageShape(Item::ImageShape(shape));
         QCOMPARE(controller.statusItem()->contextMenu(), &menu);
         QVERIFY(controller.image().isMask());
+        QCOMPARE(controller.statusItem()->toolTip(), QStringLiteral("VANDiR News: 0 unread"));
         const auto key = [&] { return controller.image().cacheKey(); };
         const qint64 plain = key();
         const QSize plainSize = controller.image().availableSizes().value(0);
@@ -188,11 +271,15 @@ private Q_SLOTS:
         controller.setBadge(3);
         const qint64 three = key();
         QVERIFY(three != plain);
-        QVERIFY(controller.image().availableSizes().value(0).width() > plainSize.width());
+        QCOMPARE(controller.statusItem()->toolTip(), QStringLiteral("VANDiR News: 3 unread"));
+        // Only the capsule grows with its badge.
+        QCOMPARE(controller.image().availableSizes().value(0).width() > plainSize.width(),
+                 shape == int(Item::ImageShape::Capsule));
         controller.setBadge(3);
         QCOMPARE(key(), three);
         controller.setBadge(0);
         QCOMPARE(controller.image().availableSizes().value(0), plainSize);
+        QCOMPARE(controller.statusItem()->toolTip(), QStringLiteral("VANDiR News: 0 unread"));
     }
 };
 

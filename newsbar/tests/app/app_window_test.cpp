@@ -59,15 +59,14 @@ private Q_SLOTS:
     void init()
     {
         m_manager = std::make_unique<InformationManager>(std::nullopt, nullptr, nullptr);
-        InformationReadValueTransformer::setInformationManager(m_manager.get());
         m_opened.clear();
         m_alerts.clear();
+        m_refused.clear();
         m_openSucceeds = true;
     }
 
     void cleanup()
     {
-        InformationReadValueTransformer::setInformationManager(nullptr);
         m_controller.reset();
         m_manager.reset();
     }
@@ -88,7 +87,8 @@ private Q_SLOTS:
         }
     }
 
-    // Looked up by exact class name only; a bool, true only for a record marked read.
+    // Looked up by exact class name only; a bool, true only for a record whose snapshot says
+    // read. A bare record carries no read state.
     void readTransformer()
     {
         const auto lookup = [](const char* name) {
@@ -96,10 +96,10 @@ private Q_SLOTS:
         };
         QVERIFY(qobject_cast<InformationReadValueTransformer*>(lookup("InformationReadValueTransformer")));
         QVERIFY(!lookup("ValueTransformer") && !lookup("informationReadValueTransformer"));
-        const Information read = makeInformation(QStringLiteral("read"), QStringLiteral("news"));
-        m_manager->setInformationRead(read);
-        const QVariant values[] = {QVariant::fromValue(read), record("news"), QVariant(),
-                                   QVariant(QStringLiteral("read"))};
+        const Information item = makeInformation(QStringLiteral("read"), QStringLiteral("news"));
+        const QVariant values[] = {QVariant::fromValue(InformationReadState{item, true}),
+                                   QVariant::fromValue(InformationReadState{item, false}),
+                                   QVariant::fromValue(item), QVariant(), QVariant(QStringLiteral("read"))};
         for (const QVariant& value : values) {
             const QVariant result = transform("InformationReadValueTransformer", value);
             QCOMPARE(result.metaType(), QMetaType::fromType<bool>());
@@ -127,9 +127,12 @@ private Q_SLOTS:
             cell.paint(&painter, option, model.index(0, 0));
             painter.end();
             const QColor expected = selected ? QColor(Qt::white) : rgb(0.93, 0.34, 0.27);
-            // The outline's left end, half-way down, and its top edge 2.5 from the top.
-            QVERIFY(near(image.pixel(0, 14), expected, 90) || near(image.pixel(1, 14), expected, 90));
-            QVERIFY(near(image.pixel(60, 2), expected, 90) || near(image.pixel(60, 3), expected, 90));
+            // The outline's left end, half-way down, and its top edge 2.5 from the top, both
+            // inside the cell's padding; the padding itself stays clear.
+            const int px = CategoryCellView::cellPaddingX, py = CategoryCellView::cellPaddingY;
+            QVERIFY(near(image.pixel(px, 14), expected, 90) || near(image.pixel(px + 1, 14), expected, 90));
+            QVERIFY(near(image.pixel(60, py + 2), expected, 90) || near(image.pixel(60, py + 3), expected, 90));
+            QVERIFY(!near(image.pixel(px - 2, 14), expected, 90));
             int labelPixels = 0;
             for (int y = 5; y < 23; ++y)
                 for (int x = 10; x < 110; ++x)
@@ -158,15 +161,78 @@ private Q_SLOTS:
         QCOMPARE(model->index(1, 0).data(InformationTableModel::ObjectValueRole).value<Information>(), old);
         QVERIFY(model->index(0, 1).data(Qt::FontRole).value<QFont>().bold());
         QVERIFY(!model->index(1, 1).data(Qt::FontRole).isValid());
-        // Reading reloads the table; the selection stays on its row.
+        // Dates without seconds; the full date and time in the tooltip.
+        QVERIFY(!model->index(0, 2).data().toString().contains(QStringLiteral(":00:00")));
+        QVERIFY(model->index(0, 2).data().toString().contains(QStringLiteral("09:00")));
+        QVERIFY(!model->index(0, 2).data(Qt::ToolTipRole).toString().isEmpty());
+        QCOMPARE(model->headerData(1, Qt::Horizontal, Qt::AccessibleTextRole).toString(), QStringLiteral("Title"));
+        // The table shows its snapshot: read state changes only with the manager's update,
+        // which reloads it; the selection stays on its row.
         table->selectRow(1);
+        m_manager->setReadItems(QSet<QString>{fresh.identifier(), old.identifier()});
+        QVERIFY(model->index(0, 1).data(Qt::FontRole).value<QFont>().bold());
         m_manager->setInformationRead(fresh);
         QVERIFY(!model->index(0, 1).data(Qt::FontRole).isValid());
         QCOMPARE(table->selectionModel()->selectedRows().value(0).row(), 1);
+        QCOMPARE(m_controller->numberOfRowsInTableView(table), 2);
+        QCOMPARE(m_controller->tableViewObjectValue(table, 2, 1).value<Information>(), old);
+        QVERIFY(!m_controller->tableViewObjectValue(table, 0, 2).isValid());
     }
 
-    // Opening through the desktop marks read only when it opened; a link that is not web gets
-    // the alert with the title, and counts as read.
+    // The line under the table and what an empty table says.
+    void statusLine_data()
+    {
+        QTest::addColumn<QDateTime>("lastSuccess");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("settingsError");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("empty");
+        const QDateTime today(QDate(2026, 12, 7), QTime(14, 2, 59), Qt::UTC);
+        const QDateTime earlier(QDate(2026, 12, 2), QTime(14, 2), Qt::UTC);
+        const QString refused = QStringLiteral("Connection refused");
+        QTest::newRow("never") << QDateTime() << "" << "" << "Not updated yet" << "No news yet";
+        QTest::newRow("today") << today << "" << "" << "Updated 14:02" << "No news yet";
+        QTest::newRow("failed, never updated") << QDateTime() << refused << ""
+                                               << "Could not update: Connection refused"
+                                               << "Could not update: Connection refused";
+        QTest::newRow("failed after today's update")
+            << today << refused << "" << "Could not update: Connection refused (last update 14:02)"
+            << "Could not update: Connection refused";
+        QTest::newRow("failed after an earlier update")
+            << earlier << refused << ""
+            << "Could not update: Connection refused (last update 2 Dec 2026 14:02)"
+            << "Could not update: Connection refused";
+        QTest::newRow("settings") << today << "" << "Settings not writable"
+                                  << "Updated 14:02 \u00b7 Settings not writable" << "No news yet";
+    }
+    void statusLine()
+    {
+        QFETCH(QDateTime, lastSuccess);
+        QFETCH(QString, error);
+        QFETCH(QString, settingsError);
+        QFETCH(QString, line);
+        QFETCH(QString, empty);
+        const QDateTime now(QDate(2026, 12, 7), QTime(15, 30), Qt::UTC);
+        QCOMPARE(WindowController::statusLineText(lastSuccess, error, settingsError, now), line);
+        QCOMPARE(WindowController::emptyTableText(error), empty);
+    }
+
+    // An empty list says so in place of the table; records bring the table back.
+    void emptyTableSaysWhy()
+    {
+        QTableView* table = makeWindow();
+        m_controller->showWindow(nullptr);
+        QVERIFY(!table->isVisible());
+        QCOMPARE(m_controller->statusLine(), QStringLiteral("Not updated yet"));
+        setInformations({linked(QStringLiteral("One"), 1)});
+        QVERIFY(table->isVisible());
+        setInformations({});
+        QVERIFY(!table->isVisible());
+    }
+
+    // Opening through the desktop marks read only when it opened, and a web link that no
+    // browser took gets its own alert; a link that is not web gets the alert with the title,
+    // and counts as read.
     void openingMarksRead_data()
     {
         QTest::addColumn<QString>("link");
@@ -196,6 +262,7 @@ private Q_SLOTS:
         m_controller->openLink(nullptr);
         QCOMPARE(m_opened.size(), opened);
         QCOMPARE(m_alerts, opened ? QStringList() : QStringList{QStringLiteral("A title")});
+        QCOMPARE(m_refused, opened && !openSucceeds ? QStringList{link} : QStringList());
         QCOMPARE(m_manager->isInformationRead(information), read);
     }
 
@@ -263,6 +330,7 @@ private:
         m_controller = std::make_unique<WindowController>(m_manager.get());
         m_controller->setLinkOpener({[this](const QUrl& url) { m_opened.append(url); return m_openSucceeds; },
                                      [this](const QString& text) { m_alerts.append(text); }});
+        m_controller->setRefusedLinkAlert([this](const QString& link) { m_refused.append(link); });
         m_controller->window();
         return m_controller->tableView();
     }
@@ -276,6 +344,7 @@ private:
     std::unique_ptr<WindowController> m_controller;
     QList<QUrl> m_opened;
     QStringList m_alerts;
+    QStringList m_refused;
     bool m_openSucceeds = true;
 };
 

@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """End-to-end test of the newsbar program, run under dbus-run-session -- xvfb-run.
 
-With a mock notification server (python3-dbusmock's notification_daemon template), a mock tray
-(StatusNotifierWatcher) and an HTTP feed on 127.0.0.1, it drives the program through its tray
-menu and notifications and checks what it does on the bus. Screenshots of the tray image and the
-window go into the artefacts folder.
+With a mock notification server (python3-dbusmock's notification_daemon template, listing the
+"actions" capability), a mock tray (StatusNotifierWatcher), an HTTP feed on 127.0.0.1 and a
+stand-in browser, it drives the program through its tray menu and notifications and checks what
+it does on the bus: the command line without a display, the hand-over of later launches to the
+running instance (--show twice: one process, one window), the window at launch without a tray,
+the status line after a refused download and the notifications' "Open" button. Screenshots of
+the tray image (24 px at 1x and 2x) and of the window go into the artefacts folder.
 """
 
 import argparse
@@ -12,6 +15,7 @@ import http.server
 import os
 import re
 import shutil
+import socket
 import struct
 import subprocess
 import sys
@@ -137,19 +141,19 @@ class TrayItem:
         self.menu = dbus.Interface(bus.get_object(service, self.properties.Get(ITEM, "Menu")),
                                    "com.canonical.dbusmenu")
 
-    def image(self):
-        """The largest pixmap as (width, height, ARGB bytes)."""
-        pixmaps = self.properties.Get(ITEM, "IconPixmap")
-        w, h, data = max(pixmaps, key=lambda p: int(p[0]) * int(p[1]))
-        return int(w), int(h), bytes(data)
+    def pixmaps(self):
+        """{side: ARGB bytes} of the square images the item offers."""
+        pixmaps = {}
+        for w, h, data in self.properties.Get(ITEM, "IconPixmap"):
+            check(int(w) == int(h), "a tray image of %dx%d is not square" % (w, h))
+            pixmaps.setdefault(int(w), bytes(data))
+        return pixmaps
 
-    def aspect(self):
-        """Width over height of the opaque part of the image: grows with a badge."""
-        w, h, data = self.image()
-        opaque = [(i % w, i // w) for i in range(w * h) if data[4 * i] > 64]
-        check(opaque, "the tray image is empty")
-        xs, ys = zip(*opaque)
-        return (max(xs) - min(xs) + 1) / (max(ys) - min(ys) + 1)
+    def image(self, side=24):
+        return self.pixmaps()[side]
+
+    def tooltip(self):
+        return str(self.properties.Get(ITEM, "ToolTip")[2])
 
     def click(self, label):
         found = []
@@ -164,9 +168,10 @@ class TrayItem:
         check(found, "the menu has no item " + label)
         self.menu.Event(found[0], "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
 
-    def save(self, ctx, name, scale=4):
-        """A PNG of the image on a light panel colour, enlarged so that it can be looked at."""
-        w, h, data = self.image()
+    def save(self, ctx, name, side, scale):
+        """A PNG of the side x side image on a light panel colour, enlarged to be looked at."""
+        w = h = side
+        data = self.image(side)
         pixels = [bytes((c * 255 + 0xd8 * (255 - data[i])) // 255 for c in data[i + 1:i + 4]) * scale
                   for i in range(0, 4 * w * h, 4)]
         rows = [b"\0" + b"".join(pixels[y * w:(y + 1) * w]) for y in range(h) for _ in range(scale)]
@@ -179,17 +184,25 @@ class TrayItem:
                     + chunk(b"IHDR", struct.pack(">IIBBBBB", w * scale, h * scale, 8, 2, 0, 0, 0))
                     + chunk(b"IDAT", zlib.compress(b"".join(rows))) + chunk(b"IEND", b""))
 
+    def save_both(self, ctx, stem):
+        """The 24 px slot at 1x and the same slot at device pixel ratio 2 (48 px)."""
+        self.save(ctx, stem + "-24px.png", 24, 8)
+        self.save(ctx, stem + "-24px@2x.png", 48, 4)
 
-def viewable_window():
-    """The id of the program's viewable top-level X window, or None."""
+
+def viewable_windows():
+    """The ids of the program's viewable top-level X windows."""
     def xwininfo(*args):
         return subprocess.run(["xwininfo", *args], capture_output=True, text=True, timeout=WAIT).stdout
 
     tree = xwininfo("-root", "-children")
-    for window in re.findall(r'^\s+(0x[0-9a-f]+) .*\("newsbar" "newsbar"\)', tree, re.M):
-        if "Map State: IsViewable" in xwininfo("-id", window):
-            return window
-    return None
+    return [window for window in re.findall(r'^\s+(0x[0-9a-f]+) .*\("newsbar" "newsbar"\)', tree, re.M)
+            if "Map State: IsViewable" in xwininfo("-id", window)]
+
+
+def viewable_window():
+    """The id of the program's viewable top-level X window, or None."""
+    return next(iter(viewable_windows()), None)
 
 
 def screenshot(ctx, window, name):
@@ -206,7 +219,29 @@ def settings_array_size(ctx, key):
     return int(size.group(1)) if size else 0
 
 
+def command_line(ctx):
+    """Help, version and option errors need neither a display nor a session bus."""
+    env = {k: v for k, v in ctx.env.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "QT_QPA_PLATFORM")}
+    rows = [  # arguments, exit status, text in the output
+        (["--help"], 0, "--feed-url <URL>"),
+        (["--version"], 0, "libxml2 "),
+        (["--bogus"], 2, "Unknown option 'bogus'"),
+        (["--feed-url"], 2, "Missing value after '--feed-url'"),
+        (["--feed-url", "not a url"], 2, "--feed-url needs an http or https URL, not 'not a url'"),
+        (["--feed-url", "file:///etc/hosts"], 2, "not 'file:///etc/hosts'"),
+        ([], 1, "no display"),
+    ]
+    for arguments, status, text in rows:
+        result = subprocess.run([ctx.program] + arguments, env=env, capture_output=True, text=True,
+                                timeout=WAIT)
+        check(result.returncode == status and text in result.stdout + result.stderr,
+              "newsbar %s: status %d, output %r" % (" ".join(arguments), result.returncode,
+                                                   result.stdout + result.stderr))
+
+
 def run(ctx, bus):
+    command_line(ctx)
     notifications, tray = ctx.mocks
     for method in ("RegisterStatusNotifierItem", "RegisterStatusNotifierHost"):
         tray.mock.AddMethod(WATCHER, method, "s", "", "")
@@ -229,27 +264,33 @@ def run(ctx, bus):
     wait_for("the first download", lambda: first.up() and ctx.feed.requests >= 1)
     time.sleep(2)  # room for a wrong notification to show up
     check(notify_calls() == [], "the first run notified: %r" % notify_calls())
-    aspect0 = item.aspect()
-    item.save(ctx, "tray-badge-0.png")
+    sides = sorted(item.pixmaps())
+    check(all(side in sides for side in (16, 22, 24, 32, 48)), "tray image sides %r" % sides)
+    plain = item.image()
+    check(item.tooltip() == "VANDiR News: 0 unread", "tooltip %r" % item.tooltip())
+    item.save_both(ctx, "tray-unread-0")
     check(viewable_window() is None, "a default launch showed the window")
 
-    # A second default launch quits before it sets anything up; the first stays.
+    # A second default launch asks the first to show its window and ends before it sets
+    # anything up.
     requests = ctx.feed.requests
     check(Program(ctx, "second").exit_code() == 0, "the second instance failed")
-    check(first.up() and len(registered_items()) == 1, "the second instance made a tray item")
+    window = wait_for("the window of the first instance", lambda: first.up() and viewable_window())
+    check(len(registered_items()) == 1, "the second instance made a tray item")
     check(ctx.feed.requests == requests, "the second instance downloaded the feed")
 
-    # Two new items, notified older first with the default action; "Show news" refreshes and
-    # shows the window.
+    # Two new items, notified older first with the default action, an "Open" button and the
+    # desktop entry; "Show news" refreshes.
     titles = ctx.feed.add(2)
     item.click("Show news")
     wait_for("two notifications", lambda: first.up() and len(notify_calls()) >= 2)
     calls = notify_calls()
     check([c[4] for c in calls] == titles, "notified %r, expected %r" % ([c[4] for c in calls], titles))
-    check(all(c[3] == "VANDiR News" and "default" in c[5] for c in calls), "notified %r" % calls)
-    wait_for("the badge", lambda: item.aspect() > aspect0 + 0.3)
-    item.save(ctx, "tray-badge-2.png")
-    window = wait_for("the window", viewable_window)
+    check(all(c[3] == "VANDiR News" and list(c[5][0::2]) == ["default", "open"]
+              and c[6].get("desktop-entry") == "newsbar" for c in calls), "notified %r" % calls)
+    wait_for("the badge", lambda: item.image() != plain)
+    wait_for("the tooltip", lambda: item.tooltip() == "VANDiR News: 2 unread")
+    item.save_both(ctx, "tray-unread-2")
     time.sleep(0.5)
     screenshot(ctx, window, "window-unread.png")
 
@@ -265,10 +306,22 @@ def run(ctx, bus):
     check(len(notify_calls()) == 7 and closed == [1, 2] and posted == titles[2:],
           "%d notified (%r), closed %r; expected 7, %r and [1, 2]"
           % (len(notify_calls()), posted, closed, titles[2:]))
+    wait_for("the tooltip", lambda: item.tooltip() == "VANDiR News: 9 unread")
+    item.save_both(ctx, "tray-unread-9")
+
+    # "Open" on the newest notification (the seventh) opens its link in the browser and marks
+    # its item read.
+    read = settings_array_size(ctx, "ReadItems")
+    notifications.mock.EmitSignal(NOTIFY, "ActionInvoked", "us", [dbus.UInt32(7), "open"])
+    wait_for("the browser", lambda: os.path.exists(ctx.opened))
+    with open(ctx.opened) as f:
+        check(f.read().split() == ["https://example.com/11"], "the browser was given another link")
+    wait_for("the item read", lambda: item.tooltip() == "VANDiR News: 8 unread")
+    check(settings_array_size(ctx, "ReadItems") == read + 1, "Open did not mark the item read")
 
     item.click("Mark all as read")
-    wait_for("the badge to go", lambda: abs(item.aspect() - aspect0) < 0.02)
-    item.save(ctx, "tray-after-mark-all-read.png")
+    wait_for("the badge to go", lambda: item.image() == plain)
+    item.save_both(ctx, "tray-after-mark-all-read")
     screenshot(ctx, window, "window-read.png")
     item.click("Quit")
     check(first.exit_code() == 0, "Quit did not end the first instance cleanly")
@@ -284,19 +337,25 @@ def run(ctx, bus):
     window = wait_for("the window after the click", lambda: third.up() and viewable_window())
     screenshot(ctx, window, "window-from-notification.png")
 
-    # newsbar --show shows the window at once; the default-launched third instance quits.
-    shown = Program(ctx, "shown", "--show")
-    check(third.exit_code() == 0, "the third instance failed")
-    wait_for("the --show window", lambda: shown.up() and viewable_window())
-    check(shown.exit_code(terminate=True) == 0, "the --show instance failed on SIGTERM")
+    # newsbar --show, twice, as the launcher's "Show news" runs it: each asks the running
+    # instance, which keeps running; one process, one window.
+    for n in (1, 2):
+        shown = Program(ctx, "shown-%d" % n, "--show")
+        check(shown.exit_code() == 0, "newsbar --show failed")
+        check("this one quits" in shown.output(), "newsbar --show did not hand over:\n" + shown.output())
+    check(third.up() and len(viewable_windows()) == 1, "windows: %r" % viewable_windows())
+    check(len([name for name in bus.list_names() if name.startswith(ctx.bundle_id + ".instance_")]) == 1,
+          "more than one instance on the bus")
+    check(third.exit_code(terminate=True) == 0, "the third instance failed on SIGTERM")
 
-    # No notification server, no tray and no feed URL: the sample feed compiled into the
-    # program, its six records new here; the five that would stay listed are delivered, each
-    # failing with one log line, and all six count as notified.
+    # No notification server, no tray and no feed URL: a default launch shows the window at
+    # once, with the sample feed compiled into the program, its six records new here; the five
+    # that would stay listed are delivered, each failing with one log line, and all six count
+    # as notified.
     for mock in ctx.mocks:
         mock.stop()
     notified = settings_array_size(ctx, "NotifiedItems")
-    lone = Program(ctx, "lone", "--show", feed=False)
+    lone = Program(ctx, "lone", feed=False)
     window = wait_for("the window without a tray", lambda: lone.up() and viewable_window())
     wait_for("five failed deliveries",
              lambda: lone.up() and lone.output().count("Notification not delivered") >= 5)
@@ -307,7 +366,24 @@ def run(ctx, bus):
           "expected one line about the tray and five about deliveries:\n" + output)
     check(settings_array_size(ctx, "NotifiedItems") == notified + 6, "undelivered, not notified")
     screenshot(ctx, window, "window-sample-feed.png")
+    # A new launch hands over to it rather than quietly quitting.
+    again = Program(ctx, "again", feed=False)
+    check(again.exit_code() == 0 and "this one quits" in again.output(), "the new launch did not hand over")
+    check(lone.up() and len(viewable_windows()) == 1, "windows: %r" % viewable_windows())
     check(lone.exit_code(terminate=True) == 0, "the lone instance failed on SIGTERM")
+
+    # A feed that refuses the connection: the window, shown for want of a tray, says why it
+    # is empty and the status line says what failed.
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]  # closed again, so connections are refused
+    refused = Program(ctx, "refused", "--feed-url", "http://127.0.0.1:%d/feed.xml" % port, feed=False)
+    window = wait_for("the window", lambda: refused.up() and viewable_window())
+    wait_for("the status line", lambda: refused.up() and "Status: Could not update:" in refused.output())
+    check("Connection refused" in refused.output(), "the status line does not say why:\n" + refused.output())
+    time.sleep(0.5)
+    screenshot(ctx, window, "window-refused.png")
+    check(refused.exit_code(terminate=True) == 0, "the refused instance failed on SIGTERM")
 
 
 def main():
@@ -334,11 +410,20 @@ def main():
     if "ASAN_OPTIONS" in env:
         env["ASAN_OPTIONS"] = env["ASAN_OPTIONS"].replace(
             "strict_string_checks=1", "strict_string_checks=0") + ":fast_unwind_on_malloc=0"
+    # The browser: a stand-in that notes the links it is given.
+    ctx.opened = os.path.join(ctx.work, "opened.txt")
+    bin_dir = os.path.join(ctx.work, "bin")
+    os.makedirs(bin_dir)
+    with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
+        f.write('#!/bin/sh\necho "$@" > "%s.part" && mv "%s.part" "%s"\n' % ((ctx.opened,) * 3))
+    os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
+    env["PATH"] = bin_dir + os.pathsep + env.get("PATH", "/usr/bin:/bin")
     ctx.env, ctx.programs, ctx.mocks, ctx.feed = env, [], [], Feed()
     bus = dbus.SessionBus()
     ok = False
     try:
-        ctx.mocks.append(Mock(bus, ["--template", "notification_daemon"], NOTIFY,
+        ctx.mocks.append(Mock(bus, ["--template", "notification_daemon", "--parameters",
+                                    '{"capabilities": "body body-markup actions"}'], NOTIFY,
                               "/org/freedesktop/Notifications"))
         ctx.mocks.append(Mock(bus, [WATCHER, "/StatusNotifierWatcher", WATCHER], WATCHER,
                               "/StatusNotifierWatcher"))
