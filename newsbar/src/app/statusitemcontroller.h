@@ -83,7 +83,7 @@ public:
 
     enum class ImageShape { Square, Capsule };
 
-    // initWithStatusMenu:. Puts the item into the tray with the badge-less image; when the
+    // The tray item whose menu is statusMenu. Puts the item into the tray with the badge-less image; when the
     // desktop has no tray it says so in the log and the item stays hidden.
     explicit StatusItemController(QMenu* statusMenu, QObject* parent = nullptr);
     ~StatusItemController() override;
