@@ -13,6 +13,7 @@
 
 using Status = FeedParseResult::Status;
 using Text = std::optional<QString>;
+Q_DECLARE_METATYPE(Status)
 
 namespace {
 
@@ -32,36 +33,44 @@ class TestInformation : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // The digests were computed outside this code base from the identity texts.
+    void identifier_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<Text>("title");
+        QTest::addColumn<Text>("category");
+        QTest::addColumn<QDateTime>("date");  // invalid: absent
+        QTest::addColumn<QString>("link");  // empty: absent
+        QTest::addColumn<QString>("identity");
+        QTest::addColumn<QString>("digest");
+        QTest::newRow("Tokyo") << QByteArray("Asia/Tokyo") << Text("A") << Text("news") << april1 << ""
+            << "title: A, category: news, date: Wed, 01 Apr 2015 09:00:00 +0900, link: (null)"
+            << "b2931f8c6066321e504a4d8d4c2a485fd06bc5f1d7ddd15dd7e82fe6721a3e4f";
+        QTest::newRow("UTC") << QByteArray("UTC") << Text("A") << Text("news") << april1 << ""
+            << "title: A, category: news, date: Wed, 01 Apr 2015 00:00:00 +0000, link: (null)"
+            << "17df8d221dd919fe827b6dbf7be2ed34d2105c106b803480990aadea76b4f483";
+        QTest::newRow("absent fields") << QByteArray("UTC") << Text("") << Text() << QDateTime() << ""
+            << "title: , category: (null), date: (null), link: (null)"
+            << "0cbf3c96657870b26791bd6b2353463de8561cdae68431373f57678a9db8c6c7";
+        QTest::newRow("non-ASCII, link as written") << QByteArray("Etc/GMT+9") << Text("  日本語")
+            << Text("お知らせ") << april1 << "HTTP://Example.COM/%7e"
+            << "title:   日本語, category: お知らせ, date: Tue, 31 Mar 2015 15:00:00 -0900, link: HTTP://Example.COM/%7e"
+            << "0aa2275f532ba8661cd84eda12cfb1c2c2ab3c5c94c632835bbcfd27b0c37065";
+    }
     void identifier()
     {
-        // The digests were computed outside this code base from the identity texts.
-        const struct {
-            const char* zone;
-            Text title, category;
-            QDateTime date;  // invalid: absent
-            const char* link;  // empty: absent
-            QString identity, digest;
-        } cases[] = {
-            {"Asia/Tokyo", "A", "news", april1, "",
-             "title: A, category: news, date: Wed, 01 Apr 2015 09:00:00 +0900, link: (null)",
-             "b2931f8c6066321e504a4d8d4c2a485fd06bc5f1d7ddd15dd7e82fe6721a3e4f"},
-            {"UTC", "A", "news", april1, "",
-             "title: A, category: news, date: Wed, 01 Apr 2015 00:00:00 +0000, link: (null)",
-             "17df8d221dd919fe827b6dbf7be2ed34d2105c106b803480990aadea76b4f483"},
-            {"UTC", "", std::nullopt, QDateTime(), "",
-             "title: , category: (null), date: (null), link: (null)",
-             "0cbf3c96657870b26791bd6b2353463de8561cdae68431373f57678a9db8c6c7"},
-            {"Etc/GMT+9", "  日本語", "お知らせ", april1, "HTTP://Example.COM/%7e",
-             "title:   日本語, category: お知らせ, date: Tue, 31 Mar 2015 15:00:00 -0900, link: HTTP://Example.COM/%7e",
-             "0aa2275f532ba8661cd84eda12cfb1c2c2ab3c5c94c632835bbcfd27b0c37065"},
-        };
-        for (const auto& c : cases) {
-            pinZone(c.zone);
-            const Information information(c.title, c.category, c.date, Url::fromString(c.link));
-            QCOMPARE(information.identifier(), c.digest);
-            QVERIFY(information.description().startsWith(QLatin1String("<Information: 0x")));
-            QVERIFY2(information.description().endsWith("> " + c.identity), qPrintable(information.description()));
-        }
+        QFETCH(QByteArray, zone);
+        QFETCH(Text, title);
+        QFETCH(Text, category);
+        QFETCH(QDateTime, date);
+        QFETCH(QString, link);
+        QFETCH(QString, identity);
+        QFETCH(QString, digest);
+        pinZone(zone.constData());
+        const Information information(title, category, date, Url::fromString(link));
+        QCOMPARE(information.identifier(), digest);
+        QVERIFY(information.description().startsWith(QLatin1String("<Information: 0x")));
+        QVERIFY2(information.description().endsWith("> " + identity), qPrintable(information.description()));
     }
 
     void hexAndDates()
@@ -90,14 +99,23 @@ private Q_SLOTS:
         QCOMPARE(failures.load(), 0);
     }
 
+    void url_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");  // valid ones come back as written
+        for (const char* text : {"HTTP://Example.COM/%7e", "qrc:/newsbar/feed.xml", "a/b:c", "?a=b:c"})
+            QTest::newRow(text) << text << true;
+        for (const char* text : {"", "https://h/\t", "https://h/%4", "9a:b", ":", "http://h/?a[0]=1"})
+            QTest::newRow(text) << text << false;
+    }
     void url()
     {
-        for (const char* text : {"HTTP://Example.COM/%7e", "qrc:/newsbar/feed.xml", "a/b:c", "?a=b:c"}) {
-            const std::optional<Url> link = Url::fromString(text);
-            QVERIFY2(link && link->absoluteString() == text && link->toQUrl().isValid(), text);
-        }
-        for (const char* text : {"", "https://h/\t", "https://h/%4", "9a:b", ":", "http://h/?a[0]=1"})
-            QVERIFY2(!Url::fromString(text), text);
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        const std::optional<Url> link = Url::fromString(text);
+        QCOMPARE(bool(link), valid);
+        if (link)
+            QVERIFY(link->absoluteString() == text && link->toQUrl().isValid());
     }
 
     void equalityAndHash()
@@ -141,46 +159,57 @@ private Q_SLOTS:
         QVERIFY(!wrong.title() && !wrong.category() && !wrong.date() && !wrong.link());
     }
 
+    // Only "http" and "https" as written go to the browser, whose answer is passed on; anything
+    // else shows the title in an alert, which returns true once dismissed.
+    void openLink_data()
+    {
+        QTest::addColumn<QString>("link");  // empty: absent
+        QTest::addColumn<bool>("browserSucceeds");
+        QTest::addColumn<bool>("toBrowser");
+        QTest::newRow("http") << "http://h/a" << true << true;
+        QTest::newRow("https, browser fails") << "https://h/a" << false << true;
+        QTest::newRow("capital scheme") << "HTTPS://h/a" << true << false;
+        QTest::newRow("mailto") << "mailto:a@h" << true << false;
+        QTest::newRow("relative") << "a/b.html" << true << false;
+        QTest::newRow("absent") << "" << true << false;
+    }
     void openLink()
     {
-        // Only "http" and "https" as written go to the browser, whose answer is passed on; anything
-        // else shows the title in an alert, which returns true once dismissed.
-        const struct {
-            const char* link;  // empty: absent
-            bool browserSucceeds, toBrowser;
-        } cases[] = {{"http://h/a", true, true}, {"https://h/a", false, true}, {"HTTPS://h/a", true, false},
-                     {"mailto:a@h", true, false}, {"a/b.html", true, false}, {"", true, false}};
-        for (const auto& c : cases) {
-            const Information information(QStringLiteral("Item title"), {}, {}, Url::fromString(c.link));
-            QList<QUrl> opened;
-            QStringList alerts;
-            const LinkOpener opener{[&](const QUrl& url) { opened.append(url); return c.browserSucceeds; },
-                                    [&](const QString& text) { alerts.append(text); }};
-            QVERIFY2(information.openLink(opener) == (c.toBrowser ? c.browserSucceeds : true), c.link);
-            QCOMPARE(opened, c.toBrowser ? QList<QUrl>{QUrl(c.link)} : QList<QUrl>{});
-            QCOMPARE(alerts, c.toBrowser ? QStringList{} : QStringList{QStringLiteral("Item title")});
-        }
+        QFETCH(QString, link);
+        QFETCH(bool, browserSucceeds);
+        QFETCH(bool, toBrowser);
+        const Information information(QStringLiteral("Item title"), {}, {}, Url::fromString(link));
+        QList<QUrl> opened;
+        QStringList alerts;
+        const LinkOpener opener{[&](const QUrl& url) { opened.append(url); return browserSucceeds; },
+                                [&](const QString& text) { alerts.append(text); }};
+        QCOMPARE(information.openLink(opener), toBrowser ? browserSucceeds : true);
+        QCOMPARE(opened, toBrowser ? QList<QUrl>{QUrl(link)} : QList<QUrl>{});
+        QCOMPARE(alerts, toBrowser ? QStringList{} : QStringList{QStringLiteral("Item title")});
     }
 
+    // Whether the manager installs the list or ignores the download; the golden feeds check the
+    // records and that nothing else is logged.
+    void parseStatus_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<Status>("status");
+        QTest::newRow("rss") << QByteArray("<rss/>") << Status::Rss;
+        QTest::newRow("namespaced") << QByteArray("<rss xmlns=\"urn:x\"><channel><item/></channel></rss>") << Status::NotRss;
+        QTest::newRow("prefixed") << QByteArray("<r:rss xmlns:r=\"urn:x\"><channel><item/></channel></r:rss>") << Status::NotRss;
+        QTest::newRow("HTML entity") << QByteArray("<rss><channel><item><title>&nbsp;</title></item></channel></rss>") << Status::Rss;
+        QTest::newRow("unknown entity") << QByteArray("<rss><channel><item><title>&nosuchname;</title></item></channel></rss>") << Status::NotXml;
+        // A byte-order mark decides the encoding; bytes invalid in it refuse the document.
+        QTest::newRow("BOM, invalid byte") << QByteArray("\xef\xbb\xbf<rss><channel><item><title>\xff</title></item></channel></rss>") << Status::NotXml;
+        QTest::newRow("BOM over declaration") << QByteArray("\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><rss/>") << Status::Rss;
+    }
     void parseStatus()
     {
-        // Whether the manager installs the list or ignores the download; the golden feeds check the
-        // records and that nothing else is logged.
-        const std::pair<const char*, Status> cases[] = {
-            {"<rss/>", Status::Rss},
-            {"<rss xmlns=\"urn:x\"><channel><item/></channel></rss>", Status::NotRss},
-            {"<r:rss xmlns:r=\"urn:x\"><channel><item/></channel></r:rss>", Status::NotRss},
-            {"<rss><channel><item><title>&nbsp;</title></item></channel></rss>", Status::Rss},
-            {"<rss><channel><item><title>&nosuchname;</title></item></channel></rss>", Status::NotXml},
-            // A byte-order mark decides the encoding; bytes invalid in it refuse the document.
-            {"\xef\xbb\xbf<rss><channel><item><title>\xff</title></item></channel></rss>", Status::NotXml},
-            {"\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><rss/>", Status::Rss},
-        };
-        for (const auto& [data, status] : cases) {
-            if (status == Status::NotXml)
-                QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Failed to read rss document with error: .+"));
-            QVERIFY2(parseFeed(data).status == status, data);
-        }
+        QFETCH(QByteArray, data);
+        QFETCH(Status, status);
+        if (status == Status::NotXml)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Failed to read rss document with error: .+"));
+        QVERIFY(parseFeed(data).status == status);
     }
 };
 

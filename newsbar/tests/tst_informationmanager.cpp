@@ -426,18 +426,16 @@ private Q_SLOTS:
         QCOMPARE(QSettings(path, QSettings::IniFormat).value("NotifiedItems/size").toInt(), 3);
     }
 
+    // Downloads again and again until ended, none at the start; a second start adds no timer.
     void periodicUpdate()
     {
         Fixture f;
         f.server.responses["/feed.xml"] = http(200, feed(2));
         f.manager.startPeriodicalUpdate();
-        f.manager.startPeriodicalUpdate();  // runs already: still one timer
-        QTimer* timer = f.manager.timer();
-        QCOMPARE(f.manager.findChildren<QTimer*>(), QList<QTimer*>{timer});
-        QVERIFY(timer && timer->isActive() && !timer->isSingleShot());
-        QCOMPARE(timer->intervalAsDuration(), std::chrono::milliseconds(86400000));
+        f.manager.startPeriodicalUpdate();
+        QCOMPARE(f.manager.findChildren<QTimer*>().size(), 1);
         QCOMPARE(f.server.requests.value("/feed.xml"), 0);
-        timer->setInterval(50);  // shortened so that its timeouts can be seen downloading
+        f.manager.timer()->setInterval(50);  // shortened so that its timeouts can be seen downloading
         QTRY_VERIFY_WITH_TIMEOUT(f.server.requests.value("/feed.xml") >= 2, 20000);
         f.manager.endPeriodicalUpdate();
         QVERIFY(!f.manager.timer());
@@ -461,26 +459,44 @@ private Q_SLOTS:
         // With "ReadItems" unusable this is a first run: the first list is seeded.
         f.manager.setInformations(list(feed(2)));
         QCOMPARE(f.stored("ReadItems"), ids(feed(2)));
-        for (const char* size : {"many", "-1"}) {
-            f.settings.setValue("ReadItems/size", size);
-            f.manager.restoreState();
-            QVERIFY2(!f.manager.readItems(), size);
-        }
     }
 
+    // An array whose stored size is not a count is absent.
+    void restoreRefusesBadSize_data()
+    {
+        QTest::addColumn<QString>("size");
+        QTest::newRow("text") << "many";
+        QTest::newRow("negative") << "-1";
+    }
+    void restoreRefusesBadSize()
+    {
+        QFETCH(QString, size);
+        Fixture f;
+        f.manager.setInformations(list(feed(2)));
+        f.settings.setValue("ReadItems/size", size);
+        f.manager.restoreState();
+        QVERIFY(!f.manager.readItems());
+    }
+
+    // Without a network of its own the manager makes one with a disk cache that follows the headers.
+    void defaultNetworkHonoursHttpCaching_data()
+    {
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("no-store") << QByteArray("Cache-Control: no-store\r\n") << 2;
+        QTest::newRow("max-age") << QByteArray("Cache-Control: max-age=600\r\n") << 1;
+    }
     void defaultNetworkHonoursHttpCaching()
     {
-        // Without a network of its own the manager makes one with a disk cache that follows the headers.
-        for (const auto& [headers, requests] : {std::pair("Cache-Control: no-store\r\n", 2),
-                                                std::pair("Cache-Control: max-age=600\r\n", 1)}) {
-            Fixture f(std::nullopt, true);
-            auto* cache = f.manager.findChild<QNetworkDiskCache*>();
-            QVERIFY(cache && cache->cacheDirectory().startsWith(m_home.path()));
-            QVERIFY(f.refresh(http(200, feed(2), headers), true));
-            QVERIFY(f.refresh(http(200, feed(2), headers), true));
-            QCOMPARE(f.updates.size(), 2);  // from the cache or not, every feed is a new list
-            QCOMPARE(f.server.requests.value("/feed.xml"), requests);
-        }
+        QFETCH(QByteArray, headers);
+        QFETCH(int, requests);
+        Fixture f(std::nullopt, true);
+        auto* cache = f.manager.findChild<QNetworkDiskCache*>();
+        QVERIFY(cache && cache->cacheDirectory().startsWith(m_home.path()));
+        QVERIFY(f.refresh(http(200, feed(2), headers), true));
+        QVERIFY(f.refresh(http(200, feed(2), headers), true));
+        QCOMPARE(f.updates.size(), 2);  // from the cache or not, every feed is a new list
+        QCOMPARE(f.server.requests.value("/feed.xml"), requests);
     }
 
     void sharedManagerReadsBundleInformation()
