@@ -10,6 +10,7 @@ PACKAGES=(
   libsquish-dev android-libetc1-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libxml2-dev libicu-dev
+  libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info xdg-utils dpkg-dev file lintian
   xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core
 )
 
@@ -35,9 +36,14 @@ export_test_data() {
   return 0
 }
 
+# The Release tree build/ as scripts/test makes it; scripts/package reuses it.
+RELEASE_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DQZI_SANITIZE=OFF -DQZI_BUILD_NEWSBAR=ON -DQZI_BUILD_BENCH=ON
+                 -DQZI_PIXBUF_LOADER=ON)
+
 # configure_and_build DIR [cmake args...]
 configure_and_build() {
   local dir=$1; shift
-  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  # Libraries go to the multiarch folder, as in the Debian packages made from the same tree.
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_INSTALL_LIBDIR="lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)" "$@" >/dev/null
   cmake --build "$dir" -j "$JOBS"
 }

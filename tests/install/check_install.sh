@@ -7,8 +7,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-libdir=$(ls -d "$work/prefix"/lib*/pkgconfig | head -n1)
-libdir=${libdir%/pkgconfig}
+# lib/ or the multiarch lib/TRIPLET/, whichever the tree was configured with.
+pcfile=$(find "$work/prefix" -name libqzimgdecoder.pc | head -n1)
+libdir=$(dirname "$(dirname "$pcfile")")
 
 # The example is the README's only C block.
 awk '/^```c$/{on=1;next} /^```$/{on=0} on' "$source/README.md" > "$work/example.c"

@@ -1,0 +1,100 @@
+# Debian packages through CPack, one per install component (`cpack -G DEB` in the build tree,
+# or scripts/package):
+#   lib     -> libqzimg1            the three shared libraries
+#   dev     -> libqzimg-dev         headers, link names, CMake package, pkg-config file
+#   tools   -> qzimg-tools          qzidecode and its manual page
+#   pixbuf  -> qzimg-pixbuf-loader  gdk-pixbuf module, MIME type, thumbnailer entry
+#   newsbar -> newsbar              the tray news reader
+# Packages install under /usr, with the library directory the tree was configured with
+# (scripts/test and scripts/package give the multiarch one).
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME qzimg)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "qzimg")
+set(CPACK_PACKAGE_CONTACT "qzimg developers <qzimg@example.org>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SOURCE qzimg)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+# dpkg-shlibdeps resolves our own libraries from the build tree and ETC1 from its private folder.
+get_target_property(_etc1_dir qzipvr INSTALL_RPATH)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+    ${PROJECT_BINARY_DIR}/decoder ${PROJECT_BINARY_DIR}/core ${PROJECT_BINARY_DIR}/pvr ${_etc1_dir})
+
+set(_deb_doc ${PROJECT_BINARY_DIR}/debian-doc)
+# Only the components named here become packages.
+set(CPACK_COMPONENTS_ALL)
+set(QZI_DEB_PACKAGES)
+# qzi_deb_package(COMPONENT NAME SECTION SUMMARY DESCRIPTION [DEPENDS component...])
+function(qzi_deb_package component name section summary description)
+  string(TOUPPER ${component} up)
+  set(CPACK_COMPONENTS_ALL ${CPACK_COMPONENTS_ALL} ${component} PARENT_SCOPE)
+  set(QZI_DEB_PACKAGES ${QZI_DEB_PACKAGES} ${name} PARENT_SCOPE)
+  set(CPACK_DEBIAN_${up}_PACKAGE_NAME ${name} PARENT_SCOPE)
+  set(CPACK_DEBIAN_${up}_PACKAGE_SECTION ${section} PARENT_SCOPE)
+  # First line the synopsis; the rest as control-file lines (under 80 columns; CPack indents them).
+  set(CPACK_COMPONENT_${up}_DESCRIPTION "${summary}\n${description}" PARENT_SCOPE)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  set(CPACK_COMPONENT_${up}_DEPENDS ${ARG_DEPENDS} PARENT_SCOPE)
+  # Every package carries its copyright file and changelog in its own documentation folder.
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${_deb_doc}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${name} COMPONENT ${component})
+endfunction()
+
+qzi_deb_package(lib libqzimg1 libs "BMP/DIB and PVR texture decoding libraries"
+  "libqzimgdecoder decodes BMP/DIB files and PVR textures into device-independent\nbitmaps with an 8-bit alpha plane; libqzimgcore and libqzipvr are its memory\nand texture libraries.")
+qzi_deb_package(dev libqzimg-dev libdevel "BMP/DIB and PVR texture decoding libraries - development files"
+  "Headers, link names, CMake package and pkg-config file of libqzimgdecoder." DEPENDS lib)
+if(TARGET qzidecode)
+qzi_deb_package(tools qzimg-tools graphics "command-line BMP/DIB and PVR texture decoder"
+  "qzidecode decodes BMP/DIB files and PVR textures into PNG files and prints\nwhat they hold."
+  DEPENDS lib)
+endif()
+if(TARGET pixbufloader-qzipvr)
+qzi_deb_package(pixbuf qzimg-pixbuf-loader graphics "PVR texture support for gdk-pixbuf"
+  "A gdk-pixbuf loader for PVR textures, the image/x-pvr MIME type and a\nthumbnailer entry, so that image viewers and file managers built on gdk-pixbuf\nshow textures."
+  DEPENDS lib)
+endif()
+if(TARGET newsbar)
+qzi_deb_package(newsbar newsbar net "tray reader for the product news feed"
+  "newsbar shows the unread items of the product news feed in the system tray\nand opens them.")
+endif()
+# The loader cache and the MIME database are rebuilt by gdk-pixbuf's and shared-mime-info's
+# triggers on these folders; naming them here also runs them when the package is configured.
+set(CPACK_DEBIAN_PIXBUF_PACKAGE_DEPENDS "shared-mime-info")
+# The thumbnailer entry runs gdk-pixbuf-thumbnailer, which Debian ships apart from the library.
+set(CPACK_DEBIAN_PIXBUF_PACKAGE_RECOMMENDS "libgdk-pixbuf2.0-bin")
+if(DEFINED QZI_PIXBUF_MODULEDIR)
+  file(WRITE ${_deb_doc}/pixbuf/triggers
+    "activate-noawait ${CPACK_PACKAGING_INSTALL_PREFIX}/${QZI_PIXBUF_MODULEDIR}\n"
+    "activate-noawait ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/mime/packages\n")
+  set(CPACK_DEBIAN_PIXBUF_PACKAGE_CONTROL_EXTRA ${_deb_doc}/pixbuf/triggers)
+endif()
+# Shared libraries get a shlibs file and the ldconfig trigger.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+file(WRITE ${_deb_doc}/lib/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${_deb_doc}/lib/triggers)
+
+# A native package's changelog, compressed as Debian wants it.
+string(TIMESTAMP QZI_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${_deb_doc}/changelog @ONLY)
+add_custom_command(OUTPUT ${_deb_doc}/changelog.gz
+  COMMAND gzip -9nc ${_deb_doc}/changelog > ${_deb_doc}/changelog.gz
+  DEPENDS ${_deb_doc}/changelog VERBATIM)
+add_custom_target(debian_changelog ALL DEPENDS ${_deb_doc}/changelog.gz)
+
+include(CPack)
+
+# The packages of this tree, checked without installing them (not in sanitizer trees, whose
+# binaries no package would carry).
+if(QZI_BUILD_TESTS AND NOT QZI_SANITIZE AND NOT QZI_FUZZ)
+  add_test(NAME debian_packages_test
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/package/check_packages.sh ${PROJECT_BINARY_DIR}
+            ${PROJECT_SOURCE_DIR}/tests/package/contents.tsv ${PROJECT_VERSION} ${QZI_DEB_PACKAGES})
+  set_tests_properties(debian_packages_test PROPERTIES SKIP_RETURN_CODE 77)
+endif()
