@@ -7,8 +7,8 @@
 #include <QPainterPath>
 #include <QSystemTrayIcon>
 
-#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 using Item = StatusItemController;
 
@@ -58,47 +58,33 @@ class StatusItemTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void layoutFollowsTheArithmetic_data()
+    // At a device pixel ratio the image is the 1x image's logical size in device pixels; the
+    // golden image pins the layout itself.
+    void imageFollowsTheRatio_data()
     {
         QTest::addColumn<int>("badge");  // 0: no badge
-        QTest::newRow("0") << 0;
-        QTest::newRow("7") << 7;
-        QTest::newRow("1000") << 1000;
+        QTest::addColumn<qreal>("ratio");
+        for (const int badge : {0, 1000}) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 at 2").arg(badge))) << badge << 2.0;
+            QTest::newRow(qPrintable(QStringLiteral("%1 at 1.5").arg(badge))) << badge << 1.5;
+        }
     }
-    void layoutFollowsTheArithmetic()
+    void imageFollowsTheRatio()
     {
         QFETCH(int, badge);
-        QVERIFY(!CreatePathWithAttributedString(nullptr));
+        QFETCH(qreal, ratio);
         const std::optional<quint64> number = badge ? std::optional<quint64>(badge) : std::nullopt;
-        const QRectF title = titleBox();
-        const std::optional<QRectF> badgeBox = badgeBoxOf(number);
-        const StatusImageLayout layout = StatusImageLayout::make(title, badgeBox);
-
-        const double width =
-            title.width() + 7.2 + 7.2 + (badgeBox ? badgeBox->width() + 10.799999999999999 : 0.0);
-        QCOMPARE(layout.width, int(std::ceil(width)));
-        QCOMPARE(layout.frame, QRectF(0.5, 0.5, layout.width - 1, 17));
-        QCOMPARE(layout.titleOrigin.x(), 7.2);
-        // The baseline sits (18 - box height) / 2 above the image's bottom edge.
-        QVERIFY(qFuzzyCompare(18.0 - layout.titleOrigin.y(), (18.0 - title.height()) * 0.5));
-        if (badgeBox) {
-            const int areaWidth = int(std::ceil(badgeBox->width() + 7.2 + 5.3999999999999995));
-            QCOMPARE(layout.badgeArea, QRectF(layout.width - areaWidth, 0, areaWidth, 18));
-            QCOMPARE(layout.badgeOrigin.x(), title.width() + 7.2 + 10.799999999999999);
-            QVERIFY(qFuzzyCompare(18.0 - layout.badgeOrigin.y(), (18.0 - badgeBox->height()) * 0.5));
-        } else {
-            QVERIFY(layout.badgeArea.isEmpty());
-        }
-        for (const qreal ratio : {1.0, 2.0, 1.5}) {
-            const QImage image = draw(number, ratio);
-            QCOMPARE(image.size(), QSize(int(std::ceil(layout.width * ratio)), int(std::ceil(18 * ratio))));
-            QCOMPARE(image.deviceIndependentSize(), QSizeF(image.size()) / ratio);
-        }
+        const int width = StatusImageLayout::make(titleBox(), badgeBoxOf(number)).width;
+        QCOMPARE(draw(number).size(), QSize(width, 18));
+        const QImage image = draw(number, ratio);
+        QCOMPARE(image.size(), QSize(int(std::ceil(width * ratio)), int(std::ceil(18 * ratio))));
+        QCOMPARE(image.deviceIndependentSize(), QSizeF(image.size()) / ratio);
     }
 
     // Glyphs taller than the image keep it 18 high and are cut at both edges.
     void imageIsAlways18High()
     {
+        QVERIFY(!CreatePathWithAttributedString(nullptr));
         QFont huge = Item::titleFont();
         huge.setPixelSize(40);
         const QImage image = Item::drawImageWithBadge(42, huge, huge, Qt::black, 1.0);
@@ -175,28 +161,28 @@ private Q_SLOTS:
         QVERIFY(differing <= image.width() * image.height() / 50);
     }
 
-    // The square image: every slot size at ratios 1 and 2, the mark alone without unread items.
+    // The square image: every slot size at ratios 1 and 2; without unread items the mark alone,
+    // whose outline reaches every edge.
+    void squareImageSizes_data()
+    {
+        QTest::addColumn<int>("size");
+        for (const int size : Item::squareSizes)
+            QTest::newRow(qPrintable(QString::number(size))) << size;
+    }
     void squareImageSizes()
     {
+        QFETCH(int, size);
         QMenu menu;
         StatusItemController controller(&menu);
         QCOMPARE(controller.imageShape(), Item::ImageShape::Square);
         QVERIFY(controller.image().isMask());
-        QList<QSize> expected;
-        for (const qreal ratio : {1.0, 2.0})
-            for (const int size : Item::squareSizes)
-                expected.append(QSize(size, size) * ratio);
-        std::sort(expected.begin(), expected.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
-        QList<QSize> sizes = controller.image().availableSizes();
-        std::sort(sizes.begin(), sizes.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
-        QCOMPARE(sizes, expected);
-        for (const int size : Item::squareSizes) {
-            const QImage image = Item::drawSquareImageWithBadge(std::nullopt, size, Item::badgeFont(), Qt::black, 2.0);
-            QCOMPARE(image.size(), QSize(size, size) * 2);
-            QCOMPARE(image.deviceIndependentSize(), QSizeF(size, size));
-            // The mark's outline reaches every edge; its middle is open.
-            QVERIFY(qAlpha(image.pixel(size, 1)) > 128 && qAlpha(image.pixel(1, size)) > 128);
-        }
+        const QList<QSize> sizes = controller.image().availableSizes();
+        QCOMPARE(sizes.size(), 2 * int(std::size(Item::squareSizes)));
+        QVERIFY(sizes.contains(QSize(size, size)) && sizes.contains(QSize(size, size) * 2));
+        const QImage image = Item::drawSquareImageWithBadge(std::nullopt, size, Item::badgeFont(), Qt::black, 2.0);
+        QCOMPARE(image.size(), QSize(size, size) * 2);
+        QCOMPARE(image.deviceIndependentSize(), QSizeF(size, size));
+        QVERIFY(qAlpha(image.pixel(size, 1)) > 128 && qAlpha(image.pixel(1, size)) > 128);
     }
 
     // The count's glyphs, knocked out of the badge, are at least 7 pixels high and stay inside

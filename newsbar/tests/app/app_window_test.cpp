@@ -8,6 +8,7 @@
 
 #include "feed/informationmanager.h"
 
+#include <QAbstractItemModelTester>
 #include <QPainter>
 #include <QStandardItemModel>
 
@@ -71,49 +72,72 @@ private Q_SLOTS:
         m_manager.reset();
     }
 
+    void categoryColors_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QColor>("expected");
+        const QColor black(Qt::black);
+        QTest::newRow("event") << record("event") << rgb(0.42, 0.79, 0.29);
+        QTest::newRow("info") << record("info") << rgb(0.81, 0.52, 0.81);
+        QTest::newRow("news") << record("news") << rgb(0.33, 0.72, 0.92);
+        QTest::newRow("topic") << record("topic") << rgb(0.96, 0.64, 0.28);
+        QTest::newRow("update") << record("update") << rgb(0.93, 0.34, 0.27);
+        QTest::newRow("capitalised") << record("News") << black;
+        QTest::newRow("space before") << record(" news") << black;
+        QTest::newRow("unknown") << record("press") << black;
+        QTest::newRow("empty") << record(QString()) << black;
+        QTest::newRow("absent") << record(std::nullopt) << black;
+        QTest::newRow("bare text") << QVariant(QStringLiteral("news")) << black;
+        QTest::newRow("nothing") << QVariant() << black;
+    }
     void categoryColors()
     {
-        const QColor black(Qt::black);
-        const std::pair<QVariant, QColor> cases[] = {
-            {record("event"), rgb(0.42, 0.79, 0.29)}, {record("info"), rgb(0.81, 0.52, 0.81)},
-            {record("news"), rgb(0.33, 0.72, 0.92)}, {record("topic"), rgb(0.96, 0.64, 0.28)},
-            {record("update"), rgb(0.93, 0.34, 0.27)}, {record("News"), black}, {record(" news"), black},
-            {record("press"), black}, {record(QString()), black}, {record(std::nullopt), black},
-            {QVariant(QStringLiteral("news")), black}, {QVariant(), black}};
-        for (const auto& [value, expected] : cases) {
-            const QVariant color = transform("InformationCategoryColorValueTransformer", value);
-            QCOMPARE(color.metaType(), QMetaType::fromType<QColor>());
-            QVERIFY2(sameColor(color.value<QColor>(), expected), qPrintable(color.value<QColor>().name()));
-        }
+        QFETCH(QVariant, value);
+        QFETCH(QColor, expected);
+        const QVariant color = transform("InformationCategoryColorValueTransformer", value);
+        QCOMPARE(color.metaType(), QMetaType::fromType<QColor>());
+        QVERIFY2(sameColor(color.value<QColor>(), expected), qPrintable(color.value<QColor>().name()));
     }
 
-    // Looked up by exact class name only; a bool, true only for a record whose snapshot says
-    // read. A bare record carries no read state.
-    void readTransformer()
+    // Looked up by exact class name only.
+    void transformerNames()
     {
         const auto lookup = [](const char* name) {
             return ValueTransformer::valueTransformerForName(QString::fromLatin1(name));
         };
         QVERIFY(qobject_cast<InformationReadValueTransformer*>(lookup("InformationReadValueTransformer")));
         QVERIFY(!lookup("ValueTransformer") && !lookup("informationReadValueTransformer"));
+    }
+
+    // A bool, true only for a record whose snapshot says read. A bare record carries no read state.
+    void readTransformer_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<bool>("read");
         const Information item = makeInformation(QStringLiteral("read"), QStringLiteral("news"));
-        const QVariant values[] = {QVariant::fromValue(InformationReadState{item, true}),
-                                   QVariant::fromValue(InformationReadState{item, false}),
-                                   QVariant::fromValue(item), QVariant(), QVariant(QStringLiteral("read"))};
-        for (const QVariant& value : values) {
-            const QVariant result = transform("InformationReadValueTransformer", value);
-            QCOMPARE(result.metaType(), QMetaType::fromType<bool>());
-            QCOMPARE(result.toBool(), &value == &values[0]);
-        }
+        QTest::newRow("read") << QVariant::fromValue(InformationReadState{item, true}) << true;
+        QTest::newRow("unread") << QVariant::fromValue(InformationReadState{item, false}) << false;
+        QTest::newRow("bare record") << QVariant::fromValue(item) << false;
+        QTest::newRow("nothing") << QVariant() << false;
+        QTest::newRow("text") << QVariant(QStringLiteral("read")) << false;
+    }
+    void readTransformer()
+    {
+        QFETCH(QVariant, value);
+        QFETCH(bool, read);
+        const QVariant result = transform("InformationReadValueTransformer", value);
+        QCOMPARE(result.metaType(), QMetaType::fromType<bool>());
+        QCOMPARE(result.toBool(), read);
     }
 
     // Painted: the capsule's outline and the label in the category colour, both white when
-    // the row is selected (black stands in for the highlight).
+    // the row is selected (black stands in for the highlight). One delegate draws every row,
+    // so the selected one comes first: nothing of it may stay for the next.
     void cellPaintsOutlineAndLabel()
     {
         QStandardItemModel model(1, 1);
         model.setData(model.index(0, 0), record("update"), InformationTableModel::ObjectValueRole);
-        CategoryCellView cell;  // one cell draws every row, so the selected one comes first
+        CategoryCellView cell;
         for (const bool selected : {true, false}) {
             QImage image(120, 28, QImage::Format_ARGB32);
             QStyleOptionViewItem option;
@@ -144,6 +168,7 @@ private Q_SLOTS:
     void tableShowsTheRecordsUnreadInBold()
     {
         QTableView* table = makeWindow();
+        QAbstractItemModelTester tester(table->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(table->model()->rowCount(), 0);
         QVERIFY(qobject_cast<CategoryCellView*>(table->itemDelegateForColumn(0)));
         // A first list is taken as read; a second with one new record has one unread row.
