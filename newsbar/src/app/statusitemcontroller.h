@@ -104,7 +104,6 @@ public:
     // The count as the square image shows it: "99+" above maximumShownCount.
     static QString badgeText(quint64 count);
 
-    // The item's current image.
     QIcon image() const;
     void setImage(const QIcon& image);
 
