@@ -1,20 +1,14 @@
-// The application controller's decisions over lists, and its update handling without a
-// notification server.
+// The application controller's decisions over lists and instances; its update handling runs in
+// the end-to-end test.
 #include "apptestsupport.h"
 
 #include "applicationcontroller.h"
 #include "runningapplications.h"
-#include "statusitemcontroller.h"
 #include "usernotificationcenter.h"
-#include "windowcontroller.h"
 
 #include "feed/bundleinfo.h"
-#include "feed/informationmanager.h"
 
 #include <QMenu>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 
 namespace {
 
@@ -24,8 +18,6 @@ RunningApplication app(qint64 pid)
 {
     return {QStringLiteral("org.example.app"), pid, QStringLiteral("org.example.app.instance_%1").arg(pid)};
 }
-
-QStringList logLines;
 
 // A controller on no bus at all, with the status menu's website item.
 struct Offline
@@ -164,48 +156,6 @@ private Q_SLOTS:
                              website.isEmpty() ? std::nullopt : std::optional<QString>(website));
         Offline offline;
         QCOMPARE(offline.showWebsite->isVisible(), visible);
-        BundleInfo::clearOverrides();
-    }
-
-    // Without a notification server: one log line per delivery, every item still marked
-    // notified, the badge counts the unread ones.
-    void updateWithoutNotificationServer()
-    {
-        QTemporaryDir dir;
-        QFile file(dir.filePath(QStringLiteral("feed.xml")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("<rss><channel><item><title>Newest</title><category>news</category></item>"
-                   "<item><title>Middle</title></item><item><title>Oldest</title></item></channel></rss>");
-        file.close();
-        BundleInfo::setValue(QStringLiteral("QZInformationFeedURL"),
-                             QUrl::fromLocalFile(file.fileName()).toString());
-        QSettings settings;  // not a first run: nothing read yet, so every record is new
-        settings.clear();
-        settings.beginWriteArray(QStringLiteral("ReadItems"), 0);
-        settings.endArray();
-        settings.sync();
-
-        Offline offline;
-        logLines.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext&, const QString& message) { logLines.append(message); });
-        offline.controller.applicationDidFinishLaunching({/*isDefaultLaunch=*/false, /*showWindow=*/true});
-        InformationManager* manager = InformationManager::sharedManager();
-        QVERIFY(QSignalSpy(manager, &InformationManager::refreshDidFinish).wait(10000));
-        manager->setInformationRead(manager->informations()->first());
-        qInstallMessageHandler(previous);
-
-        QCOMPARE(manager->informations()->size(), 3);
-        for (const Information& information : *manager->informations())
-            QVERIFY(manager->isInformationNotified(information));
-        QCOMPARE(logLines.filter(QStringLiteral("Notification not delivered")).size(), 3);
-        QCOMPARE(logLines.filter(QStringLiteral("No system tray")).size(), 1);
-        QVERIFY(offline.center.deliveredNotifications().isEmpty());
-        QVERIFY(offline.controller.windowController()->window()->isVisible());
-        QVERIFY(offline.controller.windowController()->statusLine().startsWith(QStringLiteral("Updated ")));
-        QCOMPARE(offline.controller.statusItemController()->badge(), quint64(2));
-        offline.controller.makeAllInformationsAsRead(nullptr);
-        QCOMPARE(offline.controller.statusItemController()->badge(), quint64(0));
         BundleInfo::clearOverrides();
     }
 };
