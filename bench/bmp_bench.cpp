@@ -1,22 +1,31 @@
-// Decoding speed of 4096 x 4096 BMP files held in memory, one benchmark per form:
-//   BM_qzi/<form>    the public API over a memory stream (create, initialise, execute, close),
-//                    the bitmaps delivered to a callback that does nothing;
-//   BM_stb/<form>    stb_image decoding the same bytes (forms it reads);
-//   BM_floor/<form>  allocating a bitmap of the output's size and copying the pixel bytes into
-//                    it once: what any decoder into a fresh bitmap pays.
+// Decoding speed of BMP files held in memory, per form, picture side and heap condition:
+//   BM_qzi/<form>/<side>/<heap>    the public API over a memory stream (create, initialise,
+//                                  execute, close), the bitmaps delivered to a callback that
+//                                  does nothing with them;
+//   BM_reuse/<form>/<side>         one handle for every picture (reset, initialise, execute);
+//   BM_stb/<form>/4096/<heap>      stb_image decoding the same bytes (forms it reads).
+// Each of them also runs the floor between its rounds: malloc of a block of the output's
+// size (1 byte per pixel for palette forms, 3 for direct colour) and one memcpy into it,
+// which any decoder into a new bitmap pays. `floor_us` is its median, `x_floor` the median
+// round of the decoder divided by it: both are measured side by side, so load from other
+// processes moves them together.
 //
-// Every large block comes straight from the system (the mmap threshold is pinned at 1 MiB),
-// so each bitmap is freshly allocated and its first-touch page faults are paid, by the floor
-// and the decoders alike; otherwise the allocator recycles freed blocks and calloc turns
-// into a memset.
+// Heap conditions, set with mallopt before each benchmark:
+//   fresh     every block of 1 MiB or more is mapped anew (mmap threshold pinned at 1 MiB),
+//             so its first-touch page faults are paid: one picture per process;
+//   recycled  no block is mapped and none is given back (mmap off, trimming off), so freed
+//             memory comes back already touched: a program that decodes many pictures.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
-#include <unistd.h>
 #include <stb_image.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <random>
@@ -24,13 +33,11 @@
 #include <vector>
 
 #include "bmp_writer.h"
-#include "qzimgcore.h"
 #include "qzi_memstream.h"
+#include "qzimgcore.h"
 #include "qzimgdecoder.h"
 
 namespace {
-
-const int kSide = 4096;
 
 struct Form {
   const char* name;
@@ -46,15 +53,31 @@ const Form kForms[] = {
     {"rle8", 8, 1, false},         {"rle4", 4, 2, false},
 };
 
+const int kSides[] = {64, 256, 1024, 4096};
+
+enum Heap { kFresh, kRecycled };
+const char* const kHeapNames[] = {"fresh", "recycled"};
+
+void set_heap(Heap heap) {
+  if (heap == kFresh) {
+    mallopt(M_MMAP_MAX, 65536);
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 10);
+  } else {
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, INT_MAX);
+  }
+}
+
 // Run-length codes of rows made of runs 4 to 40 pixels long, each row ended by 00 00.
-bmpw::Bytes rle_stream(int bits, std::mt19937& rng) {
+bmpw::Bytes rle_stream(int side, std::mt19937& rng) {
   bmpw::Bytes b;
   std::uniform_int_distribution<int> len(4, 40), val(0, 255);
-  for (int y = 0; y < kSide; ++y) {
-    for (int x = 0; x < kSide;) {
-      const int n = std::min(len(rng), kSide - x);
+  for (int y = 0; y < side; ++y) {
+    for (int x = 0; x < side;) {
+      const int n = std::min(len(rng), side - x);
       b.push_back(static_cast<uint8_t>(n));
-      b.push_back(static_cast<uint8_t>(bits == 8 ? val(rng) : val(rng)));
+      b.push_back(static_cast<uint8_t>(val(rng)));
       x += n;
     }
     b.push_back(0);
@@ -63,11 +86,11 @@ bmpw::Bytes rle_stream(int bits, std::mt19937& rng) {
   return b;
 }
 
-bmpw::Bytes make_file(const Form& f) {
+bmpw::Bytes make_file(const Form& f, int side) {
   std::mt19937 rng(1234);
-  bmpw::Spec s;
-  s.width = kSide;
-  s.height = kSide;
+  bmpw::Layout s;
+  s.width = side;
+  s.height = side;
   s.bit_count = f.bits;
   s.compression = f.compression;
   if (f.bits <= 8) {
@@ -77,11 +100,11 @@ bmpw::Bytes make_file(const Form& f) {
   if (f.compression == 3) s.masks_after = f.bits == 16 ? std::vector<uint32_t>{0xF800, 0x07E0, 0x001F}
                                                        : std::vector<uint32_t>{0xFF0000, 0xFF00, 0xFF};
   if (f.compression == 1 || f.compression == 2) {
-    s.pixels = rle_stream(f.bits, rng);
+    s.pixels = rle_stream(side, rng);
   } else {
     // Smooth gradients with noise: neither constant nor incompressible. The fourth byte of
     // 32-bit pixels is 0, as in most such files.
-    s.pixels = bmpw::rows(f.bits, kSide, kSide, [&](int x, int y) {
+    s.pixels = bmpw::rows(f.bits, side, side, [&](int x, int y) {
       const uint32_t n = rng() & 7;
       if (f.bits < 8) return static_cast<uint32_t>((x / 16 + y / 16 + n) & ((1u << f.bits) - 1));
       if (f.bits == 8) return static_cast<uint32_t>((x + y + n) & 255);
@@ -92,99 +115,183 @@ bmpw::Bytes make_file(const Form& f) {
   return bmpw::file(s);
 }
 
-const bmpw::Bytes& file_of(const Form& f) {
-  static std::map<std::string, bmpw::Bytes> files;
-  auto it = files.find(f.name);
-  if (it == files.end()) it = files.emplace(f.name, make_file(f)).first;
+const bmpw::Bytes& file_of(const Form& f, int side) {
+  static std::map<std::pair<std::string, int>, bmpw::Bytes> files;
+  const auto key = std::make_pair(std::string(f.name), side);
+  auto it = files.find(key);
+  if (it == files.end()) it = files.emplace(key, make_file(f, side)).first;
   return it->second;
 }
 
-// Resident memory of the process. Address space that is reserved but never written (the alpha
-// plane of a picture that turns out to have no alpha) costs no memory and is not counted.
-size_t resident_bytes() {
-  long pages = 0, resident = 0;
-  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+size_t output_bytes(const Form& f, int side) {
+  return static_cast<size_t>(qziWidthBytes(side * (f.bits <= 8 ? 1 : 3))) * side;
 }
 
-size_t heap_block_bytes() { return mallinfo2().uordblks; }
+// Bytes of every block allocated and not freed, mapped blocks included.
+size_t allocated_bytes() {
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
 
-// The layer callback runs when everything a decode allocates is alive. Memory beside the
-// delivered bitmaps is bounded by the small heap blocks alive then (handle, work buffer, state;
-// bitmaps are mapped blocks, the mmap threshold being pinned) plus any memory that became
-// resident beyond the delivered bitmaps (an alpha plane written but not delivered, say). Both
-// count from just before the handle is created; the sum may count a new heap page twice.
+long minor_faults() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_minflt;
+}
+
+// Memory beside the delivered bitmaps while everything a decode allocates is alive (in the
+// layer callback): blocks allocated since just before the handle was created, less the
+// delivered bitmaps (handle, work buffer, module state, and an alpha plane that is not
+// delivered). Measured on the first round only.
 struct Memory {
-  size_t heap0 = 0, resident0 = 0;
+  bool on = false;
+  size_t allocated0 = 0;
   size_t beside = 0;
 };
 
-int measure_layer(QZIDEC_LAYERINFO* info, int) {
+int on_layer(QZIDEC_LAYERINFO* info, int) {
   Memory* m = reinterpret_cast<Memory*>(info->layer_user);
-  const size_t heap = heap_block_bytes() - m->heap0;
-  const size_t resident = resident_bytes() - m->resident0;
+  if (!m->on) return 0;
+  const size_t allocated = allocated_bytes() - m->allocated0;
   const size_t delivered = info->bi_size + info->bia_size;
-  m->beside = std::max(m->beside, heap + (resident > delivered ? resident - delivered : 0));
+  m->beside = std::max(m->beside, allocated > delivered ? allocated - delivered : 0);
   return 0;
 }
 
-void BM_qzi(benchmark::State& state, Form f) {
-  const bmpw::Bytes& file = file_of(f);
-  Memory memory;
-  for (auto _ : state) {
-    qzi_mem::Stream m{file.data(), file.size(), 0};
-    memory.heap0 = heap_block_bytes();
-    memory.resident0 = resident_bytes();
-    QZIDECODER d = qziCreateDecoder();
-    int rc = qzi_mem::initialize(d, &m, nullptr);
-    qziSetDecoderLayerCallback(d, measure_layer, &memory);
-    if (rc == 0) rc = qziDecoderExecute(d);
-    qziCloseDecoder(d);
-    if (rc != 0) state.SkipWithError("decode failed");
+int decode_once(const bmpw::Bytes& file, Memory* memory) {
+  qzi_mem::Stream m{file.data(), file.size(), 0};
+  if (memory->on) memory->allocated0 = allocated_bytes();
+  QZIDECODER d = qziCreateDecoder();
+  int rc = qzi_mem::initialize(d, &m, nullptr);
+  qziSetDecoderLayerCallback(d, on_layer, memory);
+  if (rc == 0) rc = qziDecoderExecute(d);
+  qziCloseDecoder(d);
+  return rc;
+}
+
+using Clock = std::chrono::steady_clock;
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Runs `work` in rounds of `batch` calls, each round followed by a round of as many floor
+// operations; reports the median round per picture of both and their ratio.
+template <typename Work>
+void run_rounds(benchmark::State& state, const Form& f, int side, Work work) {
+  const size_t bytes = output_bytes(f, side);
+  const std::vector<uint8_t> source(bytes, 0x5A);
+  // Rounds of at least about 1 MiB of output, so the clock's cost stays negligible.
+  const int batch = static_cast<int>(std::clamp<size_t>((1u << 20) / bytes, 1, 256));
+  std::vector<double> ours, floor;
+  // One untimed round first: the heap reaches its size for this picture (in the recycled
+  // condition that is when its pages are touched) and the memory counters are taken.
+  for (int i = 0; i < batch; ++i) {
+    if (!work()) {
+      state.SkipWithError("decode failed");
+      return;
+    }
+    void* block = std::malloc(bytes);
+    std::memcpy(block, source.data(), bytes);
+    benchmark::DoNotOptimize(block);
+    std::free(block);
   }
+  const long faults0 = minor_faults();
+  for (auto _ : state) {
+    const Clock::time_point t0 = Clock::now();
+    for (int i = 0; i < batch; ++i) {
+      if (!work()) {
+        state.SkipWithError("decode failed");
+        return;
+      }
+    }
+    const Clock::time_point t1 = Clock::now();
+    for (int i = 0; i < batch; ++i) {
+      void* block = std::malloc(bytes);
+      std::memcpy(block, source.data(), bytes);
+      benchmark::DoNotOptimize(block);
+      benchmark::ClobberMemory();
+      std::free(block);
+    }
+    const Clock::time_point t2 = Clock::now();
+    const double a = std::chrono::duration<double>(t1 - t0).count(), b = std::chrono::duration<double>(t2 - t1).count();
+    state.SetIterationTime(a / batch);
+    ours.push_back(a / batch);
+    floor.push_back(b / batch);
+  }
+  const double pictures = static_cast<double>(state.iterations()) * batch;
+  state.counters["floor_us"] = median(floor) * 1e6;
+  state.counters["x_floor"] = median(ours) / median(floor);
+  // Page faults per picture, decoder and floor together.
+  state.counters["faults"] = static_cast<double>(minor_faults() - faults0) / pictures;
+  state.SetItemsProcessed(static_cast<int64_t>(pictures));
+}
+
+void BM_qzi(benchmark::State& state, Form f, int side, Heap heap) {
+  set_heap(heap);
+  const bmpw::Bytes& file = file_of(f, side);
+  Memory memory;
+  memory.on = true;
+  run_rounds(state, f, side, [&] {
+    const int rc = decode_once(file, &memory);
+    memory.on = false;
+    return rc == 0;
+  });
   // Must stay below 256 KiB: the decoder never holds the file or a second picture.
   state.counters["beside_KiB"] = static_cast<double>(memory.beside) / 1024;
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kSide * kSide);  // pixels
 }
 
-void BM_stb(benchmark::State& state, Form f) {
-  const bmpw::Bytes& file = file_of(f);
-  for (auto _ : state) {
+// One handle decodes every picture: reset, initialise, execute.
+void BM_reuse(benchmark::State& state, Form f, int side) {
+  set_heap(kRecycled);
+  const bmpw::Bytes& file = file_of(f, side);
+  Memory memory;
+  QZIDECODER d = qziCreateDecoder();
+  run_rounds(state, f, side, [&] {
+    qzi_mem::Stream m{file.data(), file.size(), 0};
+    qziResetDecoder(d);
+    int rc = qzi_mem::initialize(d, &m, nullptr);
+    qziSetDecoderLayerCallback(d, on_layer, &memory);
+    if (rc == 0) rc = qziDecoderExecute(d);
+    return rc == 0;
+  });
+  qziCloseDecoder(d);
+}
+
+void BM_stb(benchmark::State& state, Form f, int side, Heap heap) {
+  set_heap(heap);
+  const bmpw::Bytes& file = file_of(f, side);
+  run_rounds(state, f, side, [&] {
     int w = 0, h = 0, n = 0;
     stbi_uc* p = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &n, 0);
-    if (!p) {
-      state.SkipWithError(stbi_failure_reason());
-      break;
-    }
     benchmark::DoNotOptimize(p);
     stbi_image_free(p);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kSide * kSide);
-}
-
-void BM_floor(benchmark::State& state, Form f) {
-  const int depth = f.bits <= 8 ? 8 : 24;
-  const size_t bytes = static_cast<size_t>(qziWidthBytes(kSide * depth / 8)) * kSide;
-  std::vector<uint8_t> source(bytes, 0x5A);
-  for (auto _ : state) {
-    BITMAPINFO* bi = qziDIBAlloc(kSide, kSide, depth, depth == 8 ? 256 : 0);
-    std::memcpy(qziDIBBits(bi), source.data(), bytes);
-    benchmark::DoNotOptimize(bi);
-    benchmark::ClobberMemory();
-    qzifree(bi);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kSide * kSide);
+    return p != nullptr;
+  });
 }
 
 int register_all() {
   for (const Form& f : kForms) {
-    benchmark::RegisterBenchmark((std::string("BM_floor/") + f.name).c_str(), BM_floor, f)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark((std::string("BM_qzi/") + f.name).c_str(), BM_qzi, f)->Unit(benchmark::kMillisecond);
-    if (f.stb)
-      benchmark::RegisterBenchmark((std::string("BM_stb/") + f.name).c_str(), BM_stb, f)->Unit(benchmark::kMillisecond);
+    for (int side : kSides) {
+      const std::string tail = std::string(f.name) + "/" + std::to_string(side);
+      for (Heap heap : {kFresh, kRecycled}) {
+        // Small pictures never reach the mmap threshold: only the recycled condition applies.
+        if (heap == kFresh && side < 1024) continue;
+        const std::string cond = std::string("/") + kHeapNames[heap];
+        benchmark::RegisterBenchmark(("BM_qzi/" + tail + cond).c_str(), BM_qzi, f, side, heap)
+            ->UseManualTime()
+            ->Unit(benchmark::kMicrosecond);
+        if (f.stb && side == 4096)
+          benchmark::RegisterBenchmark(("BM_stb/" + tail + cond).c_str(), BM_stb, f, side, heap)
+              ->UseManualTime()
+              ->Unit(benchmark::kMicrosecond);
+      }
+      if (side < 4096)
+        benchmark::RegisterBenchmark(("BM_reuse/" + tail).c_str(), BM_reuse, f, side)
+            ->UseManualTime()
+            ->Unit(benchmark::kMicrosecond);
+    }
   }
   return 0;
 }
@@ -192,7 +299,6 @@ int register_all() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  mallopt(M_MMAP_THRESHOLD, 1 << 20);
   register_all();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -7,7 +7,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev
-  libsquish-dev android-libetc1-dev
+  libsquish-dev android-libetc1-dev libastcenc-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libxml2-dev libicu-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info xdg-utils dpkg-dev file lintian
@@ -28,11 +28,54 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# The arm64 cross build (scripts/test --arm64): Debian's cross compiler, qemu-user, and the
+# arm64 -dev packages of what the libraries, qzidecode and the tests link, through multiarch.
+ARM64_PACKAGES=(
+  g++-aarch64-linux-gnu qemu-user
+  libgtest-dev:arm64 libgmock-dev:arm64 libboost-dev:arm64 libpng-dev:arm64 libsquish-dev:arm64
+  libastcenc-dev:arm64
+)
+# The ETC1 library's packages cannot be installed beside the native ones (not multiarch): they
+# are unpacked into a folder of the arm64 build tree instead and found from there.
+ARM64_UNPACKED=(android-libetc1:arm64 android-libetc1-dev:arm64)
+
+# install_arm64 DEPS_DIR
+install_arm64() {
+  local deps=$1
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    "${sudo[@]}" dpkg --add-architecture arm64
+    "${sudo[@]}" apt-get update -qq
+  fi
+  local missing=() p
+  for p in "${ARM64_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -ne 0 ]; then
+    echo "== Installing: ${missing[*]}"
+    # --no-remove: never take a native package away for an arm64 one.
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends --no-remove \
+      -o DPkg::Lock::Timeout=900 "${missing[@]}" ||
+      { "${sudo[@]}" apt-get update -qq && DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq \
+        --no-install-recommends --no-remove -o DPkg::Lock::Timeout=900 "${missing[@]}"; }
+  fi
+  if [ ! -f "$deps/unpacked" ]; then
+    rm -rf "$deps"
+    mkdir -p "$deps/debs"
+    (cd "$deps/debs" && apt-get download -qq "${ARM64_UNPACKED[@]}" 2>/dev/null ||
+      { "${sudo[@]}" apt-get update -qq && apt-get download -qq "${ARM64_UNPACKED[@]}"; })
+    for p in "$deps"/debs/*.deb; do dpkg-deb -x "$p" "$deps"; done
+    touch "$deps/unpacked"
+  fi
+}
+
 # Test corpora live beside the project and are never copied into it.
 export_test_data() {
   local data="$ROOT/../shared/testdata"
   if [ -d "$data/bmpsuite" ]; then export QZI_BMPSUITE_DIR=$(cd "$data/bmpsuite" && pwd); fi
   if [ -d "$data/pvr" ]; then export QZI_PVR_DIR=$(cd "$data/pvr" && pwd); fi
+  if [ -d "$data/pvr-modern" ]; then export QZI_PVR_MODERN_DIR=$(cd "$data/pvr-modern" && pwd); fi
   return 0
 }
 

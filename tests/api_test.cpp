@@ -7,36 +7,20 @@
 #include <string>
 #include <vector>
 
-#include "qzimgdecoder.h"
-#include "test_stream.h"
+#include "bmp_writer.h"
+#include "pvr_writer.h"
+#include "qzi_decode.h"
 
 namespace {
 
-// A 24- or 32-bit bottom-up BMP of w x h pixels, every pixel (b, g, r) = (x, y, 7).
+using qzi_test::Session;
+
+// A 24- or 32-bit BMP of w x h pixels, every pixel (b, g, r) = (x, y, 7), top row first.
 std::vector<uint8_t> tiny_bmp(int w = 2, int h = 2, int bits = 24) {
-  const int bytes = bits / 8;
-  const int stride = (w * bytes + 3) & ~3;
-  std::vector<uint8_t> f(54 + stride * h, 0);
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  f[0] = 'B';
-  f[1] = 'M';
-  put32(2, static_cast<uint32_t>(f.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, static_cast<uint32_t>(w));
-  put32(22, static_cast<uint32_t>(h));
-  f[26] = 1;
-  f[28] = static_cast<uint8_t>(bits);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = &f[54 + (h - 1 - y) * stride + bytes * x];
-      p[0] = static_cast<uint8_t>(x);
-      p[1] = static_cast<uint8_t>(y);
-      p[2] = 7;
-    }
-  return f;
+  bmpw::Layout l;
+  l.width = w, l.height = h, l.bit_count = static_cast<uint16_t>(bits);
+  l.pixels = bmpw::rows(bits, w, h, [h](int x, int y) { return 0x070000u | (h - 1 - y) << 8 | x; });
+  return bmpw::file(l);
 }
 
 std::string temp_file(const std::string& name, const std::vector<uint8_t>& bytes) {
@@ -45,37 +29,10 @@ std::string temp_file(const std::string& name, const std::vector<uint8_t>& bytes
   return path;
 }
 
-struct Calls {
-  std::vector<unsigned> progress;
-  int layers = 0;
-  std::vector<uint8_t> top_left;  // b, g, r of the top-left pixel, copied in the callback
-  bool stop_progress_at_end = false;
-  bool stop_progress_at_once = false;
-};
-Calls calls;
-
-int on_layer(QZIDEC_LAYERINFO* info, int) {
-  ++calls.layers;
-  const BITMAPINFOHEADER& h = info->bi->bmiHeader;
-  const uint8_t* bits = reinterpret_cast<const uint8_t*>(info->bi) + h.biSize + 4 * h.biClrUsed;
-  const int stride = ((h.biWidth * h.biBitCount / 8) + 3) & ~3;
-  const uint8_t* top = bits + (h.biHeight - 1) * stride;
-  calls.top_left.assign(top, top + 3);
-  return 0;
-}
-
-bool on_progress(long, unsigned value) {
-  calls.progress.push_back(value);
-  if (calls.stop_progress_at_once) return false;
-  if (calls.stop_progress_at_end && value == 100 && calls.layers > 0) return false;
-  return true;
-}
-
 struct Api : ::testing::Test {
   // Streams outlive the handle: a failed initialisation leaves them attached until the close.
   MemStream s{tiny_bmp()}, s2{tiny_bmp()};
   QZIDECODER h = qziCreateDecoder();
-  void SetUp() override { calls = Calls(); }
   void TearDown() override {
     if (h) qziCloseDecoder(h);
   }
@@ -92,8 +49,8 @@ TEST_F(Api, NullHandlesAndCreatedState) {
   EXPECT_EQ(qziCloseDecoder(nullptr), QZIERR_INVALID_ARG);
   EXPECT_EQ(qziResetDecoder(nullptr), QZIERR_INVALID_ARG);
   EXPECT_EQ(qziSetDecoderParam(nullptr, 2, 1, 0), QZIERR_INVALID_ARG);
-  EXPECT_EQ(qziSetDecoderLayerCallback(nullptr, on_layer, nullptr), QZIERR_INVALID_ARG);
-  EXPECT_EQ(qziSetDecoderProgressCallback(nullptr, on_progress, 0), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziSetDecoderLayerCallback(nullptr, nullptr, nullptr), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziSetDecoderProgressCallback(nullptr, nullptr, 0), QZIERR_INVALID_ARG);
   EXPECT_EQ(qziSetDecoderPaletteCallback(nullptr, nullptr, nullptr), QZIERR_INVALID_ARG);
   EXPECT_EQ(qziDecoderInitializeFromFile(nullptr, "x.bmp"), QZIERR_INVALID_ARG);
 
@@ -154,42 +111,34 @@ TEST_F(Api, FailedInitialisationKeepsTheStreamUntilReset) {
 
 // ---- With the BMP format present ----
 
-TEST_F(Api, LifecycleOnAFile) {
+TEST(ApiSession, LifecycleOnAFile) {
   const std::string path = temp_file("PHOTO.BMP", tiny_bmp(3, 2));
-  ASSERT_EQ(qziDecoderInitializeFromFile(h, path.c_str()), 0);
-  EXPECT_EQ(qziDecoderInitializeFromFile(h, path.c_str()), QZIERR_INVALID_ARG) << "already initialised";
-  struct Item {
-    int item;
-    unsigned value;
-  } items[] = {{1, 104}, {2, 3}, {3, 2}, {4, 24}, {5, 0}, {6, 0}, {7, 0}};
-  for (const Item& i : items) {
-    unsigned v = 99;
-    EXPECT_EQ(qziDecoderGetDocInfo(h, i.item, &v), 0);
-    EXPECT_EQ(v, i.value) << "item " << i.item;
-  }
+  Session s;
+  ASSERT_EQ(s.init_file(path.c_str()), 0);
+  EXPECT_EQ(s.init_file(path.c_str()), QZIERR_INVALID_ARG) << "already initialised";
+  const unsigned items[] = {0, 104, 3, 2, 24, 0, 0, 0};
+  for (int i = 1; i <= 7; ++i) EXPECT_EQ(s.info(i), items[i]) << "item " << i;
   unsigned v;
-  EXPECT_EQ(qziDecoderGetDocInfo(h, 0, &v), QZIERR_INVALID_ARG);
-  EXPECT_EQ(qziDecoderGetDocInfo(h, 8, &v), QZIERR_INVALID_ARG);
-  EXPECT_EQ(qziDecoderGetDocInfo(h, 2, nullptr), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderGetDocInfo(s.h, 0, &v), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderGetDocInfo(s.h, 8, &v), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderGetDocInfo(s.h, 2, nullptr), QZIERR_INVALID_ARG);
 
-  qziSetDecoderLayerCallback(h, on_layer, nullptr);
-  qziSetDecoderProgressCallback(h, on_progress, 0);
-  EXPECT_EQ(qziDecoderExecute(h), 0);
-  EXPECT_EQ(qziDecoderExecute(h), 0) << "executions repeat";
-  EXPECT_EQ(calls.layers, 2);
-  EXPECT_EQ(calls.top_left, (std::vector<uint8_t>{0, 0, 7}));
-  ASSERT_GE(calls.progress.size(), 4u);
-  EXPECT_EQ(calls.progress.front(), 0u);
-  EXPECT_EQ(calls.progress.back(), 100u);
+  EXPECT_EQ(s.execute(), 0);
+  EXPECT_EQ(s.execute(), 0) << "executions repeat";
+  EXPECT_EQ(s.out.layers, 1);
+  EXPECT_EQ(std::vector<uint8_t>(s.out.img.rgba.begin(), s.out.img.rgba.begin() + 4), (std::vector<uint8_t>{7, 0, 0, 255}));
+  ASSERT_GE(s.out.progress.size(), 4u);
+  EXPECT_EQ(s.out.progress.front(), 0u);
+  EXPECT_EQ(s.out.progress.back(), 100u);
 
   // Reset keeps the callbacks and returns the handle to the created state.
-  EXPECT_EQ(qziResetDecoder(h), 0);
-  EXPECT_EQ(qziDecoderGetDocInfo(h, 1, &v), QZIERR_NOT_INITIALIZED);
-  ASSERT_EQ(qziDecoderInitializeFromFile(h, path.c_str()), 0);
-  calls = Calls();
-  EXPECT_EQ(qziDecoderExecute(h), 0);
-  EXPECT_EQ(calls.layers, 1);
-  EXPECT_FALSE(calls.progress.empty());
+  EXPECT_EQ(qziResetDecoder(s.h), 0);
+  EXPECT_EQ(qziDecoderGetDocInfo(s.h, 1, &v), QZIERR_NOT_INITIALIZED);
+  ASSERT_EQ(s.init_file(path.c_str()), 0);
+  s.out = qzi_test::Delivered();
+  EXPECT_EQ(qziDecoderExecute(s.h), 0);
+  EXPECT_EQ(s.out.layers, 1);
+  EXPECT_FALSE(s.out.progress.empty());
 }
 
 TEST_F(Api, DetectionByExtensionAndContent) {
@@ -205,21 +154,16 @@ TEST_F(Api, DetectionByExtensionAndContent) {
       {"a.bmp", false, {1, 2}, 0},   {"a.xyz", false, {1, 2}, 102},  {nullptr, false, {}, 0},
   };
   for (const Case& c : cases) {
-    MemStream m(tiny_bmp());
-    QZIDECODER d = qziCreateDecoder();
-    qziSetDecoderParam(d, QZIDEC_PARAM_SKIP_EXT, c.skip_ext, 0);
+    Session s;
+    qziSetDecoderParam(s.h, QZIDEC_PARAM_SKIP_EXT, c.skip_ext, 0);
     if (!c.filter.empty()) {
-      qziSetDecoderParam(d, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(c.filter.data()),
+      qziSetDecoderParam(s.h, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(c.filter.data()),
                          static_cast<long>(c.filter.size()));
     }
-    EXPECT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr, c.name), c.result)
-        << (c.name ? c.name : "(null)");
+    EXPECT_EQ(s.init(tiny_bmp(), c.name), c.result) << (c.name ? c.name : "(null)");
     if (c.result == 0) {
-      unsigned v = 0;
-      qziDecoderGetDocInfo(d, QZIDEC_INFO_FORMAT, &v);
-      EXPECT_EQ(v, 104u);
+      EXPECT_EQ(s.info(QZIDEC_INFO_FORMAT), 104u);
     }
-    qziCloseDecoder(d);
   }
 }
 
@@ -257,14 +201,9 @@ TEST_F(Api, MaxPixelsRefusesLargerPicturesAtInitialisation) {
     int set_result, init_result;
   } cases[] = {{0, 0, 0}, {6, 0, 0}, {5, 0, QZIERR_NO_MEMORY}, {1, 0, QZIERR_NO_MEMORY}, {-1, QZIERR_INVALID_ARG, 0}};
   for (const Case& c : cases) {
-    MemStream m(tiny_bmp(3, 2));
-    QZIDECODER d = qziCreateDecoder();
-    EXPECT_EQ(qziSetDecoderParam(d, QZIDEC_PARAM_MAX_PIXELS, c.limit, 0), c.set_result) << c.limit;
-    EXPECT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr,
-                                   "a.bmp"),
-              c.init_result)
-        << c.limit;
-    qziCloseDecoder(d);
+    Session s;
+    EXPECT_EQ(qziSetDecoderParam(s.h, QZIDEC_PARAM_MAX_PIXELS, c.limit, 0), c.set_result) << c.limit;
+    EXPECT_EQ(s.init(tiny_bmp(3, 2), "a.bmp"), c.init_result) << c.limit;
   }
   // A run-length file of a few hundred bytes that declares 12800 x 12800 pixels.
   std::vector<uint8_t> rle = tiny_bmp(1, 1);
@@ -279,19 +218,6 @@ TEST_F(Api, MaxPixelsRefusesLargerPicturesAtInitialisation) {
   EXPECT_EQ(init_mem(s2, "a.bmp"), 0) << "the limit did not survive the reset";
 }
 
-// A version 3 texture of 2 x 2 pixels with 8-bit channels in the order given ("rgba").
-std::vector<uint8_t> tiny_pvr(const char* order) {
-  std::vector<uint8_t> f(52 + 16, 0);
-  const uint32_t fields[] = {0x03525650, 0, 0, 0, 0, 0, 2, 2, 1, 1, 1, 1, 0};
-  for (size_t i = 0; i < 13; ++i)
-    for (int b = 0; b < 4; ++b) f[4 * i + b] = static_cast<uint8_t>(fields[i] >> (8 * b));
-  for (int c = 0; c < 4; ++c) {
-    f[8 + c] = static_cast<uint8_t>(order[c]);
-    f[12 + c] = 8;
-  }
-  return f;
-}
-
 // A stream whose header changes between initialisation and execution: 102, and no picture.
 TEST_F(Api, ChangedHeaderAtExecutionIs102) {
   struct Case {
@@ -302,44 +228,36 @@ TEST_F(Api, ChangedHeaderAtExecutionIs102) {
   } cases[] = {
       {tiny_bmp(2, 2, 32), 18, "\x01", "narrower"},     {tiny_bmp(2, 2, 32), 22, "\x01", "lower"},
       {tiny_bmp(2, 2, 32), 28, "\x18", "shallower"},    {tiny_bmp(2, 2, 32), 30, "\x03", "bit fields"},
-      {tiny_pvr("rgba"), 8, "bgra", "texture channel order"},
+      {pvrtest::v3(pvrtest::channels("rgba", 8, 8, 8, 8), 2, 2, std::vector<uint8_t>(16)), 8, "bgra",
+       "texture channel order"},
   };
   for (Case& c : cases) {
-    MemStream m(c.file);
-    QZIDECODER d = qziCreateDecoder();
-    qziSetDecoderLayerCallback(d, on_layer, nullptr);
-    ASSERT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr,
-                                   nullptr),
-              0);
-    std::copy(c.bytes.begin(), c.bytes.end(), m.data.begin() + static_cast<long>(c.offset));
-    calls = Calls();
-    EXPECT_EQ(qziDecoderExecute(d), QZIERR_UNSUPPORTED) << c.what;
-    EXPECT_EQ(calls.layers, 0) << c.what;
-    m.data = c.file;
-    EXPECT_EQ(qziDecoderExecute(d), 0) << c.what << ": the handle stays usable";
-    EXPECT_EQ(calls.layers, 1) << c.what;
-    qziCloseDecoder(d);
+    Session s;
+    ASSERT_EQ(s.init(c.file, nullptr), 0);
+    std::copy(c.bytes.begin(), c.bytes.end(), s.stream.data.begin() + static_cast<long>(c.offset));
+    EXPECT_EQ(s.execute(), QZIERR_UNSUPPORTED) << c.what;
+    EXPECT_EQ(s.out.layers, 0) << c.what;
+    s.stream.data = c.file;
+    EXPECT_EQ(s.execute(), 0) << c.what << ": the handle stays usable";
+    EXPECT_EQ(s.out.layers, 1) << c.what;
   }
 }
 
-TEST_F(Api, ProgressCallbackStops) {
-  ASSERT_EQ(init_mem(s, "a.bmp"), 0);
-  qziSetDecoderLayerCallback(h, on_layer, nullptr);
-  qziSetDecoderProgressCallback(h, on_progress, 0);
-  calls.stop_progress_at_once = true;
-  EXPECT_EQ(qziDecoderExecute(h), QZIERR_ABORTED);
-  EXPECT_EQ(calls.layers, 0);
-  EXPECT_EQ(calls.progress.size(), 1u);
-
-  calls = Calls();
-  calls.stop_progress_at_end = true;
-  EXPECT_EQ(qziDecoderExecute(h), QZIERR_ABORTED);
-  EXPECT_EQ(calls.layers, 1) << "the picture was delivered before the last report";
-}
-
-TEST_F(Api, WithoutLayerCallbackTheDecodeStillSucceeds) {
-  ASSERT_EQ(init_mem(s, "a.bmp"), 0);
-  EXPECT_EQ(qziDecoderExecute(h), 0);
+TEST(ApiSession, ProgressCallbackStops) {
+  Session s;
+  ASSERT_EQ(s.init(tiny_bmp()), 0);
+  const size_t reports = (s.execute(), s.out.progress.size());
+  s.stop_at = 1;
+  EXPECT_EQ(s.execute(), QZIERR_ABORTED);
+  EXPECT_EQ(s.out.layers, 0);
+  EXPECT_EQ(s.out.progress.size(), 1u);
+  s.stop_at = static_cast<unsigned>(reports);
+  EXPECT_EQ(s.execute(), QZIERR_ABORTED);
+  EXPECT_EQ(s.out.layers, 1) << "the picture was delivered before the last report";
+  // Without a layer callback the decode still succeeds.
+  qziSetDecoderLayerCallback(s.h, nullptr, nullptr);
+  qziSetDecoderProgressCallback(s.h, nullptr, 0);
+  EXPECT_EQ(qziDecoderExecute(s.h), 0);
 }
 
 TEST_F(Api, RewindFailureAtExecutionIs103) {

@@ -1,4 +1,6 @@
 // The buffered reader over a counting memory stream.
+#include <algorithm>
+
 #include "frame_util.h"
 
 using namespace qzimgdecoder;
@@ -26,12 +28,47 @@ TEST(Reader, EndOfDataRaisesOrReturnsMinusOneWithoutRereading) {
 }
 
 TEST(Reader, ExactlyOneBufferAsksTheStreamAgain) {
-  StreamHandle t(counting(RD_BUF_SIZE));
+  StreamHandle t(counting(kReadBufferSize));
   set_eof_mode(t.h, true);
-  for (int i = 0; i < RD_BUF_SIZE; ++i) ASSERT_EQ(get_byte_fast(t.h), t.stream.data[i]);
+  for (uint32_t i = 0; i < kReadBufferSize; ++i) ASSERT_EQ(get_byte_fast(t.h), t.stream.data[i]);
   EXPECT_EQ(get_byte(t.h), -1);
   EXPECT_EQ(get_byte(t.h), -1);
   EXPECT_EQ(t.stream.reads, 3) << "a refill of 0 bytes leaves rd_eof unset";
+}
+
+// Requests of at least a buffer go straight to the destination; what the caller can see is
+// what refilling the buffer gives: bytes, result, position, buffer fields and stream calls.
+TEST(Reader, LargeBlockReadsLeaveTheReaderAsTheBufferWould) {
+  const uint32_t B = kReadBufferSize;
+  struct Case {
+    size_t size, chunk_limit, first, want;  // stream bytes, per-call limit, read before, request
+    uint32_t result, index;
+    bool eof;
+    int reads;
+  } cases[] = {
+      {2 * B + 500, SIZE_MAX, 0, 2 * B + 500, 2 * B + 500, 500, true, 3},
+      {B, SIZE_MAX, 0, B, B, B, false, 1},  // taking the whole buffer leaves its index at the end
+      {3 * B, SIZE_MAX, 10, 2 * B, 2 * B, 10, false, 3},
+      {3 * B, 1000, 0, 5 * B, 1000, 0, true, 1},  // a short call ends the stream
+      {B + 1, SIZE_MAX, B + 1, B, 0xffffffffu, 1, true, 2},  // ended: -1 in end-of-data mode
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.want);
+    StreamHandle t(counting(c.size));
+    t.stream.chunk_limit = c.chunk_limit;
+    set_eof_mode(t.h, true);
+    std::vector<uint8_t> out(c.first + c.want);
+    if (c.first) {
+      ASSERT_EQ(get_read(t.h, out.data(), c.first), c.first);
+    }
+    EXPECT_EQ(get_read(t.h, out.data() + c.first, c.want), c.result);
+    const size_t total = c.first + (c.result == 0xffffffffu ? 0 : c.result);
+    EXPECT_EQ(rdpos_get(t.h), total);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + total, t.stream.data.begin()));
+    EXPECT_EQ(t.h->rd_index, c.index);
+    EXPECT_EQ(t.h->rd_eof, c.eof);
+    EXPECT_EQ(t.stream.reads, c.reads);
+  }
 }
 
 TEST(Reader, ByteOrders) {
@@ -48,13 +85,13 @@ TEST(Reader, ByteOrders) {
 }
 
 TEST(Reader, BlockReads) {
-  const size_t n = RD_BUF_SIZE * 2 + 500;
+  const size_t n = kReadBufferSize * 2 + 500;
   StreamHandle t(counting(n));
   std::vector<uint8_t> out(n);
   EXPECT_EQ(get_read(t.h, out.data(), 0), 0u);
   EXPECT_EQ(get_read(t.h, out.data(), 100), 100u);
-  EXPECT_EQ(get_read(t.h, out.data() + 100, RD_BUF_SIZE), static_cast<uint32_t>(RD_BUF_SIZE));
-  EXPECT_EQ(get_read(t.h, out.data() + 100 + RD_BUF_SIZE, n), n - 100 - RD_BUF_SIZE) << "cut at the end";
+  EXPECT_EQ(get_read(t.h, out.data() + 100, kReadBufferSize), static_cast<uint32_t>(kReadBufferSize));
+  EXPECT_EQ(get_read(t.h, out.data() + 100 + kReadBufferSize, n), n - 100 - kReadBufferSize) << "cut at the end";
   EXPECT_EQ(out, t.stream.data);
   EXPECT_EQ(rdpos_get(t.h), n);
   EXPECT_EQ(t.stream.reads, 3);
@@ -89,7 +126,7 @@ TEST(Reader, Positioning) {
   rdpos_set(t.h, 4);
   EXPECT_EQ(t.stream.seeks.back(), 132u) << "positions count from the origin";
   EXPECT_EQ(get_byte(t.h), t.stream.data[132]);
-  EXPECT_TRUE(rd_close(t.h));
+  rd_close(t.h);
   EXPECT_EQ(t.h->rd_remain, 0u);
   EXPECT_EQ(rdpos_get(t.h), 5u);
 

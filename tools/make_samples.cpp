@@ -15,8 +15,8 @@ bool save(const std::string& path, const bmpw::Bytes& bytes) {
   return std::fclose(f) == 0 && ok;
 }
 
-bmpw::Spec base(int w, int h, uint16_t bits, uint32_t compression = 0) {
-  bmpw::Spec s;
+bmpw::Layout base(int w, int h, uint16_t bits, uint32_t compression = 0) {
+  bmpw::Layout s;
   s.width = w;
   s.height = h;
   s.bit_count = bits;
@@ -76,27 +76,27 @@ int main(int argc, char** argv) {
   const int w = 64, h = 48;
   bool ok = true;
 
-  bmpw::Spec rgb24 = base(w, h, 24);
+  bmpw::Layout rgb24 = base(w, h, 24);
   rgb24.pixels = bmpw::rows(24, w, h, [](int x, int y) { return uint32_t(x * 4) | uint32_t(y * 5) << 8 | 0x80u << 16; });
   ok &= save(dir + "/rgb24.bmp", bmpw::file(rgb24));
 
-  bmpw::Spec argb = base(w, h, 32);
+  bmpw::Layout argb = base(w, h, 32);
   argb.pixels = bmpw::rows(32, w, h, [](int x, int y) { return 0x2060C0u | uint32_t(x * 255 / 63) << 24 | uint32_t(y) << 8; });
   ok &= save(dir + "/argb32.bmp", bmpw::file(argb));
 
-  bmpw::Spec rgb565 = base(w, h, 16, 3);
+  bmpw::Layout rgb565 = base(w, h, 16, 3);
   rgb565.masks_after = {0xF800, 0x07E0, 0x001F};
   rgb565.pixels = bmpw::rows(16, w, h, [](int x, int y) { return uint32_t(x / 2) << 11 | uint32_t(y) << 5 | 0x10u; });
   ok &= save(dir + "/rgb565.bmp", bmpw::file(rgb565));
 
-  bmpw::Spec pal = base(w, h, 8, 1);
+  bmpw::Layout pal = base(w, h, 8, 1);
   for (int i = 0; i < 16; ++i)
     pal.palette.push_back(bmpw::Entry{uint8_t(i * 16), uint8_t(255 - i * 16), uint8_t(i * 8 + 64), 0});
   pal.colors_used = 16;
   pal.pixels = rle8_bands(w, h);
   ok &= save(dir + "/rle8.bmp", bmpw::file(pal));
 
-  bmpw::Spec os2 = base(w, -h, 4);  // 12-byte header, top-down
+  bmpw::Layout os2 = base(w, -h, 4);  // 12-byte header, top-down
   os2.header_size = 12;
   os2.palette = bmpw::grey(16);
   os2.pixels = bmpw::rows(4, w, h, [](int x, int y) { return uint32_t((x / 4 + y / 3) % 16); });

@@ -24,8 +24,8 @@
 namespace {
 
 // Statuses of the tool's own; every other non-zero status is a library result code.
-const int EXIT_WRITE = 1;  // an output file or folder cannot be written
-const int EXIT_USAGE = 2;  // bad command line, or an output refused before decoding
+const int kExitWrite = 1;  // an output file or folder cannot be written
+const int kExitUsage = 2;  // bad command line, or an output refused before decoding
 
 struct Param {
   unsigned int id;
@@ -92,7 +92,7 @@ void print_help() {
       "  %d    bad command line, or an output refused before decoding\n"
       "  otherwise the library's result code of the first input that failed:\n",
       qziGetVersion(), QZIDEC_FORMAT_BMP, QZIDEC_FORMAT_PVR, BMP_PARAM_KEEP_ALPHA, BMP_PARAM_PALETTE_ALPHA,
-      BMP_PARAM_PIXEL_ALPHA, PVR_PARAM_OPTION, EXIT_WRITE, EXIT_USAGE);
+      BMP_PARAM_PIXEL_ALPHA, PVR_PARAM_OPTION, kExitWrite, kExitUsage);
 #define QZI_HELP_CODE(name, value, text) \
   if (value != 0) std::printf("  %-3d  %s\n", value, qziResultText(value));
   QZIERR_LIST(QZI_HELP_CODE)
@@ -103,7 +103,7 @@ int usage_error(const char* fmt, const char* what) {
   std::fprintf(stderr, "qzidecode: ");
   std::fprintf(stderr, fmt, what);
   std::fprintf(stderr, "\nTry 'qzidecode --help' for more information.\n");
-  return EXIT_USAGE;
+  return kExitUsage;
 }
 
 bool parse_long(const std::string& s, long* out) {
@@ -354,7 +354,7 @@ void print_facts(const Options& opt, const std::string& input, const Facts& f) {
 }
 
 // Decodes one input and, when `output` is not empty, writes it. Returns 0, a library result
-// code, or EXIT_WRITE.
+// code, or kExitWrite.
 int decode_one(const Options& opt, const std::string& input, const std::string& output,
                const std::vector<uint8_t>* stdin_bytes) {
   QZIDECODER dec = qziCreateDecoder();
@@ -398,7 +398,7 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
     if (!sink.out) {
       std::fprintf(stderr, "qzidecode: %s: cannot write %s: %s\n", input.c_str(), output.c_str(), std::strerror(errno));
       qziCloseDecoder(dec);
-      return EXIT_WRITE;
+      return kExitWrite;
     }
   }
   // Decoding is the check of an input, and tells whether it has alpha: --info runs it too.
@@ -431,17 +431,17 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
                  sink.write_errno == EINVAL && facts.frames ? "bitmap layout not understood"
                  : facts.frames                             ? std::strerror(sink.write_errno)
                                                             : "no picture delivered");
-    status = EXIT_WRITE;
+    status = kExitWrite;
   }
   if (sink.out && sink.out != stdout) {
     const bool closed = std::fclose(sink.out) == 0;
     if (status == 0 && !closed) {
       std::fprintf(stderr, "qzidecode: %s: cannot write %s: %s\n", input.c_str(), output.c_str(), std::strerror(errno));
-      status = EXIT_WRITE;
+      status = kExitWrite;
     }
     if (status == 0 && std::rename(g_temp_path, output.c_str()) != 0) {
       std::fprintf(stderr, "qzidecode: %s: cannot write %s: %s\n", input.c_str(), output.c_str(), std::strerror(errno));
-      status = EXIT_WRITE;
+      status = kExitWrite;
     }
     forget_temp(status != 0);
   }
@@ -458,7 +458,7 @@ bool read_all(FILE* f, std::vector<uint8_t>* out) {
 
 bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// Refuses outputs before anything is decoded; returns 0 or EXIT_USAGE.
+// Refuses outputs before anything is decoded; returns 0 or kExitUsage.
 int check_outputs(const Options& opt, const std::vector<std::string>& outputs) {
   std::vector<struct stat> inputs;
   for (const std::string& in : opt.inputs) {
@@ -473,7 +473,7 @@ int check_outputs(const Options& opt, const std::vector<std::string>& outputs) {
       if (outputs[j] == out) {
         std::fprintf(stderr, "qzidecode: %s and %s would both be written to %s; nothing written\n",
                      opt.inputs[j].c_str(), opt.inputs[i].c_str(), out.c_str());
-        return EXIT_USAGE;
+        return kExitUsage;
       }
     }
     struct stat st;
@@ -481,16 +481,16 @@ int check_outputs(const Options& opt, const std::vector<std::string>& outputs) {
     for (const struct stat& in : inputs) {
       if (same_file(in, st)) {
         std::fprintf(stderr, "qzidecode: %s is one of the inputs; refusing to write over it\n", out.c_str());
-        return EXIT_USAGE;
+        return kExitUsage;
       }
     }
     if (S_ISDIR(st.st_mode)) {
       std::fprintf(stderr, "qzidecode: %s: is a directory\n", out.c_str());
-      return EXIT_USAGE;
+      return kExitUsage;
     }
     if (!opt.force) {
       std::fprintf(stderr, "qzidecode: %s exists; use -f to replace it\n", out.c_str());
-      return EXIT_USAGE;
+      return kExitUsage;
     }
   }
   return 0;
@@ -500,18 +500,18 @@ int check_outputs(const Options& opt, const std::vector<std::string>& outputs) {
 
 int main(int argc, char** argv) {
   Options opt;
-  enum { OPT_INFO = 256, OPT_JSON, OPT_PROGRESS, OPT_MAX_PIXELS, OPT_SKIP_EXT, OPT_FILTER, OPT_PARAM };
+  enum { kOptInfo = 256, kOptJson, kOptProgress, kOptMaxPixels, kOptSkipExt, kOptFilter, kOptParam };
   static const struct option longopts[] = {
       {"output", required_argument, nullptr, 'o'},
       {"out-dir", required_argument, nullptr, 'd'},
       {"force", no_argument, nullptr, 'f'},
-      {"info", no_argument, nullptr, OPT_INFO},
-      {"json", no_argument, nullptr, OPT_JSON},
-      {"progress", no_argument, nullptr, OPT_PROGRESS},
-      {"max-pixels", required_argument, nullptr, OPT_MAX_PIXELS},
-      {"skip-ext", no_argument, nullptr, OPT_SKIP_EXT},
-      {"filter", required_argument, nullptr, OPT_FILTER},
-      {"param", required_argument, nullptr, OPT_PARAM},
+      {"info", no_argument, nullptr, kOptInfo},
+      {"json", no_argument, nullptr, kOptJson},
+      {"progress", no_argument, nullptr, kOptProgress},
+      {"max-pixels", required_argument, nullptr, kOptMaxPixels},
+      {"skip-ext", no_argument, nullptr, kOptSkipExt},
+      {"filter", required_argument, nullptr, kOptFilter},
+      {"param", required_argument, nullptr, kOptParam},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
@@ -530,18 +530,18 @@ int main(int argc, char** argv) {
         opt.out_dir = arg;
         break;
       case 'f': opt.force = true; break;
-      case OPT_INFO: opt.info = true; break;
-      case OPT_JSON: opt.info = opt.json = true; break;
-      case OPT_PROGRESS: opt.progress = true; break;
-      case OPT_SKIP_EXT: opt.skip_ext = true; break;
-      case OPT_MAX_PIXELS:
+      case kOptInfo: opt.info = true; break;
+      case kOptJson: opt.info = opt.json = true; break;
+      case kOptProgress: opt.progress = true; break;
+      case kOptSkipExt: opt.skip_ext = true; break;
+      case kOptMaxPixels:
         if (!parse_long(arg, &opt.max_pixels) || opt.max_pixels < 0)
           return usage_error("--max-pixels wants a number of pixels, not '%s'", arg.c_str());
         break;
-      case OPT_FILTER:
+      case kOptFilter:
         if (!parse_filter(arg, &opt.filter)) return usage_error("--filter wants format ids such as 104,109, not '%s'", arg.c_str());
         break;
-      case OPT_PARAM: {
+      case kOptParam: {
         Param p{};
         if (!parse_param(arg, &p)) return usage_error("--param wants ID=A[,B], not '%s'", arg.c_str());
         // Parameter 1 takes an address; the frame's parameters have options of their own.
@@ -581,7 +581,7 @@ int main(int argc, char** argv) {
   if (const int refused = check_outputs(opt, outputs)) return refused;
   if (!opt.out_dir.empty() && !make_dirs(opt.out_dir)) {
     std::fprintf(stderr, "qzidecode: cannot create %s: %s\n", opt.out_dir.c_str(), std::strerror(errno));
-    return EXIT_WRITE;
+    return kExitWrite;
   }
 
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) signal(sig, remove_temp_and_die);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs qzidecode over the cases of a table, each in a fresh folder, and checks the exit
 # status, the files afterwards and a fragment of the output.
-#   qzidecode_test.sh QZIDECODE MAKE_SAMPLES CASES.tsv SHORT.bmp
+#   qzidecode_test.sh QZIDECODE MAKE_SAMPLES CASES.tsv SHORT.bmp [EMULATOR]
+# EMULATOR (a cross build's qemu) runs both programs when given.
 # Table columns (tab-separated; '-' for an empty cell):
 #   name; files before (NAME=SAMPLE copies a sample, NAME= is empty, NAME/ a folder,
 #   NAME->TARGET a symbolic link); arguments (shell words, redirections allowed); status;
@@ -10,11 +11,11 @@
 # Every file present before and not named after must be unchanged, and no temporary file
 # may be left behind.
 set -uo pipefail
-qzidecode=$(realpath "$1") make_samples=$2 cases=$3 short=$4
+qzidecode=$(realpath "$1") make_samples=$2 cases=$3 short=$4 emulator=${5:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/samples"
-"$make_samples" "$work/samples" >/dev/null || { echo "make_samples failed"; exit 1; }
+$emulator "$make_samples" "$work/samples" >/dev/null || { echo "make_samples failed"; exit 1; }
 cp "$short" "$work/samples/short.bmp"
 
 failures=0
@@ -49,7 +50,7 @@ while IFS=$'\t' read -r name before args status after fragment; do
     case "$f" in */|*'->'*) ;; *) sums[${f%%=*}]=$(cksum < "$dir/${f%%=*}") ;; esac
   done
 
-  output=$(cd "$dir" && eval "\"\$qzidecode\" $args" 2>&1 </dev/null)
+  output=$(cd "$dir" && eval "\$emulator \"\$qzidecode\" $args" 2>&1 </dev/null)
   rc=$?
   [ "$rc" = "$status" ] || fail "status $rc, expected $status; output: $output"
 

@@ -33,7 +33,9 @@ BITMAPINFO* alloc_dib(int width, int height, int bytes_per_pixel, int entries) {
   if (pixels > UINT32_MAX) return nullptr;  // biSizeImage must hold it
 
   void* block = nullptr;
-  if (!qziMemAlloc(&block, total)) return nullptr;
+  if (!qziMemAllocRaw(&block, total)) return nullptr;
+  // Header and table are defined here; the rows are left to the writer.
+  std::memset(block, 0, sizeof(BITMAPINFOHEADER) + table);
   BITMAPINFO* bi = static_cast<BITMAPINFO*>(block);
   BITMAPINFOHEADER& h = bi->bmiHeader;
   h.biSize = sizeof(BITMAPINFOHEADER);
@@ -59,6 +61,12 @@ bool qziMemAlloc(void** p, size_t size) {
   return *p != nullptr;
 }
 
+bool qziMemAllocRaw(void** p, size_t size) {
+  if (!p) return false;
+  *p = std::malloc(size ? size : 1);
+  return *p != nullptr;
+}
+
 void qziMemFree(void** p) {
   if (!p) return;
   std::free(*p);
@@ -68,13 +76,13 @@ void qziMemFree(void** p) {
 void qzifree(void* p) { std::free(p); }
 
 BITMAPINFO* qziDIBAlloc(int width, int height, int depth, int colors) {
-  if (depth < 1 || depth > 48 || colors < 0) return nullptr;
+  if (depth < 1 || depth > QZI_DIB_MAX_DEPTH || colors < 0) return nullptr;
   if (depth <= 8) return alloc_dib(width, height, 1, table_entries_for_depth(depth));
   return alloc_dib(width, height, 3, colors < 256 ? colors : 256);
 }
 
 BITMAPINFO* qziDIBAllocAlpha(int width, int height, int depth) {
-  if (depth < 1 || depth > 48) return nullptr;
+  if (depth < 1 || depth > QZI_DIB_MAX_DEPTH) return nullptr;
   const int entries = depth <= 8 ? table_entries_for_depth(depth) : 256;
   BITMAPINFO* bi = alloc_dib(width, height, 1, entries);
   if (!bi) return nullptr;

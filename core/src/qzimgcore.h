@@ -1,4 +1,4 @@
-// Core services of the image libraries: zero-filled memory, device-independent bitmaps,
+// Core services of the image libraries: memory blocks, device-independent bitmaps,
 // progress reporting and error raising. Every block and bitmap handed out here is
 // released with qzifree (or qziMemFree), never with delete.
 #ifndef QZIMGCORE_H
@@ -17,26 +17,32 @@
 
 // Largest width or height of a bitmap; larger requests fail like an exhausted heap.
 #define QZI_DIB_MAX_SIDE 12800
+// Largest bit depth a bitmap header may declare.
+#define QZI_DIB_MAX_DEPTH 48
 
 extern "C" {
 
 // Stores a new zero-filled block of `size` bytes through `p` and returns true;
 // returns false (leaving *p null) when the memory cannot be had.
 QZIMGCORE_API bool qziMemAlloc(void** p, size_t size);
+// The same without the zero fill: for blocks whose owner writes every byte it reads.
+QZIMGCORE_API bool qziMemAllocRaw(void** p, size_t size);
 // Releases *p (null allowed) and sets it to null.
 QZIMGCORE_API void qziMemFree(void** p);
 // Releases a block or bitmap from this library; null allowed.
 QZIMGCORE_API void qzifree(void* p);
 
 // A bitmap of width x height pixels: a 40-byte BITMAPINFOHEADER (positive biHeight,
-// biPlanes 1), the colour table, then zero-filled rows, bottom row first, each
-// qziWidthBytes long. Depth 1..8 gives one byte per pixel (biBitCount 8) and a table of
+// biPlanes 1, other fields 0 beside the sizes), the colour table (all entries 0), then the
+// rows, bottom row first, each qziWidthBytes long. The rows are NOT cleared: clearing
+// memory that the caller overwrites anyway costs as much as the writing on a reused heap,
+// so whoever fills the bitmap writes every byte of it, row padding included. Depth 1..8 gives one byte per pixel (biBitCount 8) and a table of
 // 2^depth entries whatever `colors` asks, so no index can point past it; deeper pictures
 // get three bytes per pixel (blue, green, red; biBitCount 24) and min(colors, 256)
 // entries. Null for sizes outside 1..12800, depths outside 1..48 or no memory.
 QZIMGCORE_API BITMAPINFO* qziDIBAlloc(int width, int height, int depth, int colors);
-// The alpha bitmap of a picture of the given depth: one byte per pixel, zero-filled,
-// with a grey colour table (entry i = i) of 2^depth entries for depths 1..8 and 256
+// The alpha bitmap of a picture of the given depth: one byte per pixel, rows not cleared
+// (as above), with a grey colour table (entry i = i) of 2^depth entries for depths 1..8 and 256
 // entries for deeper pictures.
 QZIMGCORE_API BITMAPINFO* qziDIBAllocAlpha(int width, int height, int depth);
 

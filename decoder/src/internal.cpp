@@ -31,13 +31,14 @@ void qzisrm_cleanup(void* stream) { std::fclose(static_cast<FILE*>(stream)); }
 
 namespace {
 
-// Fills rd_buf from the stream; returns the count delivered (0 leaves rd_eof alone).
-uint32_t refill(QZIDECODER_IMPL* h) {
+// Fills rd_buf, or a destination of at least kReadBufferSize bytes, from the stream; returns the
+// count delivered (0 leaves rd_eof alone). The fields change alike in both cases.
+uint32_t refill(QZIDECODER_IMPL* h, uint8_t* into) {
   h->rd_remain = 0;
-  if (!h->read_func(h->stream, h->rd_buf, RD_BUF_SIZE, &h->rd_remain)) error_abort(QZIERR_READ);
-  if (h->rd_remain > RD_BUF_SIZE) error_abort(QZIERR_READ);  // a callback that overstates its count
+  if (!h->read_func(h->stream, into, kReadBufferSize, &h->rd_remain)) error_abort(QZIERR_READ);
+  if (h->rd_remain > kReadBufferSize) error_abort(QZIERR_READ);  // a callback that overstates its count
   if (h->rd_remain != 0) {
-    if (h->rd_remain < RD_BUF_SIZE) h->rd_eof = true;
+    if (h->rd_remain < kReadBufferSize) h->rd_eof = true;
     h->rd_index = 0;
   }
   return h->rd_remain;
@@ -53,7 +54,7 @@ int end_of_data(QZIDECODER_IMPL* h) {
 int get_byte(QZIDECODER_IMPL* h) {
   if (h->rd_remain == 0) {
     if (h->rd_eof) return end_of_data(h);
-    if (refill(h) == 0) return end_of_data(h);
+    if (refill(h, h->rd_buf) == 0) return end_of_data(h);
   }
   --h->rd_remain;
   ++h->rd_pos;
@@ -61,12 +62,24 @@ int get_byte(QZIDECODER_IMPL* h) {
 }
 
 uint32_t get_word(QZIDECODER_IMPL* h) {
+  if (h->rd_remain >= 2) {  // both bytes buffered: no end of data to fold in
+    const uint8_t* p = h->rd_buf + h->rd_index;
+    consume(h, 2);
+    const uint32_t b0 = p[0], b1 = p[1];
+    return h->byte_order ? b0 << 8 | b1 : b0 | b1 << 8;
+  }
   const uint32_t b0 = static_cast<uint32_t>(get_byte_fast(h));
   const uint32_t b1 = static_cast<uint32_t>(get_byte_fast(h));
   return h->byte_order ? b0 * 256u + b1 : b0 + b1 * 256u;
 }
 
 uint32_t get_long(QZIDECODER_IMPL* h) {
+  if (h->rd_remain >= 4) {
+    const uint8_t* p = h->rd_buf + h->rd_index;
+    consume(h, 4);
+    const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
+    return h->byte_order ? b0 << 24 | b1 << 16 | b2 << 8 | b3 : b0 | b1 << 8 | b2 << 16 | b3 << 24;
+  }
   const uint32_t w0 = get_word(h);
   const uint32_t w1 = get_word(h);
   return h->byte_order ? w0 * 65536u + w1 : w0 + w1 * 65536u;
@@ -81,7 +94,25 @@ uint32_t get_read(QZIDECODER_IMPL* h, void* dst, unsigned long count) {
   while (want != 0) {
     if (h->rd_remain == 0) {
       if (h->rd_eof) break;
-      if (refill(h) == 0) {
+      if (want >= kReadBufferSize) {
+        // A block at least as large as the buffer is read straight into its destination:
+        // the same refill with the same counts, so positions and results do not change.
+        const uint32_t got = refill(h, out + copied);
+        if (got == 0) {
+          if (copied != 0) break;
+          return static_cast<uint32_t>(end_of_data(h));
+        }
+        h->rd_remain = 0;
+        copied += got;
+        if (want == got) {
+          h->rd_index = got;  // where taking the whole buffer leaves it
+          break;
+        }
+        h->rd_index = 0;
+        want -= got;
+        continue;
+      }
+      if (refill(h, h->rd_buf) == 0) {
         if (copied != 0) break;
         return static_cast<uint32_t>(end_of_data(h));
       }
@@ -141,6 +172,34 @@ bool rd_close(QZIDECODER_IMPL* h) {
   return true;
 }
 
+void skip_bytes(QZIDECODER_IMPL* h, uint64_t n) {
+  while (n != 0) {
+    const uint32_t k = static_cast<uint32_t>(h->rd_remain < n ? h->rd_remain : n);
+    if (k == 0) {
+      next_byte(h);  // refills the buffer, or raises at the end of the data
+      --n;
+      continue;
+    }
+    consume(h, k);
+    n -= k;
+  }
+}
+
+void copy_bytes(QZIDECODER_IMPL* h, uint8_t* dst, uint32_t n) {
+  while (n != 0) {
+    const uint32_t k = h->rd_remain < n ? h->rd_remain : n;
+    if (k == 0) {
+      *dst++ = next_byte(h);
+      --n;
+      continue;
+    }
+    std::memcpy(dst, h->rd_buf + h->rd_index, k);
+    consume(h, k);
+    dst += k;
+    n -= k;
+  }
+}
+
 void vcheck(int low, int value, int high) {
   if (value < low || value > high) error_abort(QZIERR_UNSUPPORTED);
 }
@@ -148,12 +207,34 @@ void vcheck(int low, int value, int high) {
 // ---------------------------------------------------------------------------------------------
 // Raster
 
-void init_rgb(QZIDECODER_IMPL* h, int bits) {
-  const int n = (bits >= 1 && bits <= 8) ? (1 << bits) : 256;
-  for (int i = 0; i < n; ++i) {
-    const uint8_t v = static_cast<uint8_t>(i * 255 / (n - 1));
-    h->rgb[i][0] = h->rgb[i][1] = h->rgb[i][2] = v;
+namespace {
+
+// The grey ramps of 2^bits entries (i * 255 / (2^bits - 1)) for bits 1..8, built once: a
+// fresh handle and every BMP header set one up, which for small pictures weighed as much as
+// the decoding itself.
+struct GreyRamps {
+  uint8_t rgb[9][256][3];
+  GreyRamps() {
+    for (int bits = 1; bits <= 8; ++bits) {
+      const int n = 1 << bits;
+      for (int i = 0; i < n; ++i) {
+        const uint8_t v = static_cast<uint8_t>(i * 255 / (n - 1));
+        rgb[bits][i][0] = rgb[bits][i][1] = rgb[bits][i][2] = v;
+      }
+    }
   }
+};
+
+const GreyRamps& grey_ramps() {
+  static const GreyRamps ramps;
+  return ramps;
+}
+
+}  // namespace
+
+void init_rgb(QZIDECODER_IMPL* h, int bits) {
+  const int b = (bits >= 1 && bits <= 8) ? bits : 8;
+  std::memcpy(h->rgb, grey_ramps().rgb[b], sizeof(h->rgb[0]) * (static_cast<size_t>(1) << b));
   std::memset(h->rgb_alpha, h->alpha_default, sizeof h->rgb_alpha);
 }
 
@@ -173,7 +254,7 @@ void get_rgb(QZIDECODER_IMPL* h, int count, int bgr, int with_alpha) {
 }
 
 void set_size(QZIDECODER_IMPL* h, int width, int height, int bpp, int colors) {
-  if (width > QZI_DIB_MAX_SIDE || height > QZI_DIB_MAX_SIDE || bpp > 48) error_abort(QZIERR_UNSUPPORTED);
+  if (width > QZI_DIB_MAX_SIDE || height > QZI_DIB_MAX_SIDE || bpp > QZI_DIB_MAX_DEPTH) error_abort(QZIERR_UNSUPPORTED);
   if (width < 1 || height < 1 || bpp < 1 || colors < 0) error_abort(QZIERR_UNSUPPORTED);
   if (bpp < 31 && colors > (1 << bpp)) colors = 1 << bpp;
   if (h->size_fixed == 1) {
@@ -296,6 +377,29 @@ void raster_init(QZIDECODER_IMPL* h) {
   init_rgb(h, 8);
 }
 
+namespace {
+
+// Allocates the alpha bitmap for the current execution; false when it cannot be had.
+bool alloc_alpha(QZIDECODER_IMPL* h, bool clear) {
+  BITMAPINFO* bia = qziDIBAllocAlpha(h->width, h->height, h->bpp);
+  if (!bia) return false;
+  h->bia_owner->reset(bia, qzifree);
+  h->bia = bia;
+  h->alpha_bits = qziDIBBits(bia);
+  if (clear) std::memset(h->alpha_bits, 0, bia->bmiHeader.biSizeImage);
+  if (h->bpp >= 9) h->alpha_line = h->work_buf.get();
+  return true;
+}
+
+}  // namespace
+
+void take_alpha_plane(QZIDECODER_IMPL* h, bool clear) {
+  if (!h->bi || !h->bia_owner) error_abort(QZIERR_INVALID_ARG);  // no execution running
+  h->alpha = true;
+  if (h->alpha_bits) return;
+  if (!alloc_alpha(h, clear)) error_abort(QZIERR_NO_MEMORY);
+}
+
 QZIERR raster_setup(QZIDECODER_IMPL* h, DIB_PTR* bi_owner, DIB_PTR* bia_owner) {
   h->size_fixed = 1;
   h->width_bytes = h->bpp >= 9 ? qziWidthBytes(3 * h->width) : qziWidthBytes(h->width);
@@ -306,39 +410,42 @@ QZIERR raster_setup(QZIDECODER_IMPL* h, DIB_PTR* bi_owner, DIB_PTR* bia_owner) {
   h->bi = bi;
   h->bits = qziDIBBits(bi);
 
+  // The work buffer stays with the handle between executions, so decoding many small
+  // pictures does not hand memory back and take it again each time. It starts zero-filled.
   const uint32_t scratch = static_cast<uint32_t>(qziWidthBytes(h->width));
   const uint32_t size = scratch + static_cast<uint32_t>(qziWidthBytes(3 * h->width)) + 16u;
-  h->work_buf.reset(new (std::nothrow) uint8_t[size]());
-  if (!h->work_buf) {
-    h->bi = nullptr;
-    h->bits = nullptr;
-    return QZIERR_NO_MEMORY;
-  }
-  h->line_buf = h->work_buf.get() + scratch;
-
-  if (h->alpha) {
-    BITMAPINFO* bia = qziDIBAllocAlpha(h->width, h->height, h->bpp);
-    if (!bia) {
+  if (h->work_size < size) {
+    h->work_buf.reset();
+    h->work_size = 0;
+    h->work_buf.reset(new (std::nothrow) uint8_t[size]);
+    if (!h->work_buf) {
       h->bi = nullptr;
       h->bits = nullptr;
       return QZIERR_NO_MEMORY;
     }
-    bia_owner->reset(bia, qzifree);
-    h->bia = bia;
-    h->alpha_bits = qziDIBBits(bia);
-    if (h->bpp >= 9) h->alpha_line = h->work_buf.get();
+    h->work_size = size;
+  }
+  std::memset(h->work_buf.get(), 0, size);
+  h->line_buf = h->work_buf.get() + scratch;
+
+  h->bia_owner = bia_owner;
+  if (h->alpha && !alloc_alpha(h, true)) {
+    h->bi = nullptr;
+    h->bits = nullptr;
+    h->bia_owner = nullptr;
+    return QZIERR_NO_MEMORY;
   }
   return QZIERR_SUCCESS;
 }
 
 void raster_release(QZIDECODER_IMPL* h) {
-  h->work_buf.reset();
   h->bi = nullptr;
   h->bits = nullptr;
   h->line_buf = nullptr;
   h->bia = nullptr;
   h->alpha_bits = nullptr;
   h->alpha_line = nullptr;
+  h->bia_owner = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -7,22 +7,14 @@
 #include <boost/scoped_array.hpp>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "format/formats.h"
 #include "qzimgcore.h"
 #include "qzimgdecoder.h"
-
-struct QZIDECODER_IMPL;
-
-// One entry of the format table.
-struct QZIDEC_FORMAT {
-  uint32_t id;
-  const char* exts;  // lower-case extensions, each NUL-terminated, ended by an empty one
-  void (*decode)(QZIDECODER_IMPL* handle, int mode);  // <0 release, 0 probe, >0 decode
-  int (*setparam)(QZIDECODER_IMPL* handle, unsigned int id, long a, long b);
-};
 
 // Bitmaps are shared between an execution and layer records; the last owner frees them.
 typedef boost::shared_ptr<BITMAPINFO> DIB_PTR;
@@ -39,10 +31,12 @@ struct QZIDEC_LAYER {
   uint32_t anime_frame = 10;
 };
 
-enum { RD_BUF_SIZE = 32768 };
+const uint32_t kReadBufferSize = 32768;
 
-// The handle. Created in a zero-filled block from qziMemAlloc and constructed in place;
-// it owns everything it points to except the caller's stream.
+// The handle. Constructed in place in a block from the core library; every field has its
+// initial value from the construction except rd_buf, which is written before it is read (so a
+// new handle costs no clearing of 32 KiB). It owns everything it points to; the caller's
+// stream, once initialisation has taken it, goes back through cleanup_func at reset or close.
 struct QZIDECODER_IMPL {
   // API state. The progress record must come first: the core library receives the
   // handle's address as the record's address.
@@ -55,7 +49,7 @@ struct QZIDECODER_IMPL {
   QZIDEC_READ_FUNC read_func = nullptr;
   QZIDEC_SETPOS_FUNC setpos_func = nullptr;
   QZIDEC_CLEANUP_FUNC cleanup_func = nullptr;
-  uint8_t rd_buf[RD_BUF_SIZE];
+  uint8_t rd_buf[kReadBufferSize];  // deliberately without initialiser, see above
   uint32_t rd_remain = 0;  // unconsumed bytes of rd_buf
   uint32_t rd_index = 0;   // next byte of rd_buf
   uint32_t rd_base = 0;    // stream position of logical position 0
@@ -69,8 +63,8 @@ struct QZIDECODER_IMPL {
   BITMAPINFO* bi = nullptr;  // borrowed from the execution's owner
   uint8_t* bits = nullptr;
   uint8_t* line_buf = nullptr;
-  boost::scoped_array<uint8_t> work_buf;
-  uint8_t rgb[256][3];       // red, green, blue
+  boost::scoped_array<uint8_t> work_buf;  // kept between executions, grown when too small
+  uint8_t rgb[256][3] = {};  // red, green, blue
   int width = 0;
   int height = 0;
   int bpp = 0;
@@ -80,10 +74,12 @@ struct QZIDECODER_IMPL {
   bool alpha = false;
   int alpha_kind = 0;
   uint8_t alpha_default = 0;
-  uint8_t rgb_alpha[256];
+  uint8_t rgb_alpha[256] = {};
   BITMAPINFO* bia = nullptr;  // borrowed from the execution's owner
   uint8_t* alpha_bits = nullptr;
   uint8_t* alpha_line = nullptr;
+  uint32_t work_size = 0;           // bytes of work_buf
+  DIB_PTR* bia_owner = nullptr;     // the execution's owner of an alpha bitmap taken late
 
   // Parameters.
   bool skip_ext = false;
@@ -96,7 +92,9 @@ struct QZIDECODER_IMPL {
   uint64_t variant = 0;
   bool over_max_pixels = false;  // a probe declared more pixels than max_pixels allows
 
-  // Format selection.
+  // Format selection. The state record is the accepted module's (see format/formats.h): taken
+  // by its probe through new_format_state, freed only through free_format_state (a refused
+  // probe, a failed initialisation, reset, close).
   QZIDEC_FORMAT format{};
   void* format_state = nullptr;
 
@@ -147,12 +145,134 @@ inline int get_byte_fast(QZIDECODER_IMPL* h) {
   return get_byte(h);
 }
 
+// Reading in runs of the buffer. These consume exactly what get_byte would and raise
+// QZIERR_READ where it would (whatever the end-of-data mode), but touch the buffer once per
+// run instead of once per byte.
+
+// Takes n bytes (n <= rd_remain) that the caller has used straight from the buffer.
+inline void consume(QZIDECODER_IMPL* h, uint32_t n) {
+  h->rd_index += n;
+  h->rd_remain -= n;
+  h->rd_pos += n;
+}
+
+// The next byte; the end of the data raises QZIERR_READ.
+inline uint8_t next_byte(QZIDECODER_IMPL* h) {
+  const int c = get_byte_fast(h);
+  if (c < 0) qzimg::error_abort(QZIERR_READ);
+  return static_cast<uint8_t>(c);
+}
+
+// Calls f(byte) for each of the next n input bytes.
+template <typename F>
+inline void for_each_byte(QZIDECODER_IMPL* h, uint32_t n, F f) {
+  while (n != 0) {
+    const uint32_t k = h->rd_remain < n ? h->rd_remain : n;
+    if (k == 0) {
+      f(next_byte(h));  // refills the buffer, or raises at the end of the data
+      --n;
+      continue;
+    }
+    const uint8_t* p = h->rd_buf + h->rd_index;
+    for (uint32_t i = 0; i < k; ++i) f(p[i]);
+    consume(h, k);
+    n -= k;
+  }
+}
+
+// Calls f(x, p, n) over `count` units of U bytes: n whole units at p, for units x to
+// x + n - 1, as long runs of the buffer; a unit that straddles a refill is gathered byte by
+// byte and handed on alone.
+template <int U, typename F>
+inline void for_each_run(QZIDECODER_IMPL* h, int count, F f) {
+  int x = 0;
+  while (x < count) {
+    const int64_t whole = h->rd_remain / U;
+    const int k = static_cast<int>(count - x < whole ? count - x : whole);
+    if (k == 0) {
+      uint8_t unit[U];
+      for (int b = 0; b < U; ++b) unit[b] = next_byte(h);
+      f(x, unit, 1);
+      ++x;
+      continue;
+    }
+    f(x, h->rd_buf + h->rd_index, k);
+    consume(h, static_cast<uint32_t>(k) * U);
+    x += k;
+  }
+}
+
+// Skips n bytes; copies n bytes to dst. Both raise QZIERR_READ where the data ends.
+QZIDEC_MODULE_API void skip_bytes(QZIDECODER_IMPL* h, uint64_t n);
+QZIDEC_MODULE_API void copy_bytes(QZIDECODER_IMPL* h, uint8_t* dst, uint32_t n);
+
+// The read position of the buffer held in locals, for loops that take a byte at a time
+// (run-length codes): the handle's fields are brought up to date by sync() and when the
+// cursor goes out of scope. Between those, nothing else may read from the handle.
+class ReadCursor {
+ public:
+  explicit ReadCursor(QZIDECODER_IMPL* h) : h_(h) { load(); }
+  ~ReadCursor() { sync(); }
+  ReadCursor(const ReadCursor&) = delete;
+  ReadCursor& operator=(const ReadCursor&) = delete;
+
+  uint8_t next() {
+    if (p_ != end_) return *p_++;
+    return refill_next();
+  }
+  // Copies n bytes to dst; skips n bytes.
+  void copy(uint8_t* dst, uint32_t n) {
+    if (static_cast<uint32_t>(end_ - p_) >= n) {
+      std::memcpy(dst, p_, n);
+      p_ += n;
+      return;
+    }
+    sync();
+    copy_bytes(h_, dst, n);
+    load();
+  }
+  void skip(uint32_t n) {
+    if (static_cast<uint32_t>(end_ - p_) >= n) {
+      p_ += n;
+      return;
+    }
+    sync();
+    skip_bytes(h_, n);
+    load();
+  }
+  void sync() {
+    consume(h_, static_cast<uint32_t>(p_ - start_));
+    start_ = p_;
+  }
+
+ private:
+  void load() {
+    start_ = p_ = h_->rd_buf + h_->rd_index;
+    end_ = p_ + h_->rd_remain;
+  }
+  uint8_t refill_next() {
+    sync();
+    const uint8_t b = next_byte(h_);
+    load();
+    return b;
+  }
+  QZIDECODER_IMPL* h_;
+  const uint8_t* start_;  // the handle's position
+  const uint8_t* p_;
+  const uint8_t* end_;
+};
+
 // Raster.
 QZIDEC_MODULE_API void init_rgb(QZIDECODER_IMPL* h, int bits);
 QZIDEC_MODULE_API void get_rgb(QZIDECODER_IMPL* h, int count, int bgr, int with_alpha);
 QZIDEC_MODULE_API void set_size(QZIDECODER_IMPL* h, int width, int height, int bpp, int colors);
+// A module that calls set_alpha in its probe pass gets a zero-filled alpha bitmap from the
+// raster set-up. One that decides during the decode pass calls set_alpha there and
+// take_alpha_plane when it first needs the plane (raising QZIERR_NO_MEMORY when it cannot be
+// had); `clear` zero-fills it, otherwise the module writes every byte, row padding included.
 QZIDEC_MODULE_API void set_alpha(QZIDECODER_IMPL* h, int kind);
 QZIDEC_MODULE_API void reset_alpha(QZIDECODER_IMPL* h);
+QZIDEC_MODULE_API void take_alpha_plane(QZIDECODER_IMPL* h, bool clear);
 QZIDEC_MODULE_API uint8_t* y_adr(QZIDECODER_IMPL* h, int y);
 QZIDEC_MODULE_API uint8_t* alpha_y_adr(QZIDECODER_IMPL* h, int y);
 QZIDEC_MODULE_API void put_line(QZIDECODER_IMPL* h, int y);
@@ -171,7 +291,8 @@ QZIDEC_MODULE_API void set_format_description(QZIDECODER_IMPL* h, const char* te
 QZIDEC_MODULE_API void confirm_variant(QZIDECODER_IMPL* h, uint64_t key);
 
 // Raster set-up and release around a decode pass (used by the execute step). Setup
-// returns QZIERR_SUCCESS or QZIERR_NO_MEMORY; the owners receive the bitmaps.
+// returns QZIERR_SUCCESS or QZIERR_NO_MEMORY; the owners receive the bitmaps and must live
+// until the release. The bitmap's rows are not cleared: the module writes every byte.
 QZIERR raster_setup(QZIDECODER_IMPL* h, DIB_PTR* bi_owner, DIB_PTR* bia_owner);
 void raster_release(QZIDECODER_IMPL* h);
 // Initial raster values of a fresh initialisation.
@@ -226,16 +347,5 @@ ScopeGuard<F> make_scope_guard(F f) {
 }
 
 }  // namespace qzimgdecoder
-
-// The format modules, entries of the format table.
-namespace qzimgdecoder_bmp {
-void qzi_decode_bmp(QZIDECODER_IMPL* h, int mode);
-int qzidec_setparam_bmp(QZIDECODER_IMPL* h, unsigned int id, long value, long unused);
-}  // namespace qzimgdecoder_bmp
-
-namespace qzimgdecoder_pvr {
-void qzi_decode_pvr(QZIDECODER_IMPL* h, int mode);
-int qzidec_setparam_pvr(QZIDECODER_IMPL* h, unsigned int id, long a, long b);
-}  // namespace qzimgdecoder_pvr
 
 #endif  // QZIMGDECODER_INTERNAL_H

@@ -37,13 +37,15 @@ int guarded(F body) {
 }
 
 // Creation and reset construct the record in place; nothing in it allocates until used.
+// Default-initialisation, not value-initialisation: the members' initialisers set every field
+// but the read buffer, which is not cleared (32 KiB per handle).
 static_assert(std::is_nothrow_default_constructible<QZIDECODER_IMPL>::value, "a handle is built without allocating");
-void construct(QZIDECODER_IMPL* h) { new (h) QZIDECODER_IMPL(); }
+void construct(QZIDECODER_IMPL* h) { new (h) QZIDECODER_IMPL; }
 
 // Releases what the handle owns and closes the caller's stream.
 void destroy(QZIDECODER_IMPL* h) {
   if (h->cleanup_func) h->cleanup_func(h->stream);
-  qziMemFree(&h->format_state);
+  free_format_state(h);
   h->~QZIDECODER_IMPL();
 }
 
@@ -62,7 +64,7 @@ bool probe(QZIDECODER_IMPL* h, const QZIDEC_FORMAT& f) {
   // A rejecting module may leave buffers behind; the release call never raises.
   f.decode(h, -1);
   // The next candidate starts from a fresh state record and fresh raster values.
-  qziMemFree(&h->format_state);
+  free_format_state(h);
   raster_init(h);
   h->format_description[0] = '\0';
   return false;
@@ -85,8 +87,10 @@ bool lists_extension(const QZIDEC_FORMAT& f, const std::string& ext) {
 }
 
 // Raster set-up, the module's decode and release calls, and the raster's release: the
-// result of the pass. The bitmaps the layer callback saw are freed on the way out.
-int decode_pass(QZIDECODER_IMPL* h) {
+// result of the pass. The bitmaps the layer callback saw are freed on the way out. The
+// module's raised code is caught here rather than by guarded(), so that the caller can still
+// send the final progress report.
+int execute_pass(QZIDECODER_IMPL* h) {
   DIB_PTR bi_owner, bia_owner;
   auto release = make_scope_guard([h] {
     rd_close(h);
@@ -94,9 +98,10 @@ int decode_pass(QZIDECODER_IMPL* h) {
   });
   const QZIERR setup = raster_setup(h, &bi_owner, &bia_owner);
   if (setup != QZIERR_SUCCESS) return static_cast<int>(setup);
+  // The module's release call follows its pass however the pass ends, as after a probe.
+  auto release_module = make_scope_guard([h] { h->format.decode(h, -1); });
   try {
     h->format.decode(h, 1);
-    h->format.decode(h, -1);
   } catch (qzimg::QZIERR code) {
     return static_cast<int>(code);
   }
@@ -134,10 +139,18 @@ const char* format_name(uint32_t id) {
   }
 }
 
+}  // namespace
+
+void* qzimgdecoder::new_format_state(QZIDECODER_IMPL* h, size_t size) {
+  free_format_state(h);
+  if (!qziMemAlloc(&h->format_state, size)) qzimg::error_abort(QZIERR_NO_MEMORY);
+  return h->format_state;
+}
+
+void qzimgdecoder::free_format_state(QZIDECODER_IMPL* h) { qziMemFree(&h->format_state); }
+
 #define QZI_STRINGIFY_(x) #x
 #define QZI_STRINGIFY(x) QZI_STRINGIFY_(x)
-
-}  // namespace
 
 extern "C" {
 
@@ -158,7 +171,7 @@ const char* qziResultText(int code) {
 
 QZIDECODER qziCreateDecoder(void) {
   void* block = nullptr;
-  if (!qziMemAlloc(&block, sizeof(QZIDECODER_IMPL))) return nullptr;
+  if (!qziMemAllocRaw(&block, sizeof(QZIDECODER_IMPL))) return nullptr;
   QZIDECODER_IMPL* h = static_cast<QZIDECODER_IMPL*>(block);
   construct(h);
   return h;
@@ -182,7 +195,7 @@ int qziDecoderInitialize(QZIDECODER h, void* stream, int size, QZIDEC_READ_FUNC 
 
     const QZIDEC_FORMAT* f = detect(h);
     if (!f) {
-      qziMemFree(&h->format_state);
+      free_format_state(h);
       // A picture refused for its size is not "unsupported": say why it was refused.
       return static_cast<int>(h->over_max_pixels ? QZIERR_NO_MEMORY : QZIERR_UNSUPPORTED);
     }
@@ -216,7 +229,9 @@ int qziDecoderInitializeFromFile(QZIDECODER h, const char* path) {
     return QZIERR_CANNOT;
   }
   const int r = qziDecoderInitialize(h, f, static_cast<int>(length), qzisrm_read, qzisrm_setpos, qzisrm_cleanup, path);
-  if (r == QZIERR_INVALID_ARG) std::fclose(f);
+  // A handle that took the stream closes it at reset or close, whatever initialisation
+  // answered; one that refused the call outright never saw it.
+  if (h->stream != f) std::fclose(f);
   return r;
 }
 
@@ -248,11 +263,16 @@ int qziResetDecoder(QZIDECODER h) {
   void* const palette_user = h->palette_user;
   const qzimg::PROGRESS_FUNC progress_callback = h->progress.callback;
   const long progress_user = h->progress.user;
+  // The work buffer survives, so a handle that decodes many small pictures keeps it.
+  boost::scoped_array<uint8_t> work_buf;
+  work_buf.swap(h->work_buf);
+  const uint32_t work_size = h->work_size;
 
   destroy(h);
-  std::memset(static_cast<void*>(h), 0, sizeof *h);
   construct(h);
 
+  h->work_buf.swap(work_buf);
+  h->work_size = work_size;
   h->layer_callback = layer_callback;
   h->layer_user = layer_user;
   h->palette_callback = palette_callback;
@@ -318,6 +338,8 @@ int qziSetDecoderProgressCallback(QZIDECODER h, QZIDEC_PROGRESS_CALLBACK callbac
 int qziDecoderExecute(QZIDECODER h) {
   if (!h) return QZIERR_INVALID_ARG;
   if (!h->initialized) return QZIERR_NOT_INITIALIZED;
+  // guarded() turns anything that escapes into a code; the inner try blocks handle the
+  // progress reports' own refusals, so that a stop at the first report skips the pass.
   return guarded([&] {
     try {
       qzimg::do_progress(h, 0, 1);
@@ -325,7 +347,9 @@ int qziDecoderExecute(QZIDECODER h) {
       return static_cast<int>(QZIERR_ABORTED);
     }
     rdpos_set(h, 0);
-    int result = decode_pass(h);
+    int result = execute_pass(h);
+    // The final report follows every pass, failed or not; a callback that stops here turns
+    // the result into its code.
     try {
       qzimg::do_progress(h, 1, 1);
     } catch (qzimg::QZIERR code) {

@@ -1,6 +1,10 @@
-// ETC1 and BC1-BC3 through their libraries, and the uncompressed layouts.
+// The 4x4 block formats, one block row at a time into the sink's rows (ETC1 and BC1-BC3
+// through their libraries), and the uncompressed layouts.
 #include <android/ETC1/etc1.h>
 #include <squish.h>
+
+#include <cstring>
+#include <vector>
 
 #include "qzipvr.h"
 #include "texture.h"
@@ -8,20 +12,20 @@
 namespace qzipvr {
 namespace {
 
-// Copies the part of a decoded 4x4 block (`src`, `pixel` bytes per pixel in red, green,
-// blue[, alpha] order) that lies inside the picture into `out` as blue, green, red, alpha.
-void put_block(const uint8_t* src, int pixel, int bx, int by, int width, int height, uint8_t* out) {
-  for (int ly = 0; ly < 4 && by * 4 + ly < height; ++ly) {
-    for (int lx = 0; lx < 4 && bx * 4 + lx < width; ++lx) {
-      const uint8_t* s = src + (ly * 4 + lx) * pixel;
-      uint8_t* d = out + (static_cast<size_t>(by * 4 + ly) * width + bx * 4 + lx) * 4;
-      d[0] = s[2];
-      d[1] = s[1];
-      d[2] = s[0];
-      d[3] = pixel == 4 ? s[3] : 255;
-    }
+void etc1(const uint8_t* block, uint8_t* rgba) {
+  etc1_byte rgb[ETC1_DECODED_BLOCK_SIZE];
+  etc1_decode_block(block, rgb);
+  for (int k = 0; k < 16; ++k) {
+    rgba[4 * k] = rgb[3 * k];
+    rgba[4 * k + 1] = rgb[3 * k + 1];
+    rgba[4 * k + 2] = rgb[3 * k + 2];
+    rgba[4 * k + 3] = 255;
   }
 }
+
+void bc1(const uint8_t* block, uint8_t* rgba) { squish::Decompress(rgba, block, squish::kDxt1); }
+void bc2(const uint8_t* block, uint8_t* rgba) { squish::Decompress(rgba, block, squish::kDxt3); }
+void bc3(const uint8_t* block, uint8_t* rgba) { squish::Decompress(rgba, block, squish::kDxt5); }
 
 // n-bit value widened to 8 bits by repeating its bits.
 int widen(uint32_t v, int bits) {
@@ -34,61 +38,95 @@ int widen(uint32_t v, int bits) {
   return static_cast<int>(r >> (have - 8));
 }
 
+// A block row is decoded into a strip of 4 texel rows that stays in the cache, then each
+// row goes out in one sequential pass: far fewer cache misses on large pictures than four
+// interleaved rows written block by block.
+void run_blocks(const uint8_t* data, BlockFn fn, int block_bytes, Sink& out) {
+  const int nbx = (out.width + 3) / 4, nby = (out.height + 3) / 4;
+  const size_t stride = static_cast<size_t>(nbx) * 4;  // texels a strip row
+  std::vector<uint8_t> strip(stride * 4 * 4);
+  uint8_t rgba[64];
+  uint8_t* rows[4];
+  uint8_t* alphas[4];
+  for (int by = 0; by < nby; ++by) {
+    const int h = out.height - by * 4 < 4 ? out.height - by * 4 : 4;
+    const uint8_t* block = data + static_cast<size_t>(by) * nbx * block_bytes;
+    for (int bx = 0; bx < nbx; ++bx, block += block_bytes) {
+      fn(block, rgba);
+      for (int ly = 0; ly < 4; ++ly) std::memcpy(&strip[(ly * stride + bx * 4) * 4], rgba + 16 * ly, 16);
+    }
+    for (int ly = 0; ly < h; ++ly) rows[ly] = out.row(by * 4 + ly, &alphas[ly]);
+    if (out.failed) return;
+    put_rgba(strip.data(), static_cast<int>(stride), 0, out.width, h, rows, alphas, out.pixel);
+  }
+}
+
 }  // namespace
 
-void decode_etc1(const uint8_t* data, int width, int height, uint8_t* out) {
-  const int nbx = (width + 3) / 4, nby = (height + 3) / 4;
-  etc1_byte rgb[ETC1_DECODED_BLOCK_SIZE];
-  for (int by = 0; by < nby; ++by) {
-    for (int bx = 0; bx < nbx; ++bx) {
-      etc1_decode_block(data + 8 * (static_cast<size_t>(by) * nbx + bx), rgb);
-      put_block(rgb, 3, bx, by, width, height, out);
-    }
+BlockFn block_fn(const Texture& t, int* block_bytes) {
+  int bytes = 16;
+  BlockFn fn = nullptr;
+  switch (t.format) {
+    case QZIPVR_FORMAT_ETC1: fn = etc1; bytes = 8; break;
+    case QZIPVR_FORMAT_BC1: fn = bc1; bytes = 8; break;
+    case QZIPVR_FORMAT_BC2: fn = bc2; break;
+    case QZIPVR_FORMAT_BC3: fn = bc3; break;
+    case QZIPVR_FORMAT_BC4: fn = t.is_signed ? bc4_signed : bc4; bytes = 8; break;
+    case QZIPVR_FORMAT_BC5: fn = t.is_signed ? bc5_signed : bc5; break;
+    case QZIPVR_FORMAT_BC7: fn = bc7; break;
+    case QZIPVR_FORMAT_ETC2_RGB: fn = etc2_rgb; bytes = 8; break;
+    case QZIPVR_FORMAT_ETC2_RGBA: fn = etc2_rgba; break;
+    case QZIPVR_FORMAT_ETC2_RGB_A1: fn = etc2_rgb_a1; bytes = 8; break;
+    case QZIPVR_FORMAT_EAC_R11: fn = t.is_signed ? eac_r11_signed : eac_r11; bytes = 8; break;
+    case QZIPVR_FORMAT_EAC_RG11: fn = t.is_signed ? eac_rg11_signed : eac_rg11; break;
+    default: break;
   }
+  if (block_bytes) *block_bytes = bytes;
+  return fn;
 }
 
-void decode_bc(const uint8_t* data, int width, int height, int format, uint8_t* out) {
-  const int flags = format == QZIPVR_FORMAT_BC1 ? squish::kDxt1
-                    : format == QZIPVR_FORMAT_BC2 ? squish::kDxt3
-                                                   : squish::kDxt5;
-  const size_t block_bytes = format == QZIPVR_FORMAT_BC1 ? 8 : 16;
-  const int nbx = (width + 3) / 4, nby = (height + 3) / 4;
-  squish::u8 rgba[64];
-  for (int by = 0; by < nby; ++by) {
-    for (int bx = 0; bx < nbx; ++bx) {
-      squish::Decompress(rgba, data + block_bytes * (static_cast<size_t>(by) * nbx + bx), flags);
-      put_block(rgba, 4, bx, by, width, height, out);
-    }
-  }
+void decode_blocks(const uint8_t* data, const Texture& t, Sink& out) {
+  int bytes = 0;
+  const BlockFn fn = block_fn(t, &bytes);
+  if (!fn) return;
+  run_blocks(data, fn, bytes, out);
 }
 
-void decode_uncompressed(const uint8_t* data, int width, int height, const Layout& layout, uint8_t* out) {
-  const size_t count = static_cast<size_t>(width) * height;
+void decode_uncompressed(const uint8_t* data, const Layout& layout, Sink& out) {
   const int bpp = layout.bytes_per_pixel;
-  for (size_t n = 0; n < count; ++n, data += bpp, out += 4) {
-    uint32_t word = 0;
-    if (layout.packed) {
-      for (int k = bpp - 1; k >= 0; --k) word = word << 8 | data[k];
-    }
-    // Missing colour channels are 0, missing alpha is opaque.
-    int r = 0, g = 0, b = 0, a = 255;
-    for (int k = 0; k < layout.count; ++k) {
-      const Channel& c = layout.channels[k];
-      const uint32_t raw = layout.packed ? (word >> c.shift) & ((1u << c.bits) - 1) : data[c.shift];
-      const int v = widen(raw, c.bits);
-      switch (c.name) {
-        case 'r': r = v; break;
-        case 'g': g = v; break;
-        case 'b': b = v; break;
-        case 'a': a = v; break;
-        case 'l': r = g = b = v; break;
-        default: break;
+  for (int y = 0; y < out.height; ++y) {
+    uint8_t* alpha = nullptr;
+    uint8_t* d = out.row(y, &alpha);
+    if (out.failed) return;
+    for (int x = 0; x < out.width; ++x, data += bpp, d += out.pixel) {
+      uint32_t word = 0;
+      if (layout.packed) {
+        for (int k = bpp - 1; k >= 0; --k) word = word << 8 | data[k];
+      }
+      // Missing colour channels are 0, missing alpha is opaque.
+      int r = 0, g = 0, b = 0, a = 255;
+      for (int k = 0; k < layout.count; ++k) {
+        const Channel& c = layout.channels[k];
+        const uint32_t raw = layout.packed ? (word >> c.shift) & ((1u << c.bits) - 1) : data[c.shift];
+        const int v = widen(raw, c.bits);
+        switch (c.name) {
+          case 'r': r = v; break;
+          case 'g': g = v; break;
+          case 'b': b = v; break;
+          case 'a': a = v; break;
+          case 'l': r = g = b = v; break;
+          default: break;
+        }
+      }
+      d[0] = static_cast<uint8_t>(b);
+      d[1] = static_cast<uint8_t>(g);
+      d[2] = static_cast<uint8_t>(r);
+      if (out.pixel == 4) {
+        d[3] = static_cast<uint8_t>(a);
+      } else if (alpha) {
+        alpha[x] = static_cast<uint8_t>(a);
       }
     }
-    out[0] = static_cast<uint8_t>(b);
-    out[1] = static_cast<uint8_t>(g);
-    out[2] = static_cast<uint8_t>(r);
-    out[3] = static_cast<uint8_t>(a);
   }
 }
 

@@ -1,5 +1,7 @@
 // The PVR containers: legacy header versions 1 and 2, version 3 header and its metadata.
+#include <cctype>
 #include <cstring>
+#include <string>
 
 #include "qzipvr.h"
 #include "texture.h"
@@ -14,6 +16,11 @@ const uint32_t kLegacyVolume = 0x4000;
 const uint32_t kLegacyVerticalFlip = 0x10000;
 const uint32_t kV3FileCompressed = 0x1;
 const uint32_t kMetaOrientation = 3;
+
+// ASTC 2D block sizes by version 3 id, from 27 on (3D sizes follow and are not decoded).
+const uint32_t kAstcFirst = 27, kAstcLast = 40;
+const int kAstcBlocks[14][2] = {{4, 4}, {5, 4}, {5, 5}, {6, 5}, {6, 6}, {8, 5}, {8, 6},
+                                {8, 8}, {10, 5}, {10, 6}, {10, 8}, {10, 10}, {12, 10}, {12, 12}};
 
 // Legacy pixel types we decode, with their channel layouts in version 3 notation.
 struct LegacyType {
@@ -153,16 +160,18 @@ bool parse_legacy(const uint8_t* p, size_t size, uint32_t header_size, Texture* 
 }
 
 bool parse_v3(const uint8_t* p, size_t size, Texture* t) {
-  if (size < 52) return false;
+  if (size < QZIPVR_HEADER_SIZE) return false;
   const uint32_t flags = load32(p + 4);
   const uint32_t format_low = load32(p + 8), format_high = load32(p + 12);
-  const uint32_t channel_type = load32(p + 20);
+  const uint32_t colour_space = load32(p + 16), channel_type = load32(p + 20);
   const uint32_t height = load32(p + 24), width = load32(p + 28), depth = load32(p + 32);
   const uint32_t metadata_size = load32(p + 48);
   if (flags & kV3FileCompressed) return false;
   if (!size_ok(width, height) || depth != 1) return false;
-  // Unsigned normalised and unsigned integer data only: signed and float types are refused.
-  if (channel_type > 10 || channel_type % 2 != 0) return false;
+  // Channel types above 10 are floating point. Odd types are signed: only the formats whose
+  // ids leave the sign open (EAC, BC4, BC5) take them.
+  if (channel_type > 10) return false;
+  const bool is_signed = channel_type % 2 != 0;
 
   if (format_high == 0) {
     switch (format_low) {
@@ -172,9 +181,28 @@ bool parse_v3(const uint8_t* p, size_t size, Texture* t) {
       case 7: t->format = QZIPVR_FORMAT_BC1; break;
       case 8: case 9: t->format = QZIPVR_FORMAT_BC2; break;
       case 10: case 11: t->format = QZIPVR_FORMAT_BC3; break;
-      default: return false;
+      case 12: t->format = QZIPVR_FORMAT_BC4; break;
+      case 13: t->format = QZIPVR_FORMAT_BC5; break;
+      case 15: t->format = QZIPVR_FORMAT_BC7; break;
+      case 22: t->format = QZIPVR_FORMAT_ETC2_RGB; break;
+      case 23: t->format = QZIPVR_FORMAT_ETC2_RGBA; break;
+      case 24: t->format = QZIPVR_FORMAT_ETC2_RGB_A1; break;
+      case 25: t->format = QZIPVR_FORMAT_EAC_R11; break;
+      case 26: t->format = QZIPVR_FORMAT_EAC_RG11; break;
+      default:
+        if (format_low < kAstcFirst || format_low > kAstcLast) return false;
+        t->format = QZIPVR_FORMAT_ASTC;
+        t->block_w = kAstcBlocks[format_low - kAstcFirst][0];
+        t->block_h = kAstcBlocks[format_low - kAstcFirst][1];
+        break;
     }
+    const bool sign_open = t->format == QZIPVR_FORMAT_EAC_R11 || t->format == QZIPVR_FORMAT_EAC_RG11 ||
+                           t->format == QZIPVR_FORMAT_BC4 || t->format == QZIPVR_FORMAT_BC5;
+    if (is_signed && !sign_open) return false;
+    t->is_signed = is_signed;
+    t->v3_id = format_low;
   } else {
+    if (is_signed) return false;
     char names[4];
     uint8_t bits[4];
     for (int k = 0; k < 4; ++k) {
@@ -184,11 +212,12 @@ bool parse_v3(const uint8_t* p, size_t size, Texture* t) {
     if (!make_layout(names, bits, &t->layout)) return false;
     t->format = classify(t->layout);
   }
+  t->srgb = colour_space == 1;
   t->version = 3;
   t->width = static_cast<int>(width);
   t->height = static_cast<int>(height);
   t->metadata_size = metadata_size;
-  t->data_offset = 52 + static_cast<uint64_t>(metadata_size);
+  t->data_offset = QZIPVR_HEADER_SIZE + static_cast<uint64_t>(metadata_size);
   return true;
 }
 
@@ -222,7 +251,7 @@ bool parse_header(const uint8_t* p, size_t size, Texture* t) {
 bool parse_metadata(const uint8_t* file, size_t size, Texture* t) {
   if (t->version != 3) return true;
   if (t->data_offset > size) return false;
-  const uint8_t* p = file + 52;
+  const uint8_t* p = file + QZIPVR_HEADER_SIZE;
   uint64_t left = t->metadata_size;
   while (left > 0) {
     if (left < 12) return false;
@@ -241,7 +270,8 @@ bool parse_metadata(const uint8_t* file, size_t size, Texture* t) {
 
 uint64_t level_bytes(const Texture& t) {
   const uint64_t w = static_cast<uint64_t>(t.width), h = static_cast<uint64_t>(t.height);
-  const uint64_t blocks = ((w + 3) / 4) * ((h + 3) / 4);
+  const uint64_t bw = static_cast<uint64_t>(t.block_w), bh = static_cast<uint64_t>(t.block_h);
+  const uint64_t blocks = ((w + bw - 1) / bw) * ((h + bh - 1) / bh);
   switch (t.format) {
     case QZIPVR_FORMAT_PVRTC_2BPP:
       return (w < 16 ? 16 : w) * (h < 8 ? 8 : h) / 4;
@@ -249,13 +279,47 @@ uint64_t level_bytes(const Texture& t) {
       return (w < 8 ? 8 : w) * (h < 8 ? 8 : h) / 2;
     case QZIPVR_FORMAT_ETC1:
     case QZIPVR_FORMAT_BC1:
+    case QZIPVR_FORMAT_BC4:
+    case QZIPVR_FORMAT_ETC2_RGB:
+    case QZIPVR_FORMAT_ETC2_RGB_A1:
+    case QZIPVR_FORMAT_EAC_R11:
       return blocks * 8;
     case QZIPVR_FORMAT_BC2:
     case QZIPVR_FORMAT_BC3:
+    case QZIPVR_FORMAT_BC5:
+    case QZIPVR_FORMAT_BC7:
+    case QZIPVR_FORMAT_ETC2_RGBA:
+    case QZIPVR_FORMAT_EAC_RG11:
+    case QZIPVR_FORMAT_ASTC:
       return blocks * 16;
     default:
       return w * h * static_cast<uint64_t>(t.layout.bytes_per_pixel);
   }
+}
+
+}  // namespace qzipvr
+
+namespace qzipvr {
+
+std::string describe(const Texture& t) {
+  static const char* const kNames[QZIPVR_FORMAT_COUNT] = {
+      "PVRTC1 2bpp", "PVRTC1 4bpp", "ETC1",     "BC1",        "BC2",     "BC3",      "",
+      "",            "",            "",         "",           "",        "",         "ETC2 RGB",
+      "ETC2 RGBA",   "ETC2 RGB A1", "EAC R11",  "EAC RG11",   "BC4",     "BC5",      "BC7",
+      "ASTC"};
+  std::string s = "PVR v" + std::to_string(t.version) + " ";
+  if (t.format == QZIPVR_FORMAT_ASTC) {
+    s += "ASTC " + std::to_string(t.block_w) + "x" + std::to_string(t.block_h);
+  } else if (*kNames[t.format]) {
+    s += kNames[t.format];
+  } else {
+    // Uncompressed: channel letters, then their widths ("RGB565", "LA88").
+    for (int k = 0; k < t.layout.count; ++k) s += static_cast<char>(std::toupper(t.layout.channels[k].name));
+    for (int k = 0; k < t.layout.count; ++k) s += std::to_string(t.layout.channels[k].bits);
+  }
+  if (t.is_signed) s += " signed";
+  if (t.srgb) s += " sRGB";
+  return s;
 }
 
 }  // namespace qzipvr

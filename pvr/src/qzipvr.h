@@ -11,7 +11,10 @@
  * size. The decoded picture is width x height pixels of 4 bytes (blue, green, red, alpha),
  * rows from the top of the picture down, each row from left to right.
  *
- * All three functions are plain C, reentrant, and neither throw nor keep state.
+ * qzipvr06 decodes the same picture straight into caller-owned rows of 3-byte pixels and an
+ * optional alpha plane, without the intermediate 4-byte picture; qzipvr07 names the format.
+ *
+ * All functions are plain C, reentrant, and neither throw nor keep state.
  */
 #ifndef QZIPVR_H
 #define QZIPVR_H
@@ -49,7 +52,16 @@ extern "C" {
 #define QZIPVR_FORMAT_A8 10         /* one alpha byte; colour black */
 #define QZIPVR_FORMAT_L8 11         /* one luminance (intensity) byte; grey, opaque */
 #define QZIPVR_FORMAT_CHANNELS 12   /* any other layout of 8-bit channels: LA88, ARGB8888 ... */
-#define QZIPVR_FORMAT_COUNT 13
+#define QZIPVR_FORMAT_ETC2_RGB 13   /* ETC2 RGB, opaque */
+#define QZIPVR_FORMAT_ETC2_RGBA 14  /* ETC2 RGB with 8-bit EAC alpha */
+#define QZIPVR_FORMAT_ETC2_RGB_A1 15 /* ETC2 RGB with punch-through alpha */
+#define QZIPVR_FORMAT_EAC_R11 16    /* EAC one channel (red), unsigned or signed */
+#define QZIPVR_FORMAT_EAC_RG11 17   /* EAC two channels (red, green), unsigned or signed */
+#define QZIPVR_FORMAT_BC4 18        /* BC4, one channel (red), unsigned or signed */
+#define QZIPVR_FORMAT_BC5 19        /* BC5, two channels (red, green), unsigned or signed */
+#define QZIPVR_FORMAT_BC7 20        /* BC7 */
+#define QZIPVR_FORMAT_ASTC 21       /* ASTC LDR, 2D blocks from 4x4 to 12x12, linear or sRGB */
+#define QZIPVR_FORMAT_COUNT 22
 
 /* Results. */
 #define QZIPVR_OK 0
@@ -79,6 +91,31 @@ QZIPVR_API size_t qzipvr04(int width, int height, int pixel_format);
  * failure the output's contents are unspecified.
  */
 QZIPVR_API int qzipvr05(const void* file, size_t file_size, void* pixels, size_t pixels_size);
+
+/*
+ * Where qzipvr06 writes: `row` returns the address of picture row y (0 is the top row) for
+ * width pixels of 3 bytes (blue, green, red), and stores in *alpha the address of that row's
+ * width alpha bytes, or null when alpha is not wanted. Rows may be asked for in any order and
+ * more than once; every pixel of every row is written.
+ */
+typedef struct QZIPVR_ROWS {
+  void* user;
+  unsigned char* (*row)(void* user, int y, unsigned char** alpha);
+} QZIPVR_ROWS;
+
+/*
+ * Decodes the file at `file` (`file_size` bytes) into the rows `rows` gives. Results as
+ * qzipvr05 (QZIPVR_ERR_OUTPUT when `rows` or its function is null, or a row address is null);
+ * after a failure the rows' contents are unspecified.
+ */
+QZIPVR_API int qzipvr06(const void* file, size_t file_size, const QZIPVR_ROWS* rows);
+
+/*
+ * Writes a short name of the texture's container and format, such as "PVR v3 ASTC 6x6 sRGB"
+ * or "PVR v2 RGB565", NUL-terminated and cut to fit, into `text` (`text_size` bytes) from the
+ * header qzipvr03 accepts. Returns the result qzipvr03 would give.
+ */
+QZIPVR_API int qzipvr07(const void* header, int header_size, char* text, size_t text_size);
 
 #ifdef __cplusplus
 }

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <squish.h>
 
+#include <cctype>
+#include <fstream>
+#include <map>
 #include <random>
+#include <sstream>
 #include <tuple>
 
 #include "pvr_test_util.h"
@@ -28,68 +32,50 @@ enum : int {
   NO = -1, P2 = QZIPVR_FORMAT_PVRTC_2BPP, P4 = QZIPVR_FORMAT_PVRTC_4BPP, ETC = QZIPVR_FORMAT_ETC1,
   BC1 = QZIPVR_FORMAT_BC1, BC2 = QZIPVR_FORMAT_BC2, BC3 = QZIPVR_FORMAT_BC3, RGBA = QZIPVR_FORMAT_RGBA8888,
   BGRA = QZIPVR_FORMAT_BGRA8888, RGB = QZIPVR_FORMAT_RGB888, PACK = QZIPVR_FORMAT_PACKED, A8 = QZIPVR_FORMAT_A8,
-  L8 = QZIPVR_FORMAT_L8, CH = QZIPVR_FORMAT_CHANNELS
+  L8 = QZIPVR_FORMAT_L8, CH = QZIPVR_FORMAT_CHANNELS, E2 = QZIPVR_FORMAT_ETC2_RGB, E2A = QZIPVR_FORMAT_ETC2_RGBA,
+  E2P = QZIPVR_FORMAT_ETC2_RGB_A1, R11 = QZIPVR_FORMAT_EAC_R11, RG11 = QZIPVR_FORMAT_EAC_RG11,
+  BC4 = QZIPVR_FORMAT_BC4, BC5 = QZIPVR_FORMAT_BC5, BC7 = QZIPVR_FORMAT_BC7, ASTC = QZIPVR_FORMAT_ASTC
 };
 const uint64_t kRgba = channels("rgba", 8, 8, 8, 8);
 
-// The pixel-format number each header yields (NO: refused), and the 1 x 1 picture of uncompressed data.
+// A format word of pvr_headers.tsv: a number, or channel letters and bit counts.
+uint64_t format_word(const std::string& text) {
+  if (std::isdigit(static_cast<unsigned char>(text[0]))) return std::stoull(text, nullptr, 0);
+  std::istringstream in(text);
+  std::string letters;
+  std::getline(in, letters, '/');
+  uint64_t word = 0;
+  for (size_t k = 0; k < letters.size(); ++k)
+    if (letters[k] != '.') word |= uint64_t{static_cast<uint8_t>(letters[k])} << (8 * k);
+  int shift = 32;
+  for (std::string bits; std::getline(in, bits, '/'); shift += 8) word |= std::stoull(bits) << shift;
+  return word;
+}
+
 TEST(PvrHeader, FormatsAndPixels) {
-  const struct {
-    uint32_t type;
-    Bytes data;
-    int format;
-    int64_t want = -1;
-  } legacy_cases[] = {
-      {0x00, {0x34, 0x12}, PACK, 0x11223344}, {0x01, {0, 0xFC}, PACK, 0xFFFF0000}, {0x02, {0, 0xF8}, PACK, 0xFFFF0000},
-      {0x03, {0, 0x7C}, PACK, 0xFFFF0000}, {0x04, {1, 2, 3}, RGB, 0xFF010203}, {0x06, {0xE2, 0x80}, PACK, 0x80FF00AA},
-      {0x07, {77}, L8, 0xFF4D4D4D}, {0x08, {200, 77}, CH, 0xC84D4D4D}, {0x10, {0x34, 0x12}, PACK, 0x44112233},
-      {0x11, {0xF1, 0x80}, PACK, 0xFF8418C6}, {0x11, {0xF0, 0x80}, PACK, 0x008418C6},
-      {0x12, {1, 2, 3, 4}, RGBA, 0x04010203}, {0x13, {0x21, 0x04}, PACK, 0xFF008608},
-      {0x14, {0x3F, 0xF8}, PACK, 0xFFFF00FF}, {0x15, {1, 2, 3}, RGB, 0xFF010203}, {0x16, {77}, L8, 0xFF4D4D4D},
-      {0x17, {77, 200}, CH, 0xC84D4D4D}, {0x1A, {1, 2, 3, 4}, BGRA, 0x04030201}, {0x1B, {200}, A8, 0xC8000000},
-      {0x40, {200}, A8, 0xC8000000}, {0x43, {77}, L8, 0xFF4D4D4D}, {0x61, {1, 2, 3, 4}, RGBA, 0x04010203},
-      {0x62, {1, 2, 3, 4}, RGBA, 0x04010203},
-      {0x0C, {}, P2}, {0x18, {}, P2}, {0x0D, {}, P4}, {0x19, {}, P4}, {0x36, {}, ETC}, {0x20, {}, BC1},
-      {0x21, {}, BC2}, {0x22, {}, BC2}, {0x23, {}, BC3}, {0x24, {}, BC3}, {0x05, {}, NO}, {0x1C, {}, NO},
-      {0x25, {}, NO}, {0x37, {}, NO}, {0x42, {}, NO}, {0x60, {}, NO}, {0x90, {}, NO}, {0xFF, {}, NO},
-  };
-  const struct {
-    uint64_t format_word;
-    Bytes data;
-    int format;
-    int64_t want = -1;
-    uint32_t channel_type = 0;
-  } v3_cases[] = {
-      {kRgba, {1, 2, 3, 4}, RGBA, 0x04010203, 2}, {channels("bgra", 8, 8, 8, 8), {1, 2, 3, 4}, BGRA, 0x04030201},
-      {channels("rgb", 8, 8, 8), {1, 2, 3}, RGB, 0xFF010203},
-      {channels("rgb", 5, 6, 5), {0x21, 0x04}, PACK, 0xFF008608, 4},
-      {channels("rgba", 4, 4, 4, 4), {0x34, 0x12}, PACK, 0x44112233, 6},
-      {channels("rgba", 5, 5, 5, 1), {0xF1, 0x80}, PACK, 0xFF8418C6, 4},
-      {channels("xrgb", 1, 5, 5, 5), {0x00, 0x7C}, PACK, 0xFFFF0000},
-      {channels("rg", 4, 4), {0xA5}, PACK, 0xFFAA5500}, {channels("ax", 1, 7), {0x80}, PACK, 0xFF000000},
-      {channels("ax", 1, 7), {0x7F}, PACK, 0x00000000}, {channels("bgr", 3, 3, 2), {0xAE}, PACK, 0xFFAA6DB6},
-      {channels("rgba", 6, 6, 6, 6), {0x01, 0x08, 0xFC}, PACK, 0x04FF0082},
-      {channels("a", 8), {200}, A8, 0xC8000000}, {channels("l", 8), {77}, L8, 0xFF4D4D4D},
-      {channels("i", 8), {5}, L8, 0xFF050505}, {channels("la", 8, 8), {77, 200}, CH, 0xC84D4D4D},
-      {channels("argb", 8, 8, 8, 8), {4, 1, 2, 3}, CH, 0x04010203}, {channels("r", 8), {9}, CH, 0xFF090000},
-      {0, {}, P2}, {1, {}, P2}, {2, {}, P4}, {3, {}, P4}, {6, {}, ETC}, {7, {}, BC1}, {8, {}, BC2}, {9, {}, BC2},
-      {10, {}, BC3}, {11, {}, BC3},
-      // PVRTC-II, BC4 to BC7, ETC2, ASTC; signed, float or wide channels; odd totals; unknown,
-      // repeated, mixed or missing letters.
-      {4, {}, NO}, {5, {}, NO}, {12, {}, NO}, {15, {}, NO}, {22, {}, NO}, {25, {}, NO}, {27, {}, NO}, {40, {}, NO},
-      {0xFFFFFFFF, {}, NO}, {kRgba, {}, NO, -1, 1}, {kRgba, {}, NO, -1, 12}, {kRgba, {}, NO, -1, 14},
-      {channels("rgba", 16, 16, 16, 16), {}, NO, -1, 12}, {channels("r", 16), {}, NO, -1, 4},
-      {channels("rgb", 5, 5, 5), {}, NO}, {channels("rgb", 8, 8, 0), {}, NO}, {channels("rr", 8, 8), {}, NO},
-      {channels("lr", 8, 8), {}, NO}, {channels("li", 8, 8), {}, NO}, {channels("x", 8), {}, NO},
-      {channels("d", 8), {}, NO}, {channels("R", 8), {}, NO}, {channels("r", 8, 0, 8) | uint64_t{'g'} << 16, {}, NO},
-  };
+  const std::map<std::string, int> names = {
+      {"NO", NO},   {"P2", P2},     {"P4", P4},     {"ETC", ETC},   {"BC1", BC1},   {"BC2", BC2},
+      {"BC3", BC3}, {"RGBA", RGBA}, {"BGRA", BGRA}, {"RGB", RGB},   {"PACK", PACK}, {"A8", A8},
+      {"L8", L8},   {"CH", CH},     {"E2", E2},     {"E2A", E2A},   {"E2P", E2P},   {"R11", R11},
+      {"RG11", RG11}, {"BC4", BC4}, {"BC5", BC5},   {"BC7", BC7},   {"ASTC", ASTC}};
   std::vector<std::tuple<Bytes, int, int64_t>> all;
-  for (const auto& c : legacy_cases) {
-    for (int version : {1, 2}) all.emplace_back(legacy(c.type, 1, 1, c.data, version), c.format, c.want);
+  std::ifstream table(QZI_PVR_HEADERS_TSV);
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string container, type, channel_type, hex, format, want;
+    ASSERT_TRUE(fields >> container >> type >> channel_type >> hex >> format >> want) << line;
+    Bytes data;
+    for (size_t k = 0; hex != "-" && k + 1 < hex.size(); k += 2) data.push_back(static_cast<uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16)));
+    const int64_t pixel = want == "-" ? -1 : static_cast<int64_t>(std::stoull(want, nullptr, 16));
+    ASSERT_TRUE(names.count(format)) << line;
+    if (container == "legacy") {
+      for (int version : {1, 2}) all.emplace_back(legacy(std::stoul(type, nullptr, 16), 1, 1, data, version), names.at(format), pixel);
+    } else {
+      all.emplace_back(v3(format_word(type), 1, 1, data, {}, std::stoul(channel_type)), names.at(format), pixel);
+    }
   }
-  for (const auto& c : v3_cases) {
-    all.emplace_back(v3(c.format_word, 1, 1, c.data, {}, c.channel_type), c.format, c.want);
-  }
+  EXPECT_EQ(all.size(), 2u * 41 + 63) << "rows of " << QZI_PVR_HEADERS_TSV;
   for (const auto& [file, format, want] : all) {
     SCOPED_TRACE(testing::Message() << "header " << testing::PrintToString(Bytes(file.begin(), file.begin() + 20)));
     int w = -7, h = -7, f = -7;
@@ -149,7 +135,7 @@ TEST(PvrHeader, ContainerRules) {
   const std::tuple<int, int, int, size_t> sizes[] = {
       {1, 1, RGBA, 4}, {3, 5, CH, 60}, {3, 5, BC1, 60}, {1, 1, P4, 4}, {12, 16, P4, 0}, {24, 8, P2, 0},
       {0, 1, A8, 0}, {1, 0, A8, 0}, {-1, 1, A8, 0}, {65537, 1, A8, 0}, {1, 65537, A8, 0}, {2, 2, CH, 16},
-      {2, 2, 13, 0}, {2, 2, -1, 0}, {65536, 65536, A8, size_t{1} << 34}};
+      {2, 2, QZIPVR_FORMAT_COUNT, 0}, {2, 2, -1, 0}, {65536, 65536, A8, size_t{1} << 34}};
   for (const auto& [sw, sh, format, size] : sizes) {
     EXPECT_EQ(qzipvr04(sw, sh, format), size) << sw << "x" << sh << " format " << format;
   }
@@ -304,6 +290,74 @@ TEST(PvrBounds, Arguments) {
   EXPECT_EQ(qzipvr05(file.data(), 43, out.data(), out.size()), QZIPVR_ERR_ARGUMENT);
   file[0] = 'X';
   EXPECT_EQ(qzipvr05(file.data(), file.size(), out.data(), out.size()), QZIPVR_ERR_HEADER);
+}
+
+}  // namespace
+
+namespace {
+
+// Hand-decoded blocks of pvr_blocks.tsv (forms no corpus file holds): every listed texel.
+TEST(PvrBlockFormats, HandDecodedBlocks) {
+  std::ifstream in(QZI_PVR_BLOCKS_TSV);
+  std::string line;
+  int rows = 0;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string what, hex, check;
+    uint32_t id = 0, type = 0, w = 0, h = 0;
+    std::getline(fields, what, '\t');
+    ASSERT_TRUE(fields >> id >> type >> w >> h >> hex) << line;
+    SCOPED_TRACE(what);
+    Bytes block;
+    for (size_t k = 0; k + 1 < hex.size(); k += 2) block.push_back(static_cast<uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16)));
+    const size_t count = ((w + 3) / 4) * ((h + 3) / 4);
+    Bytes data;
+    for (size_t k = 0; k < count; ++k) data = data + block;
+    const Decoded d = decode(v3(id, w, h, data, {}, type));
+    ASSERT_EQ(d.decode, QZIPVR_OK);
+    while (fields >> check) {
+      int x = 0, y = 0;
+      unsigned rgba = 0;
+      ASSERT_EQ(std::sscanf(check.c_str(), "%d,%d=%x", &x, &y, &rgba), 3) << check;
+      EXPECT_EQ(px(d, x, y), (rgba >> 8) | (rgba & 0xFF) << 24) << check;
+    }
+    ++rows;
+  }
+  EXPECT_GT(rows, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The names qzipvr07 gives, cut to fit; qzipvr06 refuses missing rows.
+TEST(PvrCalls, NamesAndRowDecode) {
+  const std::pair<Bytes, const char*> cases[] = {
+      {v3(31, 1280, 720), "PVR v3 ASTC 6x6"},
+      {[] { Bytes b = v3(31, 1280, 720); b[16] = 1; return b; }(), "PVR v3 ASTC 6x6 sRGB"},
+      {v3(26, 4, 4, {}, {}, 9), "PVR v3 EAC RG11 signed"},
+      {v3(channels("rgb", 5, 6, 5), 4, 4), "PVR v3 RGB565"},
+      {legacy(0x19, 8, 8, {}, 1), "PVR v1 PVRTC1 4bpp"},
+      {legacy(0x17, 8, 8), "PVR v2 LA88"},
+  };
+  char text[64];
+  for (const auto& [header, name] : cases) {
+    ASSERT_EQ(qzipvr07(header.data(), 52, text, sizeof text), QZIPVR_OK) << name;
+    EXPECT_STREQ(text, name);
+  }
+  ASSERT_EQ(qzipvr07(cases[1].first.data(), 52, text, 8), QZIPVR_OK);
+  EXPECT_STREQ(text, "PVR v3 ");
+  EXPECT_EQ(qzipvr07(cases[1].first.data(), 52, text, 0), QZIPVR_ERR_ARGUMENT);
+  EXPECT_EQ(qzipvr07(v3(4, 16, 16).data(), 52, text, sizeof text), QZIPVR_ERR_HEADER);
+
+  const Bytes file = v3(kRgba, 2, 2, Bytes(16, 7));
+  EXPECT_EQ(qzipvr06(file.data(), file.size(), nullptr), QZIPVR_ERR_OUTPUT);
+  const QZIPVR_ROWS none{nullptr, [](void*, int, unsigned char** alpha) -> unsigned char* {
+                           *alpha = nullptr;
+                           return nullptr;
+                         }};
+  EXPECT_EQ(qzipvr06(file.data(), file.size(), &none), QZIPVR_ERR_OUTPUT);
 }
 
 }  // namespace

@@ -1,13 +1,15 @@
 // The PVR format module through the decoder's public API, against a stand-in texture library:
-// this program defines and exports the three library calls, so the decoder binds to them. That
+// this program defines and exports the library calls, so the decoder binds to them. That
 // reaches bounds (format numbers, sizes the library reports) which no real texture produces.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <tuple>
 
 #include "pvr_test_util.h"
 
 using namespace pvrtest;
+using qzi_test::Session;
 
 namespace {
 
@@ -17,8 +19,8 @@ struct FakeLibrary {
   int width = 3, height = 2, format = 6, header = 0;
   size_t size = kDefault;  // qzipvr04's answer; kDefault: width x height x 4
   int decode = 0, decode_calls = 0;
+  const char* name = "PVR v3 Stand-in";
   Bytes header_seen = {}, file_seen = {};
-  size_t out_size_seen = 0;
 } fake;
 
 }  // namespace
@@ -38,13 +40,28 @@ __attribute__((visibility("default"))) size_t qzipvr04(int w, int h, int) {
   return fake.size != kDefault ? fake.size : static_cast<size_t>(w) * h * 4;
 }
 
-// Byte k of the output is k: pixel n is blue 4n, green 4n+1, red 4n+2, alpha 4n+3.
-__attribute__((visibility("default"))) int qzipvr05(const void* file, size_t size, void* out, size_t out_size) {
+// Pixel n (top row first) is blue 4n, green 4n+1, red 4n+2, alpha 4n+3 (low 8 bits).
+__attribute__((visibility("default"))) int qzipvr06(const void* file, size_t size, const QZIPVR_ROWS* rows) {
   ++fake.decode_calls;
   fake.file_seen.assign(static_cast<const uint8_t*>(file), static_cast<const uint8_t*>(file) + size);
-  fake.out_size_seen = out_size;
-  for (size_t k = 0; k < out_size; ++k) static_cast<uint8_t*>(out)[k] = static_cast<uint8_t>(k);
+  for (int y = 0; y < fake.height; ++y) {
+    unsigned char* alpha = nullptr;
+    unsigned char* row = rows->row(rows->user, y, &alpha);
+    if (!row) return 4;
+    for (int x = 0; x < fake.width; ++x) {
+      const int n = 4 * (y * fake.width + x);
+      row[3 * x] = static_cast<unsigned char>(n);
+      row[3 * x + 1] = static_cast<unsigned char>(n + 1);
+      row[3 * x + 2] = static_cast<unsigned char>(n + 2);
+      if (alpha) alpha[x] = static_cast<unsigned char>(n + 3);
+    }
+  }
   return fake.decode;
+}
+
+__attribute__((visibility("default"))) int qzipvr07(const void*, int, char* text, size_t size) {
+  std::snprintf(text, size, "%s", fake.name);
+  return 0;
 }
 
 }  // extern "C"
@@ -62,24 +79,25 @@ TEST(PvrModule, HandsOverAndCopiesTopRowFirst) {
   fake = FakeLibrary();
   const Bytes file = some_file();
   Session s;
-  ASSERT_EQ(s.init(file), 0);
+  ASSERT_EQ(s.init(file, "t.pvr"), 0);
   EXPECT_EQ(fake.header_seen, Bytes(file.begin(), file.begin() + 52));
   EXPECT_EQ(s.info(QZIDEC_INFO_FORMAT), unsigned{QZIDEC_FORMAT_PVR});
   EXPECT_EQ(s.info(QZIDEC_INFO_WIDTH), 3u);
   EXPECT_EQ(s.info(QZIDEC_INFO_HEIGHT), 2u);
   EXPECT_EQ(s.info(QZIDEC_INFO_BPP), 24u);
-  // Executions repeat on the same state, also after one stopped at each progress step.
-  for (int stop : {-1, 10, -1, 20, 90, -1}) {
+  EXPECT_STREQ(qziDecoderGetFormatDescription(s.h), "PVR v3 Stand-in");
+  // Executions repeat on the same state, also after one stopped at each progress report
+  // (the second to fourth: 10, 20, 90).
+  for (unsigned stop : {0, 2, 0, 3, 4, 0}) {
     s.stop_at = stop;
-    ASSERT_EQ(s.execute(), stop < 0 ? 0 : 10) << stop;
-    ASSERT_EQ(s.layers, stop < 0 ? 1 : 0);
-    if (stop >= 0) continue;
+    ASSERT_EQ(s.execute(), stop == 0 ? 0 : 10) << stop;
+    ASSERT_EQ(s.out.layers, stop == 0 ? 1 : 0);
+    if (stop != 0) continue;
     EXPECT_EQ(fake.file_seen, file);
-    EXPECT_EQ(fake.out_size_seen, 24u);
-    EXPECT_EQ(s.progress, (std::vector<unsigned>{0, 10, 20, 90, 100, 100}));
-    ASSERT_TRUE(s.img.has_alpha);
-    ASSERT_EQ(s.img.rgba.size(), 24u);
-    for (size_t k = 0; k < 24; ++k) EXPECT_EQ(s.img.rgba[k], k - k % 4 + "\2\1\0\3"[k % 4]) << k;
+    EXPECT_EQ(s.out.progress, (std::vector<unsigned>{0, 10, 20, 90, 100, 100}));
+    ASSERT_TRUE(s.out.img.has_alpha);
+    ASSERT_EQ(s.out.img.rgba.size(), 24u);
+    for (size_t k = 0; k < 24; ++k) EXPECT_EQ(s.out.img.rgba[k], k - k % 4 + "\2\1\0\3"[k % 4]) << k;
   }
 }
 
@@ -91,7 +109,8 @@ TEST(PvrModule, Bounds) {
       {"input shorter than declared", 64, 65, {}, 0, 105}, {"width 4096", 64, 0, {4096}, 0, 0},
       {"width 4097", 64, 0, {4097}, 102, 0}, {"height 4096", 64, 0, {3, 4096}, 0, 0},
       {"height 4097", 64, 0, {3, 4097}, 102, 0}, {"width 0", 64, 0, {0}, 102, 0},
-      {"format 12", 64, 0, {3, 2, 12}, 0, 0}, {"format 13", 64, 0, {3, 2, 13}, 102, 0},
+      {"last format", 64, 0, {3, 2, QZIPVR_FORMAT_COUNT - 1}, 0, 0},
+      {"format past the last", 64, 0, {3, 2, QZIPVR_FORMAT_COUNT}, 102, 0},
       {"header refused", 64, 0, {3, 2, 6, 2}, 102, 0}, {"header result -1", 64, 0, {3, 2, 6, -1}, 102, 0},
       {"decoded size larger", 64, 0, {3, 2, 6, 0, 124}, 0, 0},
       {"decoded size one byte short", 64, 0, {3, 2, 6, 0, 23}, 0, 103},
@@ -104,11 +123,9 @@ TEST(PvrModule, Bounds) {
     ASSERT_EQ(s.init(some_file(file_size), "t.pvr", declared), init);
     if (init != 0) continue;
     EXPECT_EQ(s.execute(), execute);
-    EXPECT_EQ(s.layers, execute == 0 ? 1 : 0);
+    EXPECT_EQ(s.out.layers, execute == 0 ? 1 : 0);
     // Short inputs and short decoded sizes are refused before the library writes anything.
     EXPECT_EQ(fake.decode_calls, execute == 0 || library.decode ? 1 : 0);
-    const size_t out_size = library.size != kDefault ? library.size : size_t(library.width) * library.height * 4;
-    EXPECT_EQ(fake.out_size_seen, fake.decode_calls ? out_size : 0);
   }
 }
 
@@ -125,7 +142,7 @@ TEST(PvrModule, DetectionAndParameter601) {
   EXPECT_EQ(filtered.init(some_file(), "t"), 102);
 
   Session s;
-  ASSERT_EQ(s.init(some_file()), 0);
+  ASSERT_EQ(s.init(some_file(), "t.pvr"), 0);
   const long cases[][3] = {{PVR_PARAM_OPTION, 0, 0},   {PVR_PARAM_OPTION, 1, 0}, {PVR_PARAM_OPTION, 2, 107},
                            {PVR_PARAM_OPTION, -1, 107}, {602, 0, 108},          {BMP_PARAM_KEEP_ALPHA, 0, 108},
                            {0, 0, 108}};

@@ -1,4 +1,4 @@
-// BMP module through the public API. Files built by bmp_writer.h: header cases and palette
+// BMP module through the public API (qzi_decode.h). Files built by bmp_writer.h: header cases and palette
 // forms, direct-colour forms and masks, run-length codes, every prefix of those files, the alpha
 // decision, progress and parameters. Then the public BMP test suite (folder in QZI_BMPSUITE_DIR)
 // against the golden table beside this file.
@@ -9,81 +9,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
-#include "../test_stream.h"
 #include "bmp_writer.h"
-#include "qzi_rgba.h"
-#include "qzimgdecoder.h"
+#include "qzi_decode.h"
 
 using bmpw::Bytes;
-using bmpw::Spec;
+using bmpw::Layout;
 using Values = std::function<uint32_t(int, int)>;
 
 namespace {
 
-struct Options {
-  const char* path = nullptr;                     // initialise from this file instead of the bytes
-  std::vector<std::pair<unsigned, long>> params;  // set in order after initialisation
-  unsigned stop_at = 0;                           // progress call that answers false (1-based); 0: never
-  int runs = 1;                                   // executions on the same handle
-  std::function<void(MemStream&)> before_exec;    // runs between initialisation and execution
-};
-
-struct Result {
-  int init = -1, exec = -1, layers = 0;
-  unsigned info[8] = {0};
-  std::vector<int> param_results;
-  qzi_rgba::Image img;
-  std::vector<uint8_t> index;  // 8-bit bitmaps: the index of each pixel, top row first
-  std::vector<uint8_t> alpha;  // the raw alpha bitmap pixels, top row first, when delivered
-  std::vector<unsigned> progress;
-  unsigned stop_at = 0;
-  bool padding_zero = true;  // the bytes behind the pixels of every bitmap row are 0
-};
-
-int on_layer(QZIDEC_LAYERINFO* info, int) {
-  Result* r = reinterpret_cast<Result*>(static_cast<uintptr_t>(info->layer_user));
-  ++r->layers;
-  qzi_rgba::from_layer(info, &r->img);
-  const BITMAPINFOHEADER& hd = info->bi->bmiHeader;
-  const size_t w = hd.biWidth, used = w * hd.biBitCount / 8, stride = qzi_rgba::dib_stride(info->bi);
-  for (int y = hd.biHeight - 1; y >= 0; --y) {  // bitmaps are bottom-up
-    const uint8_t* row = qzi_rgba::dib_bits(info->bi) + y * stride;
-    for (size_t i = used; i < stride; ++i) r->padding_zero &= row[i] == 0;
-    if (hd.biBitCount == 8) r->index.insert(r->index.end(), row, row + w);
-    const uint8_t* a = info->bia ? qzi_rgba::dib_bits(info->bia) + y * qzi_rgba::dib_stride(info->bia) : nullptr;
-    if (a) r->alpha.insert(r->alpha.end(), a, a + w);
-  }
-  return 0;
-}
-
-bool on_progress(long user, unsigned percent) {
-  Result* r = reinterpret_cast<Result*>(user);
-  r->progress.push_back(percent);
-  return r->stop_at == 0 || r->progress.size() < r->stop_at;
-}
-
-Result decode(const Bytes& bytes, const Options& o = Options()) {
-  Result r;
-  r.stop_at = o.stop_at;
-  MemStream stream(bytes);
-  QZIDECODER d = qziCreateDecoder();
-  r.init = o.path ? qziDecoderInitializeFromFile(d, o.path)
-                  : qziDecoderInitialize(d, &stream, static_cast<int>(bytes.size()), MemStream::read,
-                                         MemStream::setpos, nullptr, "x.bmp");
-  if (r.init == 0) {
-    for (int item = 1; item <= 7; ++item) qziDecoderGetDocInfo(d, item, &r.info[item]);
-    for (auto [id, value] : o.params) r.param_results.push_back(qziSetDecoderParam(d, id, value, 0));
-    qziSetDecoderLayerCallback(d, on_layer, &r);
-    qziSetDecoderProgressCallback(d, on_progress, reinterpret_cast<long>(&r));
-    if (o.before_exec) o.before_exec(stream);
-    for (int i = 0; i < o.runs; ++i) r.exec = qziDecoderExecute(d);
-  }
-  qziCloseDecoder(d);
-  return r;
-}
+using qzi_test::decode;
+using qzi_test::Options;
+using qzi_test::Result;
 
 Result decode_ok(const Bytes& f, const Options& o = Options()) {
   Result r = decode(f, o);
@@ -100,8 +41,8 @@ std::vector<int> px(const Result& r, int x, int y) {
 
 const uint32_t R565 = 0x35363552;
 
-Spec direct(uint16_t bits, uint32_t compression, int w, int h, const Values& v) {
-  Spec s;
+Layout direct(uint16_t bits, uint32_t compression, int w, int h, const Values& v) {
+  Layout s;
   s.width = w, s.height = h, s.bit_count = bits, s.compression = compression;
   s.pixels = bmpw::rows(bits, w, std::abs(h), v);
   return s;
@@ -112,7 +53,7 @@ Spec direct(uint16_t bits, uint32_t compression, int w, int h, const Values& v) 
 uint32_t pal_value(int x, int y) { return 17 * (x + 5 * y); }
 
 // The file of a palette picture after its fields changed: pixels and a grey palette to match.
-Bytes build(Spec& s) {
+Bytes build(Layout& s) {
   const int bits = s.bit_count == 1 || s.bit_count == 2 || s.bit_count == 4 ? s.bit_count : 8;
   s.palette = bmpw::grey(1 << bits);
   s.pixels = bmpw::rows(bits, s.width, std::abs(s.height), pal_value);
@@ -120,8 +61,8 @@ Bytes build(Spec& s) {
 }
 
 // A palette picture, by default 5 x 3 at 8 bits: unique indexes, 3 padding bytes per stored row.
-Spec pal(uint16_t bits = 8, int width = 5, uint32_t header_size = 40) {
-  Spec s = direct(bits, 0, width, 3, pal_value);
+Layout pal(uint16_t bits = 8, int width = 5, uint32_t header_size = 40) {
+  Layout s = direct(bits, 0, width, 3, pal_value);
   s.header_size = header_size;
   build(s);
   return s;
@@ -162,7 +103,7 @@ struct DirectCase {
 };
 
 Bytes direct_file(const DirectCase& c) {
-  Spec s = direct(c.bits, c.compression, 3, 2, [&](int x, int y) { return x == 1 && y == 1 ? c.pixel : 0u; });
+  Layout s = direct(c.bits, c.compression, 3, 2, [&](int x, int y) { return x == 1 && y == 1 ? c.pixel : 0u; });
   s.header_size = c.header;
   if (c.header == 56 || c.header == 124)
     std::copy(c.masks.begin(), c.masks.end(), s.header_masks);
@@ -187,6 +128,8 @@ struct RleCase {
     {"8: end of picture clears the rest", 8, 3, 2, {3, 5, 0, 0, 1, 9, 0, 1}, {9, 0, 0, 5, 5, 5}},
     {"8: move down clears the rest", 8, 3, 3, {3, 5, 0, 0, 1, 9, 0, 2, 0, 1, 0, 0}, {0, 0, 0, 9, 0, 0, 5, 5, 5}},
     {"8: move below the last row ends", 8, 2, 1, {1, 4, 0, 2, 0, 3}, {4, 0}},
+    {"8: rows after the end of picture are cleared", 8, 2, 3, {1, 7, 0, 1}, {0, 0, 0, 0, 7, 0}},
+    {"4: a picture ended at once is cleared", 4, 3, 2, {0, 1}, {0, 0, 0, 0, 0, 0}},
     {"4: run of alternating nibbles", 4, 5, 1, {5, 0x12, 0, 0}, {1, 2, 1, 2, 1}},
     {"4: absolute run, even bytes", 4, 3, 1, {0, 3, 0x12, 0x30, 0, 0}, {1, 2, 3}},
     {"4: absolute run, padding", 4, 5, 1, {0, 5, 0x12, 0x34, 0x50, 0, 0, 0}, {1, 2, 3, 4, 5}},
@@ -199,7 +142,7 @@ struct RleCase {
 };
 
 Bytes rle_file(const RleCase& c) {
-  Spec s = direct(c.bits, c.bits == 8 ? 1 : 2, c.width, c.height, [](int, int) { return 0u; });
+  Layout s = direct(c.bits, c.bits == 8 ? 1 : 2, c.width, c.height, [](int, int) { return 0u; });
   s.palette = bmpw::grey(1 << c.bits);
   s.pixels = c.codes;
   return bmpw::file(s);
@@ -207,7 +150,7 @@ Bytes rle_file(const RleCase& c) {
 
 // Palette files of every depth, widths ending inside a byte, for the prefix sweep; rows without
 // padding in the last, whose last row is read in one piece.
-const Spec kPalette[] = {pal(1, 10), pal(2, 7), pal(4, 7), pal(), pal(8, 4, 12)};
+const Layout kPalette[] = {pal(1, 10), pal(2, 7), pal(4, 7), pal(), pal(8, 4, 12)};
 
 }  // namespace
 
@@ -215,16 +158,16 @@ const Spec kPalette[] = {pal(1, 10), pal(2, 7), pal(4, 7), pal(), pal(8, 4, 12)}
 // `exec` is what execution answers on the file; for those initialisation refuses, on this file
 // put in place of a good one after initialisation (the header is read again, and sides out of
 // range answer 104 there).
-#define EDIT(...) [](Spec& s) { __VA_ARGS__; return build(s); }
+#define EDIT(...) [](Layout& s) { __VA_ARGS__; return build(s); }
 #define FORM(b, c) EDIT(s.bit_count = b, s.compression = c)
-#define WRAP(...) [](Spec& s) { Bytes b = build(s); __VA_ARGS__; return b; }
+#define WRAP(...) [](Layout& s) { Bytes b = build(s); __VA_ARGS__; return b; }
 TEST(BmpHeader, Cases) {
   const auto array = [](int entries, std::function<uint32_t(int, uint32_t)> link = nullptr) {
-    return [=](Spec& s) { return bmpw::array(s, entries, link); };
+    return [=](Layout& s) { return bmpw::array(s, entries, link); };
   };
   const struct {
     const char* what;
-    std::function<Bytes(Spec&)> make;
+    std::function<Bytes(Layout&)> make;
     int init, exec;
   } cases[] = {
       {"header 12", EDIT(s.header_size = 12), 0, 0},     {"header 16", EDIT(s.header_size = 16), 0, 0},
@@ -238,7 +181,7 @@ TEST(BmpHeader, Cases) {
       {"1 bit, 10 wide", EDIT(s.bit_count = 1, s.width = 10), 0, 0},
       {"2 bits, 7 wide", EDIT(s.bit_count = 2, s.width = 7), 0, 0},
       {"4 bits, 7 wide, a stray nibble behind the top row",
-       [](Spec& s) { s.bit_count = 4, s.width = 7; Bytes b = build(s); b.back() |= 0xF; return b; }, 0, 0},
+       [](Layout& s) { s.bit_count = 4, s.width = 7; Bytes b = build(s); b.back() |= 0xF; return b; }, 0, 0},
       {"width 12800", EDIT(s.width = 12800), 0, 0},      {"height 12800", EDIT(s.height = 12800), 0, 0},
       {"width 12801", EDIT(s.width = 12801), 102, 104},  {"height 12801", EDIT(s.height = 12801), 102, 104},
       {"width 0", EDIT(s.width = 0), 102, 104},          {"height 0", EDIT(s.height = 0), 102, 104},
@@ -261,12 +204,12 @@ TEST(BmpHeader, Cases) {
       {"array cycle of two", array(3, [](int i, uint32_t n) { return i == 2 ? 28u : n; }), 102, 102},
       {"array link to nothing", array(2, [](int i, uint32_t n) { return i == 0 ? 5u : n; }), 102, 102},
       {"array link past the end", array(2, [](int i, uint32_t n) { return i == 0 ? 90000u : n; }), 102, 105},
-      {"array entry size 12", [](Spec& s) { Bytes b = bmpw::array(s, 2); b[2] = 12; return b; }, 102, 102},
-      {"array without BM", [](Spec& s) { Bytes b = bmpw::array(s, 2); b[28 + 15] = 'X'; return b; }, 102, 102},
+      {"array entry size 12", [](Layout& s) { Bytes b = bmpw::array(s, 2); b[2] = 12; return b; }, 102, 102},
+      {"array without BM", [](Layout& s) { Bytes b = bmpw::array(s, 2); b[28 + 15] = 'X'; return b; }, 102, 102},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    Spec s = pal();
+    Layout s = pal();
     const Bytes f = c.make(s);
     const Result r = decode(f);
     ASSERT_EQ(r.init, c.init);
@@ -320,7 +263,7 @@ TEST(BmpRle, Codes) {
 // with nothing delivered. Run-length streams that stop after some rows are among them.
 TEST(BmpTruncation, EveryPrefixFails) {
   std::vector<Bytes> files;
-  for (const Spec& s : kPalette) files.push_back(bmpw::file(s));
+  for (const Layout& s : kPalette) files.push_back(bmpw::file(s));
   for (const DirectCase& c : kDirect) files.push_back(direct_file(c));
   for (const RleCase& c : kRle) files.push_back(rle_file(c));
   for (size_t i = 0; i < files.size(); ++i) {
@@ -341,19 +284,19 @@ TEST(BmpTruncation, EveryPrefixFails) {
 
 // Which images go out with an alpha plane, by parameter (101 keep, 102 palette, 103 pixels).
 TEST(BmpAlpha, Decision) {
-  Spec pal_some = pal(), pal_unused = pal();  // palette fourth bytes all 0 but these
+  Layout pal_some = pal(), pal_unused = pal();  // palette fourth bytes all 0 but these
   pal_some.palette[5].a = 1;
   pal_unused.colors_used = 4;  // non-zero alpha only beyond the entries read
   pal_unused.palette[6].a = 9;
   // 2 x 2 direct-colour pictures: pixel (1, stored row 0) `one`, the others `v`.
   const auto two = [](uint16_t bits, uint32_t compression, uint32_t v, uint32_t one) {
-    Spec s = direct(bits, compression, 2, 2, [=](int x, int y) { return x == 1 && y == 0 ? one : v; });
+    Layout s = direct(bits, compression, 2, 2, [=](int x, int y) { return x == 1 && y == 0 ? one : v; });
     if (compression == 3) s.masks_after = {0xFF0000, 0xFF00, 0xFF};
     return s;
   };
   const struct {
     const char* what;
-    Spec spec;
+    Layout layout;
     std::vector<std::pair<unsigned, long>> params;
     bool plane;
   } cases[] = {
@@ -380,14 +323,14 @@ TEST(BmpAlpha, Decision) {
     SCOPED_TRACE(c.what);
     Options o;
     o.params = c.params;
-    EXPECT_EQ(decode_ok(bmpw::file(c.spec), o).img.has_alpha, c.plane);
+    EXPECT_EQ(decode_ok(bmpw::file(c.layout), o).img.has_alpha, c.plane);
   }
 }
 
 // A palette picture that goes out with its plane carries the alpha of each pixel's entry: the
 // plane holds the indexes, its grey table the entries' alpha.
 TEST(BmpAlpha, PalettePlaneHoldsIndexes) {
-  Spec s = pal();
+  Layout s = pal();
   for (int i = 0; i < 256; ++i) s.palette[i].a = static_cast<uint8_t>(255 - i);
   const Result r = decode_ok(bmpw::file(s));
   ASSERT_TRUE(r.img.has_alpha);
@@ -396,10 +339,29 @@ TEST(BmpAlpha, PalettePlaneHoldsIndexes) {
   EXPECT_EQ(px(r, 3, 0), (std::vector<int>{221, 221, 221, 34}));
 }
 
+// The plane of a direct-colour picture is taken at the first stored row whose alpha is not 0:
+// the rows before it, and the padding of every row, come out 0 in either row order.
+TEST(BmpAlpha, PlaneTakenLateHasEveryRow) {
+  for (const int32_t height : {3, -3}) {
+    SCOPED_TRACE(height);
+    Layout s = direct(32, 0, 3, height, [](int x, int y) { return y == 2 ? (x + 1u) << 24 : 0x123456u; });
+    if (height < 0) s.header_size = 12;
+    const Result r = decode_ok(bmpw::file(s));
+    ASSERT_TRUE(r.img.has_alpha);
+    // Top row first: stored row 2 is the top row of a bottom-up file, the bottom row of a top-down one.
+    const std::vector<uint8_t> late = {1, 2, 3}, none(3, 0);
+    std::vector<uint8_t> want = height > 0 ? late : none;
+    want.insert(want.end(), none.begin(), none.end());
+    want.insert(want.end(), (height > 0 ? none : late).begin(), (height > 0 ? none : late).end());
+    EXPECT_EQ(r.alpha, want);
+    EXPECT_TRUE(r.alpha_padding_zero);
+  }
+}
+
 // A colour table never runs into the pixel data.
 TEST(BmpAlpha, ColourTableCutAtPixelOffset) {
   // 64-byte header: colours used is ignored, so 256 entries would be due; only 252 fit.
-  Spec s = pal(8, 5, 64);
+  Layout s = pal(8, 5, 64);
   s.palette = bmpw::grey(252, 255);
   s.pixels = bmpw::rows(8, 5, 3, [](int x, int y) { return 250 + (x + 5 * y) % 6; });
   const Result r = decode_ok(bmpw::file(s));
@@ -412,7 +374,7 @@ TEST(BmpAlpha, ColourTableCutAtPixelOffset) {
   EXPECT_FALSE(decode_ok(bmpw::file(s)).img.has_alpha);
   // A pixel offset inside the headers leaves the table whole: the top row starts at offset 28,
   // the bit count 8.
-  Spec inside = pal();
+  Layout inside = pal();
   inside.off_bits = 12;
   EXPECT_EQ(px(decode_ok(bmpw::file(inside)), 0, 0), (std::vector<int>{8, 8, 8, 255}));
 }
@@ -442,8 +404,7 @@ TEST(BmpApi, Parameters) {
   o.runs = 2;
   const Result r = decode_ok(bmpw::file(pal()), o);
   EXPECT_EQ(r.param_results, (std::vector<int>{0, 0, 0, 0, 107, 107, 0, 107, 107, 108, 108, 0, 107}));
-  EXPECT_EQ(r.layers, 2);
-  EXPECT_EQ(r.alpha.size(), r.index.size());
+  EXPECT_EQ(r.alpha.size(), r.index.size());  // the second execution's
 }
 
 namespace {
@@ -482,7 +443,8 @@ bool load_png(const std::string& path, int* w, int* h, std::vector<uint8_t>* rgb
 
 // Each line of the table: outcome of initialisation and execution, declared depth, whether an
 // alpha plane went out, a checksum of the decoded RGBA and, for images that match a reference
-// rendering of the suite, the largest channel difference allowed against it.
+// rendering of the suite, the largest channel difference allowed against it. The one-call
+// loaders must agree with the handle.
 // QZI_BMP_GOLDEN_PRINT=1 prints the lines as decoded now, for review when the table changes.
 TEST(BmpSuite, GoldenTable) {
   const char* dir = std::getenv("QZI_BMPSUITE_DIR");
@@ -528,6 +490,25 @@ TEST(BmpSuite, GoldenTable) {
       EXPECT_LE(worst, tolerance) << "against " << reference << " at pixel " << at / 4 % w << "," << at / 4 / w
                                   << " channel " << at % 4 << ": decoded " << int(img.rgba[at]) << ", reference "
                                   << int(ref[at]);
+    }
+    // The one-call loaders: the same result and pixels, from the file and from memory (with the
+    // file's name as hint, and without one: detection by content); outputs untouched on failure.
+    std::ifstream f(path, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const std::string name = file.substr(file.find_last_of('/') + 1);
+    for (const char* how : {"file", "memory", "memory without name"}) {
+      unsigned char* pixels = reinterpret_cast<unsigned char*>(1);
+      int lw = -1, lh = -1;
+      const int rc = how[0] == 'f' ? qziLoadRGBA(path.c_str(), &pixels, &lw, &lh)
+                                   : qziLoadRGBAFromMemory(bytes.data(), bytes.size(), how[6] ? nullptr : name.c_str(),
+                                                           &pixels, &lw, &lh);
+      EXPECT_EQ(rc, init != 0 ? init : exec) << how;
+      if (rc != 0) {
+        EXPECT_TRUE(pixels == nullptr && lw == 0 && lh == 0) << how;
+        continue;
+      }
+      EXPECT_TRUE(lw == img.width && lh == img.height && std::equal(img.rgba.begin(), img.rgba.end(), pixels)) << how;
+      qziFreeRGBA(pixels);
     }
     if (print)
       std::printf("%s\t%d\t%d\t%u\t%d\t%s\t%s\t%d\t%s%s\n", file.c_str(), r.init, r.exec, r.info[QZIDEC_INFO_BPP],

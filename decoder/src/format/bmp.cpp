@@ -18,15 +18,23 @@
 // only alpha is widened to the full byte. The fourth palette byte is the entry's alpha.
 //
 // Speed: the pixel loops work on whole runs of the reader's buffer, rows whose file layout
-// already is the bitmap's (8 and 24 bits) are read straight into the bitmap row, and
-// direct-colour pixels are packed four at a time with SSSE3 where the processor has it.
-// The module holds no working buffers of its own: rows are assembled in the bitmap, the
-// line buffer or the scratch area of the work buffer.
+// already is the bitmap's (8 and 24 bits) are read straight into the bitmap, many rows at a
+// time where the file stores them bottom-up, and direct-colour pixels are packed several at a
+// time with SSSE3 or NEON where the processor has it. The bitmap arrives uncleared, so every
+// row is written whole, padding included, and run-length pictures clear what their codes
+// skip. The alpha plane is taken only when the picture turns out to have one. The module holds
+// no working buffers of its own: rows are assembled in the bitmap or the scratch area of the
+// work buffer.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 
+#if defined(__x86_64__)
 #include <tmmintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#endif
 
 #include "../internal.h"
 
@@ -35,14 +43,13 @@ namespace qzimgdecoder_bmp {
 using namespace qzimgdecoder;
 using qzimg::error_abort;
 
-const uint64_t BI_RGB = 0;
-const uint64_t BI_RLE8 = 1;
-const uint64_t BI_RLE4 = 2;
-const uint64_t BI_BITFIELDS = 3;
-const uint64_t BI_R565 = 0x35363552;  // the file bytes "R565"
+const uint64_t kBiRgb = 0;
+const uint64_t kBiRle8 = 1;
+const uint64_t kBiRle4 = 2;
+const uint64_t kBiBitfields = 3;
+const uint64_t kBiR565 = 0x35363552;  // the file bytes "R565"
 
-const int MAX_SIDE = 12800;
-const int MAX_ARRAY_ENTRIES = 64;
+const int kMaxArrayEntries = 64;
 
 struct QZIDEC_BMP {
   QZIDECODER_IMPL* impl;
@@ -63,94 +70,18 @@ struct QZIDEC_BMP {
 
 namespace {
 
-// ---------------------------------------------------------------------------------------
-// Reading in runs of the reader's buffer. These consume exactly what get_byte would, and
-// raise QZIERR_READ where it would, but touch the buffer once per run instead of per byte.
-
-inline void consume(QZIDECODER_IMPL* h, uint32_t n) {
-  h->rd_index += n;
-  h->rd_remain -= n;
-  h->rd_pos += n;
-}
-
-inline uint8_t next_byte(QZIDECODER_IMPL* h) {
-  const int c = get_byte_fast(h);
-  if (c < 0) error_abort(QZIERR_READ);
-  return static_cast<uint8_t>(c);
-}
-
-// Calls f(byte) for each of the next n input bytes.
-template <typename F>
-inline void for_each_byte(QZIDECODER_IMPL* h, uint32_t n, F f) {
-  while (n != 0) {
-    const uint32_t k = std::min(h->rd_remain, n);
-    if (k == 0) {
-      f(next_byte(h));  // refills the buffer, or raises at the end of the data
-      --n;
-      continue;
-    }
-    const uint8_t* p = h->rd_buf + h->rd_index;
-    for (uint32_t i = 0; i < k; ++i) f(p[i]);
-    consume(h, k);
-    n -= k;
-  }
-}
-
-// Calls f(x, p, n) over `count` units of U bytes: n whole units at p, for pixels x to
-// x + n - 1, as long runs of the buffer; a unit that straddles a refill is gathered byte by
-// byte and handed on alone.
-template <int U, typename F>
-inline void for_each_run(QZIDECODER_IMPL* h, int count, F f) {
-  int x = 0;
-  while (x < count) {
-    const int k = static_cast<int>(std::min<int64_t>(count - x, h->rd_remain / U));
-    if (k == 0) {
-      uint8_t unit[U];
-      for (int b = 0; b < U; ++b) unit[b] = next_byte(h);
-      f(x, unit, 1);
-      ++x;
-      continue;
-    }
-    f(x, h->rd_buf + h->rd_index, k);
-    consume(h, static_cast<uint32_t>(k) * U);
-    x += k;
-  }
-}
-
-void skip_bytes(QZIDECODER_IMPL* h, uint64_t n) {
-  while (n != 0) {
-    const uint32_t k = static_cast<uint32_t>(std::min<uint64_t>(h->rd_remain, n));
-    if (k == 0) {
-      next_byte(h);
-      --n;
-      continue;
-    }
-    consume(h, k);
-    n -= k;
-  }
-}
-
-void copy_bytes(QZIDECODER_IMPL* h, uint8_t* dst, uint32_t n) {
-  while (n != 0) {
-    const uint32_t k = std::min(h->rd_remain, n);
-    if (k == 0) {
-      *dst++ = next_byte(h);
-      --n;
-      continue;
-    }
-    std::memcpy(dst, h->rd_buf + h->rd_index, k);
-    consume(h, k);
-    dst += k;
-    n -= k;
-  }
-}
-
 // One row in one piece: a short read means the input ended inside the row.
 void read_row(QZIDECODER_IMPL* h, uint8_t* dst, uint32_t n) {
   if (get_read(h, dst, n) != n) error_abort(QZIERR_READ);
 }
 
 inline uint32_t row_padding(uint64_t stored_bytes) { return static_cast<uint32_t>((4 - stored_bytes % 4) % 4); }
+
+// The bitmap comes uncleared: every row sets the bytes behind its `used` pixel bytes to 0.
+inline void clear_padding(const QZIDECODER_IMPL* h, uint8_t* row, uint32_t used) {
+  const size_t pad = static_cast<size_t>(h->width_bytes) - used;  // 0 to 3 bytes
+  for (size_t i = 0; i < pad; ++i) row[used + i] = 0;
+}
 
 inline int mask_shift(uint32_t m) { return m ? __builtin_clz(m) : 0; }
 inline uint8_t channel(uint32_t p, uint32_t m, int s) { return static_cast<uint8_t>(((p & m) << s) >> 24); }
@@ -165,11 +96,9 @@ inline uint32_t load32(const uint8_t* p) {
 }
 
 // Packing 4-byte pixels (blue, green, red, anything) into the bitmap's 3-byte pixels is the
-// hot step of every direct-colour form: one byte shuffle per four pixels where the processor
-// has one, byte by byte otherwise. The test runs in a static initialiser, possibly before the
-// runtime has probed the processor, hence the explicit probe.
-const bool kHaveSsse3 = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
-
+// hot step of every direct-colour form: one byte shuffle per four pixels on x86-64 processors
+// that have SSSE3, a de-interleaving load and store per sixteen on arm64, byte by byte
+// elsewhere.
 inline void pack_bgr_scalar(const uint8_t* src, uint8_t* dst, int n) {
   for (int i = 0; i < n; ++i) {
     dst[3 * i] = src[4 * i];
@@ -177,6 +106,11 @@ inline void pack_bgr_scalar(const uint8_t* src, uint8_t* dst, int n) {
     dst[3 * i + 2] = src[4 * i + 2];
   }
 }
+
+#if defined(__x86_64__)
+// The test runs in a static initialiser, possibly before the runtime has probed the
+// processor, hence the explicit probe.
+const bool kHaveSsse3 = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
 
 // Writes exactly 3 * n bytes: each 16-byte store covers four pixels and 4 bytes that the next
 // store overwrites, so the last stores are left to the scalar tail.
@@ -196,6 +130,22 @@ inline void pack_bgr(const uint8_t* src, uint8_t* dst, int n) {
   else
     pack_bgr_scalar(src, dst, n);
 }
+#elif defined(__aarch64__)
+inline void pack_bgr(const uint8_t* src, uint8_t* dst, int n) {
+  int i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const uint8x16x4_t v = vld4q_u8(src + 4 * i);
+    uint8x16x3_t out;
+    out.val[0] = v.val[0];
+    out.val[1] = v.val[1];
+    out.val[2] = v.val[2];
+    vst3q_u8(dst + 3 * i, out);
+  }
+  pack_bgr_scalar(src + 4 * i, dst + 3 * i, n - i);
+}
+#else
+inline void pack_bgr(const uint8_t* src, uint8_t* dst, int n) { pack_bgr_scalar(src, dst, n); }
+#endif
 
 // Writes n pixels, each given by px(i) as a 0x00RRGGBB word, as blue, green, red bytes: the
 // words are computed in blocks (a loop the compiler vectorises) and then packed.
@@ -261,7 +211,7 @@ int bmp_id_check(QZIDEC_BMP* bmp) {
 namespace {
 
 void check_side(uint32_t v) {
-  if (v < 1 || v > static_cast<uint32_t>(MAX_SIDE)) error_abort(QZIERR_IMAGE_SIZE);
+  if (v < 1 || v > static_cast<uint32_t>(QZI_DIB_MAX_SIDE)) error_abort(QZIERR_IMAGE_SIZE);
 }
 
 void check_bit_count(uint32_t bits) {
@@ -277,7 +227,7 @@ void check_bit_count(uint32_t bits) {
 // its last entry.
 void follow_bitmap_array(QZIDEC_BMP* bmp) {
   QZIDECODER_IMPL* h = bmp->impl;
-  uint32_t visited[MAX_ARRAY_ENTRIES];
+  uint32_t visited[kMaxArrayEntries];
   int entries = 0;
   visited[entries++] = 0;
   if (get_long(h) != 40) error_abort(QZIERR_UNSUPPORTED);
@@ -285,7 +235,7 @@ void follow_bitmap_array(QZIDEC_BMP* bmp) {
   while (next != 0) {
     for (int i = 0; i < entries; ++i)
       if (visited[i] == next) error_abort(QZIERR_UNSUPPORTED);
-    if (entries == MAX_ARRAY_ENTRIES) error_abort(QZIERR_UNSUPPORTED);
+    if (entries == kMaxArrayEntries) error_abort(QZIERR_UNSUPPORTED);
     visited[entries++] = next;
     rdpos_set(h, next);
     if (bmp_id_check(bmp) != 2) error_abort(QZIERR_UNSUPPORTED);
@@ -303,12 +253,10 @@ void read_masks(QZIDEC_BMP* bmp) {
   bmp->masks_in_header = 1;
 }
 
-}  // namespace
-
-void load_header(QZIDEC_BMP* bmp) {
+// Finds the "BM" at one of the allowed origins, through a bitmap array when one comes first,
+// and reads the file header behind it.
+void read_file_header(QZIDEC_BMP* bmp) {
   QZIDECODER_IMPL* h = bmp->impl;
-  set_byte_order(h, false);
-
   static const int origins[] = {0, 64, 128};
   int id = 0;
   for (int origin : origins) {
@@ -323,62 +271,80 @@ void load_header(QZIDEC_BMP* bmp) {
   get_word(h);  // reserved
   get_word(h);
   bmp->off_bits = get_long(h);
+}
+
+// The 12-byte form: 16-bit sides, a negative height for a top-down picture.
+void read_core_header(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const uint32_t width = get_word(h);
+  check_side(width);
+  bmp->width = static_cast<int32_t>(width);
+  int32_t height = static_cast<int16_t>(get_word(h));
+  if (height < 0) {
+    bmp->top_down = 1;
+    height = -height;
+  }
+  check_side(static_cast<uint32_t>(height));
+  bmp->height = height;
+  vcheck(1, static_cast<int>(get_word(h)), 1);
+  const uint32_t bits = get_word(h);
+  check_bit_count(bits);
+  bmp->bit_count = static_cast<int32_t>(bits);
+  bmp->core_header = 1;
+}
+
+// Every other form, `size` bytes long (its size field already read).
+void read_info_header(QZIDEC_BMP* bmp, uint32_t size) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const uint32_t width = get_long(h);
+  check_side(width);
+  bmp->width = static_cast<int32_t>(width);
+  const uint32_t height = get_long(h);
+  check_side(height);
+  bmp->height = static_cast<int32_t>(height);
+  vcheck(1, static_cast<int>(get_word(h)), 1);
+  const uint32_t bits = get_word(h);
+  check_bit_count(bits);
+  bmp->bit_count = static_cast<int32_t>(bits);
+  if (size == 64) {
+    bmp->compression = get_long(h);
+    skip_bytes(h, 5 * 4 + 4 * 2 + 4 * 4);  // colours used is not taken from this form
+  } else if (size != 16) {
+    bmp->compression = get_long(h);
+    get_long(h);  // image size
+    get_long(h);  // resolutions
+    get_long(h);
+    bmp->colors_used = get_long(h);
+    if (size >= 40) get_long(h);  // colours important
+    if (size == 56 || size == 108 || size == 124) {
+      read_masks(bmp);
+      skip_bytes(h, size - 56);
+    } else if (size > 40) {
+      skip_bytes(h, size - 40);
+    }
+  }
+}
+
+}  // namespace
+
+void load_header(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  set_byte_order(h, false);
+  read_file_header(bmp);
   bmp->compression = 0;
   bmp->colors_used = 0;
   bmp->core_header = 0;
   bmp->masks_in_header = 0;
+  bmp->top_down = 0;
 
   const uint32_t size = get_long(h);
   if (size < 41 && size != 12 && size != 16 && size != 36 && size != 40) error_abort(QZIERR_UNSUPPORTED);
+  if (size == 12)
+    read_core_header(bmp);
+  else
+    read_info_header(bmp, size);
 
-  bmp->top_down = 0;
-  if (size == 12) {
-    const uint32_t width = get_word(h);
-    check_side(width);
-    bmp->width = static_cast<int32_t>(width);
-    int32_t height = static_cast<int16_t>(get_word(h));
-    if (height < 0) {
-      bmp->top_down = 1;
-      height = -height;
-    }
-    check_side(static_cast<uint32_t>(height));
-    bmp->height = height;
-    vcheck(1, static_cast<int>(get_word(h)), 1);
-    const uint32_t bits = get_word(h);
-    check_bit_count(bits);
-    bmp->bit_count = static_cast<int32_t>(bits);
-    bmp->core_header = 1;
-  } else {
-    const uint32_t width = get_long(h);
-    check_side(width);
-    bmp->width = static_cast<int32_t>(width);
-    const uint32_t height = get_long(h);
-    check_side(height);
-    bmp->height = static_cast<int32_t>(height);
-    vcheck(1, static_cast<int>(get_word(h)), 1);
-    const uint32_t bits = get_word(h);
-    check_bit_count(bits);
-    bmp->bit_count = static_cast<int32_t>(bits);
-    if (size == 64) {
-      bmp->compression = get_long(h);
-      skip_bytes(h, 5 * 4 + 4 * 2 + 4 * 4);  // colours used is not taken from this form
-    } else if (size != 16) {
-      bmp->compression = get_long(h);
-      get_long(h);  // image size
-      get_long(h);  // resolutions
-      get_long(h);
-      bmp->colors_used = get_long(h);
-      if (size >= 40) get_long(h);  // colours important
-      if (size == 56 || size == 108 || size == 124) {
-        read_masks(bmp);
-        skip_bytes(h, size - 56);
-      } else if (size > 40) {
-        skip_bytes(h, size - 40);
-      }
-    }
-  }
-
-  if (bmp->bit_count == 16 && bmp->compression == BI_RGB) {
+  if (bmp->bit_count == 16 && bmp->compression == kBiRgb) {
     set_size(h, bmp->width, bmp->height, 15, 0);
   } else {
     set_size(h, bmp->width, bmp->height, bmp->bit_count, static_cast<int>(static_cast<uint32_t>(bmp->colors_used)));
@@ -392,7 +358,7 @@ void load_header(QZIDEC_BMP* bmp) {
 void get_rgb_mask(QZIDEC_BMP* bmp) {
   if (bmp->masks_in_header) return;
   for (uint64_t& m : bmp->mask) m = 0;
-  if (bmp->compression == BI_BITFIELDS) {
+  if (bmp->compression == kBiBitfields) {
     QZIDECODER_IMPL* h = bmp->impl;
     for (int i = 0; i < 3; ++i) bmp->mask[i] = get_long(h);
   }
@@ -405,8 +371,11 @@ namespace {
 
 inline int image_row(const QZIDEC_BMP* bmp, int y) { return bmp->top_down ? y : bmp->height - 1 - y; }
 
-// Progress for stored row y, which has been written into the bitmap already.
-inline void row_done(QZIDEC_BMP* bmp, int y) { qzimg::do_progress(bmp->impl, y, bmp->impl->height); }
+// Progress for stored row y, which has been written into the bitmap already. Without a
+// callback the report has no effect; skipping the call matters for small pictures.
+inline void row_done(QZIDEC_BMP* bmp, int y) {
+  if (bmp->impl->progress.callback) qzimg::do_progress(bmp->impl, y, bmp->impl->height);
+}
 
 }  // namespace
 
@@ -434,18 +403,32 @@ void normalize_8bit(QZIDEC_BMP* /*bmp*/, unsigned char* sample, unsigned int mas
 
 namespace {
 
-// The alpha samples of one row are gathered in the scratch area and copied to the alpha
-// row only when one of them is not 0: the alpha bitmap starts zero-filled, so the plane
-// ends up the same, and files whose alpha is all 0 never touch the plane.
-struct AlphaRow {
+// The alpha samples of one row are gathered in the scratch area, whose bytes behind the width
+// stay 0. The alpha plane is taken at the first row with a sample that is not 0, the rows
+// before it are cleared then, and from there on every row is copied whole: a picture whose
+// alpha is all 0 never has a plane, and a plane that exists has every byte defined.
+struct AlphaRows {
+  QZIDEC_BMP* bmp;
   uint8_t* scratch;
-  uint8_t* row = nullptr;
-};
+  uint8_t any = 0;  // OR of every sample
 
-inline void flush_alpha(AlphaRow& a, int width, uint8_t row_or, uint8_t* any_alpha) {
-  if (a.row && row_or) std::memcpy(a.row, a.scratch, static_cast<size_t>(width));
-  *any_alpha |= row_or;
-}
+  // Stored row y (file order) has its samples in the scratch area; row_or is their OR.
+  void flush(int y, uint8_t row_or) {
+    QZIDECODER_IMPL* h = bmp->impl;
+    any |= row_or;
+    const size_t stride = static_cast<size_t>(qziWidthBytes(h->width));
+    if (!h->alpha_bits) {
+      if (!row_or) return;
+      take_alpha_plane(h, false);
+      // Stored rows 0..y-1 lie together in memory: at the start of the plane for a bottom-up
+      // file, at its end for a top-down one.
+      const size_t before = static_cast<size_t>(y) * stride;
+      uint8_t* first = bmp->top_down ? h->alpha_bits + static_cast<size_t>(h->height) * stride - before : h->alpha_bits;
+      std::memset(first, 0, before);
+    }
+    std::memcpy(alpha_y_adr(h, image_row(bmp, y)), scratch, stride);
+  }
+};
 
 // ---------------------------------------------------------------------------------------
 // Uncompressed palette forms: rows go straight into the bitmap.
@@ -467,6 +450,7 @@ void decode_packed(QZIDEC_BMP* bmp, const Table& table) {
         std::memcpy(dst + x, table.px[b], static_cast<size_t>(k));
       x += k;
     });
+    clear_padding(h, dst, static_cast<uint32_t>(w));
     skip_bytes(h, row_padding(n));
     row_done(bmp, y);
   }
@@ -484,71 +468,99 @@ void decode_pal4(QZIDEC_BMP* bmp) {
       p[1] = static_cast<uint8_t>(b & 15);
       p += 2;
     });
-    // An odd width has written one pixel too many: the low nibble of the last byte is not
-    // part of the picture, and the bitmap row's padding stays 0.
-    if (w & 1) dst[w] = 0;
+    // An odd width has written one pixel too many, into the padding: the low nibble of the
+    // last byte is not part of the picture.
+    clear_padding(h, dst, static_cast<uint32_t>(w));
     skip_bytes(h, row_padding(n));
     row_done(bmp, y);
   }
 }
 
-void decode_pal8(QZIDEC_BMP* bmp) {
+// Rows whose stored layout is the bitmap's: `used` bytes of pixels, padded to 4 bytes as the
+// bitmap's rows are. A bottom-up file stores them in the bitmap's own order, so runs of rows
+// are read with one request straight into the bitmap, which the reader serves without its
+// buffer; a top-down file is read row by row. Progress is reported row by row as before, also
+// for the whole rows of a run that the input ends inside.
+void read_plain_rows(QZIDEC_BMP* bmp, uint32_t used) {
   QZIDECODER_IMPL* h = bmp->impl;
-  const uint32_t n = static_cast<uint32_t>(bmp->width);
-  const uint32_t pad = row_padding(n);
-  for (int y = 0; y < bmp->height; ++y) {
-    read_row(h, y_adr(h, image_row(bmp, y)), n);
-    skip_bytes(h, pad);
-    row_done(bmp, y);
+  const uint32_t stride = static_cast<uint32_t>(h->width_bytes);
+  const uint32_t pad = row_padding(used);
+  const int per_read = bmp->top_down ? 1 : static_cast<int>(std::max<uint32_t>(1, (1u << 20) / stride));
+  for (int y = 0; y < bmp->height;) {
+    const int k = std::min(per_read, bmp->height - y);
+    if (k == 1) {
+      uint8_t* dst = y_adr(h, image_row(bmp, y));
+      read_row(h, dst, used);
+      clear_padding(h, dst, used);
+      skip_bytes(h, pad);
+      row_done(bmp, y++);
+      continue;
+    }
+    // Stored row y of a bottom-up file is memory row y: the run starts at its address.
+    uint8_t* first = y_adr(h, image_row(bmp, y));
+    const uint32_t want = static_cast<uint32_t>(k) * stride;
+    const uint32_t got = get_read(h, first, want);
+    const int whole = got == want ? k : static_cast<int>((got < want ? got : 0) / stride);
+    for (int i = 0; i < whole; ++i) {
+      clear_padding(h, first + static_cast<size_t>(i) * stride, used);
+      row_done(bmp, y + i);
+    }
+    if (whole != k) error_abort(QZIERR_READ);
+    y += k;
   }
 }
+
+void decode_pal8(QZIDEC_BMP* bmp) { read_plain_rows(bmp, static_cast<uint32_t>(bmp->width)); }
 
 // ---------------------------------------------------------------------------------------
 // Direct-colour forms. Each returns the OR of every alpha sample written.
 
 uint8_t decode_rgb24(QZIDEC_BMP* bmp) {
-  QZIDECODER_IMPL* h = bmp->impl;
-  const uint32_t n = 3u * static_cast<uint32_t>(bmp->width);
-  const uint32_t pad = row_padding(n);
-  for (int y = 0; y < bmp->height; ++y) {
-    read_row(h, y_adr(h, image_row(bmp, y)), n);
-    skip_bytes(h, pad);
-    row_done(bmp, y);
-  }
+  read_plain_rows(bmp, 3u * static_cast<uint32_t>(bmp->width));
   return 0;
 }
 
-uint8_t decode_rgb32(QZIDEC_BMP* bmp) {
+// 32-bit blue-green-red-alpha pixels; also the bit-field masks 0xFF0000, 0xFF00, 0xFF with
+// alpha 0xFF000000 or none (with_alpha false).
+uint8_t decode_rgb32(QZIDEC_BMP* bmp, bool with_alpha) {
   QZIDECODER_IMPL* h = bmp->impl;
   const int w = bmp->width;
-  uint8_t any = 0;
-  AlphaRow a{h->work_buf.get()};
+  const uint32_t used = 3u * static_cast<uint32_t>(w);
+  AlphaRows a{bmp, h->work_buf.get()};
   for (int y = 0; y < bmp->height; ++y) {
-    const int r = image_row(bmp, y);
-    uint8_t* dst = y_adr(h, r);
-    a.row = alpha_y_adr(h, r);
+    uint8_t* dst = y_adr(h, image_row(bmp, y));
     uint8_t* scratch = a.scratch;
     uint8_t row_or = 0;
-    for_each_run<4>(h, w, [&](int x, const uint8_t* p, int n) {
-      pack_bgr(p, dst + 3 * x, n);
-      row_or |= put_alpha(scratch + x, n, [p](int i) { return p[4 * i + 3]; });
-    });
-    if (a.row) flush_alpha(a, w, row_or, &any);
+    if (with_alpha) {
+      for_each_run<4>(h, w, [&](int x, const uint8_t* p, int n) {
+        pack_bgr(p, dst + 3 * x, n);
+        if (row_or == 0 && !h->alpha_bits) {
+          // Nothing to keep so far: most files have alpha 0 throughout, and an OR over the
+          // words is cheaper than gathering the samples.
+          uint32_t any = 0;
+          for (int i = 0; i < n; ++i) any |= load32(p + 4 * i);
+          if ((any >> 24) == 0) return;
+          std::memset(scratch, 0, static_cast<size_t>(x));  // the samples skipped, all 0
+        }
+        row_or |= put_alpha(scratch + x, n, [p](int i) { return p[4 * i + 3]; });
+      });
+      a.flush(y, row_or);
+    } else {
+      for_each_run<4>(h, w, [&](int x, const uint8_t* p, int n) { pack_bgr(p, dst + 3 * x, n); });
+    }
+    clear_padding(h, dst, used);
     row_done(bmp, y);
   }
-  return any;
+  return a.any;
 }
 
 uint8_t decode_rgb555(QZIDEC_BMP* bmp) {
   QZIDECODER_IMPL* h = bmp->impl;
   const int w = bmp->width;
   const uint32_t pad = row_padding(2u * static_cast<uint32_t>(w));
-  uint8_t any = 0;
-  AlphaRow a{h->work_buf.get()};
+  AlphaRows a{bmp, h->work_buf.get()};
   for (int y = 0; y < bmp->height; ++y) {
-    const int r = image_row(bmp, y);
-    uint8_t* dst = y_adr(h, r);
-    a.row = alpha_y_adr(h, r);
+    uint8_t* dst = y_adr(h, image_row(bmp, y));
     uint8_t* scratch = a.scratch;
     uint8_t row_or = 0;
     for_each_run<2>(h, w, [&](int x, const uint8_t* p, int n) {
@@ -558,11 +570,12 @@ uint8_t decode_rgb555(QZIDEC_BMP* bmp) {
       });
       row_or |= put_alpha(scratch + x, n, [p](int i) { return static_cast<uint8_t>((p[2 * i + 1] >> 7) * 255); });
     });
-    if (a.row) flush_alpha(a, w, row_or, &any);
+    a.flush(y, row_or);
+    clear_padding(h, dst, 3u * static_cast<uint32_t>(w));
     skip_bytes(h, pad);
     row_done(bmp, y);
   }
-  return any;
+  return a.any;
 }
 
 uint8_t decode_rgb565(QZIDEC_BMP* bmp) {
@@ -577,6 +590,7 @@ uint8_t decode_rgb565(QZIDEC_BMP* bmp) {
         return ((v & 0x1F) << 3) | ((v & 0x7E0) << 5) | ((v & 0xF800) << 8);
       });
     });
+    clear_padding(h, dst, 3u * static_cast<uint32_t>(w));
     skip_bytes(h, pad);
     row_done(bmp, y);
   }
@@ -597,62 +611,71 @@ uint8_t decode_bitfields(QZIDEC_BMP* bmp, const uint32_t m[4]) {
   const uint32_t pad = U == 2 ? row_padding(2u * static_cast<uint32_t>(w)) : 0;
   // Masks of whole bytes in blue, green, red order: the colour bytes are the pixel's own.
   const bool bytes_aligned = U == 4 && m[0] == 0x00FF0000 && m[1] == 0x0000FF00 && m[2] == 0x000000FF;
-  uint8_t any = 0;
-  AlphaRow a{h->work_buf.get()};
+  const bool with_alpha = m[3] != 0;
+  AlphaRows a{bmp, h->work_buf.get()};
   for (int y = 0; y < bmp->height; ++y) {
-    const int r = image_row(bmp, y);
-    uint8_t* dst = y_adr(h, r);
-    a.row = m[3] ? alpha_y_adr(h, r) : nullptr;
+    uint8_t* dst = y_adr(h, image_row(bmp, y));
     uint8_t* scratch = a.scratch;
     uint8_t row_or = 0;
     const auto pixel = [](const uint8_t* p) { return U == 2 ? load16(p) : load32(p); };
     for_each_run<U>(h, w, [&](int x, const uint8_t* p, int n) {
       if (bytes_aligned) {
         pack_bgr(p, dst + 3 * x, n);
-        if (a.row) row_or |= put_alpha(scratch + x, n, [&](int i) { return widen[channel(pixel(p + U * i), m[3], sa)]; });
-        return;
+      } else {
+        put_bgr(dst + 3 * x, n, [&](int i) {
+          const uint32_t v = pixel(p + U * i);
+          return channel(v, m[2], sb) | (static_cast<uint32_t>(channel(v, m[1], sg)) << 8) |
+                 (static_cast<uint32_t>(channel(v, m[0], sr)) << 16);
+        });
       }
-      put_bgr(dst + 3 * x, n, [&](int i) {
-        const uint32_t v = pixel(p + U * i);
-        return channel(v, m[2], sb) | (static_cast<uint32_t>(channel(v, m[1], sg)) << 8) |
-               (static_cast<uint32_t>(channel(v, m[0], sr)) << 16);
-      });
-      if (a.row) row_or |= put_alpha(scratch + x, n, [&](int i) { return widen[channel(pixel(p + U * i), m[3], sa)]; });
+      if (with_alpha) row_or |= put_alpha(scratch + x, n, [&](int i) { return widen[channel(pixel(p + U * i), m[3], sa)]; });
     });
-    if (a.row) flush_alpha(a, w, row_or, &any);
+    if (with_alpha) a.flush(y, row_or);
+    clear_padding(h, dst, 3u * static_cast<uint32_t>(w));
     skip_bytes(h, pad);
     row_done(bmp, y);
   }
-  return any;
+  return a.any;
 }
 
 // ---------------------------------------------------------------------------------------
-// Run-length forms. Rows are assembled in the line buffer, one palette index per pixel.
-// Every hand-on clears the row from x to its end first (end of row, end of picture, moves
-// downwards), so no row shows what an earlier row left in the buffer.
+// Run-length forms. Codes write straight into the bitmap rows, one palette index per pixel,
+// and every hand-on clears the row from x to its end, padding included (end of row, end of
+// picture, moves downwards); rows the codes never reach are cleared when the picture ends.
+// The input is taken through a read cursor, whose position lives in locals.
 
-struct RleLine {
+struct RleRows {
   QZIDEC_BMP* bmp;
-  uint8_t* line;
-  int width;
-  int padding = qziWidthBytes(width) - width;  // bytes of the bitmap row behind the pixels
+  QZIDECODER_IMPL* h = bmp->impl;
+  int width = bmp->width;
+  int stride = h->width_bytes;
+  uint8_t* line = row_at(0);
   int x = 0;
   int y = 0;
 
+  uint8_t* row_at(int row) { return y_adr(h, image_row(bmp, row)); }
   void store(uint8_t v) {
     if (x < width) line[x++] = v;
   }
-  // n pixels (n <= width - x) alternating between a and b, starting with a. Whole 8-byte
-  // words are written, so up to 7 bytes past the run change too: the line buffer is at least
-  // 3 * width + 16 bytes long, later codes or the clear before the hand-on overwrite them
-  // inside the row, and hand_on restores the row padding behind the width.
+  // n pixels (n <= width - x) alternating between a and b, starting with a. Away from the
+  // row's end whole 16-byte blocks are stored, up to 15 bytes past the run: every byte from x
+  // on is written again by a later code or cleared by the hand-on, and no branch depends on
+  // the run's length.
   void fill(int n, uint8_t a, uint8_t b) {
-    const uint64_t pattern = (a | (static_cast<uint64_t>(b) << 8)) * 0x0001000100010001ull;
     uint8_t* dst = line + x;
-    for (int i = 0; i < n; i += 8) std::memcpy(dst + i, &pattern, 8);
     x += n;
+    const uint64_t pattern = (a | (static_cast<uint64_t>(b) << 8)) * 0x0001000100010001ull;
+    if (x + 15 <= stride) {
+      for (int i = 0; i < n; i += 16) {
+        std::memcpy(dst + i, &pattern, 8);
+        std::memcpy(dst + i + 8, &pattern, 8);
+      }
+      return;
+    }
+    int i = 0;
+    for (; i + 8 <= n; i += 8) std::memcpy(dst + i, &pattern, 8);
+    for (; i < n; ++i) dst[i] = (i & 1) ? b : a;
   }
-  void clear_from() { std::memset(line + x, 0, static_cast<size_t>(width - x)); }
   void clear_before() { std::memset(line, 0, static_cast<size_t>(x)); }
   void skip(int dx) {
     const int n = std::min(dx, width - x);
@@ -661,51 +684,76 @@ struct RleLine {
   }
   // Clears from x and hands the row on; true when that was the last row.
   bool hand_on() {
-    clear_from();
-    std::memset(line + width, 0, static_cast<size_t>(padding));
-    put_bmp_line(bmp, y);
-    return ++y == bmp->height;
+    std::memset(line + x, 0, static_cast<size_t>(stride - x));
+    row_done(bmp, y);
+    if (++y == bmp->height) return true;
+    line = row_at(y);
+    return false;
+  }
+  // The end-of-picture code came before the last row: the rows left are cleared.
+  void clear_rest() {
+    for (; y < bmp->height; ++y) std::memset(row_at(y), 0, static_cast<size_t>(stride));
   }
 };
 
 void decode_rle8(QZIDEC_BMP* bmp) {
-  QZIDECODER_IMPL* h = bmp->impl;
-  RleLine r{bmp, h->line_buf, bmp->width};
+  RleRows r{bmp};
+  ReadCursor in(bmp->impl);
   for (;;) {
-    const int k = next_byte(h);
+    const int k = in.next();
     if (k != 0) {
-      const uint8_t v = next_byte(h);
+      const uint8_t v = in.next();
       r.fill(std::min(k, r.width - r.x), v, v);
       continue;
     }
-    const int e = next_byte(h);
+    const int e = in.next();
     if (e == 0) {
       if (r.hand_on()) return;
       r.x = 0;
     } else if (e == 1) {
-      r.hand_on();
+      if (!r.hand_on()) r.clear_rest();
       return;
     } else if (e == 2) {
-      r.skip(next_byte(h));
-      for (int dy = next_byte(h); dy > 0; --dy) {
+      // Unlike the 4-bit form, a move below the last row ends the picture here: each form
+      // keeps the behaviour that files written for it rely on.
+      r.skip(in.next());
+      for (int dy = in.next(); dy > 0; --dy) {
         if (r.hand_on()) return;
         r.clear_before();
       }
     } else {
       const int n = std::min(e, r.width - r.x);
-      copy_bytes(h, r.line + r.x, static_cast<uint32_t>(n));
+      in.copy(r.line + r.x, static_cast<uint32_t>(n));
       r.x += n;
-      skip_bytes(h, static_cast<uint32_t>(e - n + (e & 1)));
+      in.skip(static_cast<uint32_t>(e - n + (e & 1)));
     }
   }
 }
 
+// Absolute runs of the 4-bit codes: `count` pixels from (count + 1) / 2 bytes, high nibble
+// first, each passed through `pick`, then a pad byte that keeps the codes 16-bit aligned.
+template <typename Pick>
+void rle_nibbles(RleRows& r, ReadCursor& in, int count, Pick pick) {
+  const uint32_t bytes = static_cast<uint32_t>((count + 1) / 2);
+  int left = count;
+  for (uint32_t i = 0; i < bytes; ++i) {
+    const uint8_t b = in.next();
+    r.store(pick(static_cast<uint8_t>(b >> 4)));
+    if (--left > 0) {
+      r.store(pick(static_cast<uint8_t>(b & 15)));
+      --left;
+    }
+  }
+  if (bytes & 1) in.next();
+}
+
 void decode_rle4(QZIDEC_BMP* bmp) {
-  QZIDECODER_IMPL* h = bmp->impl;
-  RleLine r{bmp, h->line_buf, bmp->width};
+  RleRows r{bmp};
+  ReadCursor in(bmp->impl);
+  const auto nibble = [](uint8_t v) { return v; };
   for (;;) {
-    const int k = next_byte(h);
-    const int v = next_byte(h);
+    const int k = in.next();
+    const int v = in.next();
     if (k != 0) {
       r.fill(std::min(k, r.width - r.x), static_cast<uint8_t>(v >> 4), static_cast<uint8_t>(v & 15));
       continue;
@@ -714,54 +762,39 @@ void decode_rle4(QZIDEC_BMP* bmp) {
       if (r.hand_on()) return;
       r.x = 0;
     } else if (v == 1) {
-      r.hand_on();
+      if (!r.hand_on()) r.clear_rest();
       return;
     } else if (v == 2) {
-      r.skip(next_byte(h));
-      for (int dy = next_byte(h); dy > 0; --dy) {
-        if (r.y >= bmp->height - 1) break;  // no move below the last row
+      r.skip(in.next());
+      // Unlike the 8-bit form, a move below the last row is dropped and decoding goes on in
+      // the last row: each form keeps the behaviour that files written for it rely on.
+      for (int dy = in.next(); dy > 0; --dy) {
+        if (r.y >= bmp->height - 1) break;
         r.hand_on();
         r.clear_before();
       }
     } else {
-      const uint32_t bytes = static_cast<uint32_t>((v + 1) / 2);
-      int left = v;
-      for_each_byte(h, bytes, [&](uint8_t b) {
-        r.store(static_cast<uint8_t>(b >> 4));
-        if (--left > 0) {
-          r.store(static_cast<uint8_t>(b & 15));
-          --left;
-        }
-      });
-      if (bytes & 1) next_byte(h);
+      rle_nibbles(r, in, v, nibble);
     }
   }
 }
 
 void decode_rle1(QZIDEC_BMP* bmp) {
-  QZIDECODER_IMPL* h = bmp->impl;
-  RleLine r{bmp, h->line_buf, bmp->width};
+  RleRows r{bmp};
+  ReadCursor in(bmp->impl);
+  const auto bit = [](uint8_t v) { return static_cast<uint8_t>(v & 1); };
   while (r.y < bmp->height) {
     r.x = 0;
     for (;;) {
-      const int k = next_byte(h);
-      const int v = next_byte(h);
+      const int k = in.next();
+      const int v = in.next();
       if (k != 0) {
         r.fill(std::min(k, r.width - r.x), static_cast<uint8_t>((v >> 4) & 1), static_cast<uint8_t>(v & 1));
       } else if (v == 0) {
         r.hand_on();
         break;
       } else {
-        const uint32_t bytes = static_cast<uint32_t>((v + 1) / 2);
-        int left = v;
-        for_each_byte(h, bytes, [&](uint8_t b) {
-          r.store(static_cast<uint8_t>((b >> 4) & 1));
-          if (--left > 0) {
-            r.store(static_cast<uint8_t>(b & 1));
-            --left;
-          }
-        });
-        if (bytes & 1) next_byte(h);
+        rle_nibbles(r, in, v, bit);
       }
     }
   }
@@ -787,20 +820,27 @@ bool keep_plane_palette(const QZIDEC_BMP* bmp, uint32_t count) {
 // `alpha_mask` is the alpha mask the pass decoded with (0 for forms without one);
 // `any_alpha` the OR of every alpha sample it wrote into the plane.
 bool keep_plane_pixels(const QZIDEC_BMP* bmp, uint32_t alpha_mask, uint8_t any_alpha) {
-  const bool bitfields = bmp->compression == BI_BITFIELDS;
+  const bool bitfields = bmp->compression == kBiBitfields;
   switch (bmp->pixel_alpha_mode) {
     case QZIDEC_BMP_ALPHA_NEVER:
       return false;
     case QZIDEC_BMP_ALPHA_ALWAYS:
       return bmp->bit_count == 32 || (bitfields && alpha_mask != 0) ||
-             (bmp->bit_count == 16 && bmp->compression == BI_RGB);
+             (bmp->bit_count == 16 && bmp->compression == kBiRgb);
     default:
       if (bmp->bit_count == 24) return false;
-      if (bmp->bit_count == 16 && (bmp->compression == BI_R565 || (bitfields && alpha_mask == 0))) return false;
-      // The plane holds exactly the samples written (it starts zero-filled), so their OR
-      // answers whether any byte of it is not 0.
-      return bmp->impl->bia != nullptr && any_alpha != 0;
+      if (bmp->bit_count == 16 && (bmp->compression == kBiR565 || (bitfields && alpha_mask == 0))) return false;
+      // The OR of every sample written answers whether any byte of the plane is not 0.
+      return any_alpha != 0;
   }
+}
+
+// The file's masks (red, green, blue, alpha) cut to the pixel's `width_mask`, or `defaults`
+// when all four are 0.
+void masks_or_default(const QZIDEC_BMP* bmp, uint32_t width_mask, const std::array<uint32_t, 4>& defaults,
+                      uint32_t m[4]) {
+  for (int i = 0; i < 4; ++i) m[i] = static_cast<uint32_t>(bmp->mask[i]) & width_mask;
+  if (!(m[0] | m[1] | m[2] | m[3])) std::copy(defaults.begin(), defaults.end(), m);
 }
 
 void deliver(QZIDEC_BMP* bmp, bool with_plane) {
@@ -809,12 +849,12 @@ void deliver(QZIDEC_BMP* bmp, bool with_plane) {
     reset_alpha(h);
   } else if (h->bpp <= 8) {
     // The alpha bitmap's grey table carries each palette entry's alpha: its pixels are the
-    // picture's palette indices.
-    for (int r = 0; r < bmp->height; ++r) {
-      uint8_t* dst = alpha_y_adr(h, r);
-      if (!dst) break;
-      std::memcpy(dst, y_adr(h, r), static_cast<size_t>(bmp->width));
-    }
+    // picture's palette indices. Both bitmaps have the same row layout.
+    take_alpha_plane(h, false);
+    std::memcpy(h->alpha_bits, h->bits, h->bia->bmiHeader.biSizeImage);
+  } else {
+    // A plane that the pixels never needed (all alpha 0) is delivered cleared.
+    take_alpha_plane(h, true);
   }
   call_singleimage_layercallback(h, 0);
 }
@@ -836,18 +876,18 @@ void decode_pass(QZIDEC_BMP* bmp) {
     if (bmp->off_bits >= here) count = std::min(count, (bmp->off_bits - here) / entry);
     get_rgb(h, static_cast<int>(count), 1, bmp->core_header ? 0 : 1);
     rdpos_set(h, static_cast<unsigned int>(bmp->off_bits));
-    if (comp == BI_RGB) {
+    if (comp == kBiRgb) {
       switch (bits) {
         case 1: decode_packed<8>(bmp, expand1); break;
         case 2: decode_packed<4>(bmp, expand2); break;
         case 4: decode_pal4(bmp); break;
         default: decode_pal8(bmp); break;
       }
-    } else if (bits == 8 && comp == BI_RLE8) {
+    } else if (bits == 8 && comp == kBiRle8) {
       decode_rle8(bmp);
-    } else if (bits == 4 && comp == BI_RLE4) {
+    } else if (bits == 4 && comp == kBiRle4) {
       decode_rle4(bmp);
-    } else if (bits == 1 && comp == BI_RLE4) {
+    } else if (bits == 1 && comp == kBiRle4) {
       decode_rle1(bmp);
     } else {
       error_abort(QZIERR_UNSUPPORTED);
@@ -860,35 +900,26 @@ void decode_pass(QZIDEC_BMP* bmp) {
   rdpos_set(h, static_cast<unsigned int>(bmp->off_bits));
   uint8_t any_alpha = 0;
   uint32_t alpha_mask = 0;
-  if (bits == 24 && comp == BI_RGB) {
+  if (bits == 24 && comp == kBiRgb) {
     any_alpha = decode_rgb24(bmp);
-  } else if (bits == 32 && comp == BI_RGB) {
-    any_alpha = decode_rgb32(bmp);
-  } else if (bits == 16 && comp == BI_RGB) {
+  } else if (bits == 32 && comp == kBiRgb) {
+    any_alpha = decode_rgb32(bmp, true);
+  } else if (bits == 16 && comp == kBiRgb) {
     any_alpha = decode_rgb555(bmp);
-  } else if (bits == 16 && comp == BI_R565) {
+  } else if (bits == 16 && comp == kBiR565) {
     any_alpha = decode_rgb565(bmp);
-  } else if (bits == 16 && comp == BI_BITFIELDS) {
+  } else if (bits == 16 && comp == kBiBitfields) {
     uint32_t m[4];
-    for (int i = 0; i < 4; ++i) m[i] = static_cast<uint32_t>(bmp->mask[i]) & 0xFFFF;
-    if (!(m[0] | m[1] | m[2] | m[3])) {
-      m[0] = 0x7C00;
-      m[1] = 0x03E0;
-      m[2] = 0x001F;
-    }
+    masks_or_default(bmp, 0xFFFF, {0x7C00, 0x03E0, 0x001F, 0}, m);
     alpha_mask = m[3];
     any_alpha = decode_bitfields<2>(bmp, m);
-  } else if (bits == 32 && comp == BI_BITFIELDS) {
+  } else if (bits == 32 && comp == kBiBitfields) {
     uint32_t m[4];
-    for (int i = 0; i < 4; ++i) m[i] = static_cast<uint32_t>(bmp->mask[i]);
-    if (!(m[0] | m[1] | m[2] | m[3])) {
-      m[0] = 0x00FF0000;
-      m[1] = 0x0000FF00;
-      m[2] = 0x000000FF;
-      m[3] = 0xFF000000;
-    }
+    masks_or_default(bmp, 0xFFFFFFFF, {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}, m);
     alpha_mask = m[3];
-    any_alpha = decode_bitfields<4>(bmp, m);
+    // The common masks are the plain 32-bit form.
+    const bool plain = m[0] == 0x00FF0000 && m[1] == 0x0000FF00 && m[2] == 0x000000FF && (m[3] == 0 || m[3] == 0xFF000000);
+    any_alpha = plain ? decode_rgb32(bmp, m[3] != 0) : decode_bitfields<4>(bmp, m);
   } else {
     error_abort(QZIERR_UNSUPPORTED);
   }
@@ -903,16 +934,14 @@ void decode_pass(QZIDEC_BMP* bmp) {
 void qzi_decode_bmp(QZIDECODER_IMPL* h, int mode) {
   if (mode < 0) return;  // nothing of ours outlives a pass
   if (mode == 0) {
-    void* block = nullptr;
-    if (!qziMemAlloc(&block, sizeof(QZIDEC_BMP))) error_abort(QZIERR_NO_MEMORY);
-    h->format_state = block;
-    QZIDEC_BMP* bmp = static_cast<QZIDEC_BMP*>(block);
+    QZIDEC_BMP* bmp = static_cast<QZIDEC_BMP*>(new_format_state(h, sizeof(QZIDEC_BMP)));
     bmp->impl = h;
     bmp->keep_alpha = false;
     bmp->palette_alpha_mode = QZIDEC_BMP_ALPHA_NONZERO;
     bmp->pixel_alpha_mode = QZIDEC_BMP_ALPHA_NONZERO;
     load_header(bmp);
-    set_alpha(h, 1);
+    // No set_alpha here: only the decode pass knows whether the picture has an alpha plane,
+    // and takes it then.
     return;
   }
   QZIDEC_BMP* bmp = static_cast<QZIDEC_BMP*>(h->format_state);

@@ -1,6 +1,6 @@
 // PVR textures. The texture library reads the header and decodes the whole file; this module
-// bounds the input, hands it over and copies the 32-bit pixels into the 24-bit bitmap and the
-// alpha bitmap.
+// bounds the input, hands it over and gives the library the raster's rows, so that blocks are
+// decoded straight into the 24-bit bitmap and the alpha bitmap.
 #include <cstdint>
 
 #include "internal.h"
@@ -18,16 +18,23 @@ struct QZIDEC_PVR {
   int height;
   int pixel_format;
   void* data;    // the whole input, during a decode
-  void* pixels;  // the decoded pixels, during a decode
+  void* pixels;  // unused: the library writes into the raster
 };
 
 namespace {
 
-const unsigned kMinInput = 53;  // a header and at least one byte more
+const unsigned kMinInput = QZIPVR_HEADER_SIZE + 1;  // a header and at least one byte more
 const unsigned kMaxInput = 104857600;
 const int kMaxSide = 4096;
-const int kPixelFormats = 13;
-const int kHeaderBytes = 52;
+
+// The raster's rows for the library; counted from the top of the picture, as the library's.
+unsigned char* raster_row(void* user, int y, unsigned char** alpha) {
+  QZIDECODER_IMPL* h = static_cast<QZIDECODER_IMPL*>(user);
+  *alpha = nullptr;
+  if (y < 0 || y >= h->height) return nullptr;
+  *alpha = alpha_y_adr(h, y);
+  return y_adr(h, y);
+}
 
 void free_buffers(QZIDEC_PVR* s) {
   qziMemFree(&s->data);
@@ -37,10 +44,7 @@ void free_buffers(QZIDEC_PVR* s) {
 [[noreturn]] void fail(QZIERR code) { qzimg::error_abort(code); }
 
 void decode(QZIDECODER_IMPL* h, int mode) {
-  if (mode == 0) {
-    qziMemFree(&h->format_state);
-    if (!qziMemAlloc(&h->format_state, sizeof(QZIDEC_PVR))) fail(QZIERR_NO_MEMORY);
-  }
+  if (mode == 0) new_format_state(h, sizeof(QZIDEC_PVR));
   QZIDEC_PVR* s = static_cast<QZIDEC_PVR*>(h->format_state);
   if (!s) fail(QZIERR_UNSUPPORTED);
   s->decoder = h;
@@ -50,13 +54,15 @@ void decode(QZIDECODER_IMPL* h, int mode) {
   set_byte_order(h, false);
   rdpos_set_skip(h, 0);
 
-  uint8_t header[kHeaderBytes] = {};
-  if (get_read(h, header, kHeaderBytes) != static_cast<uint32_t>(kHeaderBytes)) fail(QZIERR_READ);
+  uint8_t header[QZIPVR_HEADER_SIZE] = {};
+  if (get_read(h, header, QZIPVR_HEADER_SIZE) != static_cast<uint32_t>(QZIPVR_HEADER_SIZE)) fail(QZIERR_READ);
   s->width = 0;
   s->height = 0;
   s->pixel_format = 0;
-  if (qzipvr03(header, kHeaderBytes, &s->width, &s->height, &s->pixel_format) != 0) fail(QZIERR_UNSUPPORTED);
-  if (s->width > kMaxSide || s->height > kMaxSide || s->pixel_format >= kPixelFormats) fail(QZIERR_CANNOT);
+  if (qzipvr03(header, QZIPVR_HEADER_SIZE, &s->width, &s->height, &s->pixel_format) != 0) fail(QZIERR_UNSUPPORTED);
+  if (s->width > kMaxSide || s->height > kMaxSide || s->pixel_format >= QZIPVR_FORMAT_COUNT) fail(QZIERR_CANNOT);
+  char name[64];
+  if (qzipvr07(header, QZIPVR_HEADER_SIZE, name, sizeof name) == 0) set_format_description(h, name);
   set_size(h, s->width, s->height, 24, 0);
   confirm_variant(h, static_cast<uint64_t>(s->pixel_format));  // a decode must find what the probe accepted
   set_alpha(h, 1);
@@ -72,26 +78,13 @@ void decode(QZIDECODER_IMPL* h, int mode) {
 
   const size_t bytes = qzipvr04(s->width, s->height, s->pixel_format);
   if (bytes == 0) fail(QZIERR_CANNOT);
-  // Fewer bytes than the copy below reads: refuse before anything is written into them.
+  // The library promises at least 4 bytes a pixel for what it accepts; less means a fault.
   const size_t needed = static_cast<size_t>(s->width) * static_cast<size_t>(s->height) * 4;
   if (bytes < needed) fail(QZIERR_CANNOT);
-  if (!qziMemAlloc(&s->pixels, bytes)) fail(QZIERR_NO_MEMORY);
   qzimg::do_progress(h, 20, 100);
-  if (qzipvr05(s->data, size, s->pixels, bytes) != 0) fail(QZIERR_CANNOT);
+  const QZIPVR_ROWS rows{h, raster_row};
+  if (qzipvr06(s->data, size, &rows) != 0) fail(QZIERR_CANNOT);
   qzimg::do_progress(h, 90, 100);
-
-  // Decoded row 0 is the top of the picture; the raster counts rows from the top too.
-  const uint8_t* src = static_cast<const uint8_t*>(s->pixels);
-  for (int y = 0; y < s->height; ++y) {
-    uint8_t* row = y_adr(h, y);
-    uint8_t* alpha = alpha_y_adr(h, y);
-    for (int x = 0; x < s->width; ++x, src += 4) {
-      row[3 * x] = src[0];
-      row[3 * x + 1] = src[1];
-      row[3 * x + 2] = src[2];
-      if (alpha) alpha[x] = src[3];
-    }
-  }
   call_singleimage_layercallback(h, 0);
   qzimg::do_progress(h, 100, 100);
 }

@@ -1,0 +1,172 @@
+// Decoding speed of 2048 x 2048 PVR v3 textures held in memory, in megapixels per second:
+//   BM_pvr/<format>/fresh     the public API over a memory stream (create, initialise, execute,
+//                             close), every large block fresh from the system (first-touch page
+//                             faults paid);
+//   BM_pvr/<format>/recycled  the same with the allocator recycling freed blocks;
+//   BM_codec/<format>         the block decoder alone: every block decoded into one scratch
+//                             block, no picture (the codec libraries' own time).
+//
+// Block data is random bytes except for ASTC, which is compressed from a gradient picture
+// (random ASTC blocks are mostly invalid and decode to the error colour on a short path).
+#include <astcenc.h>
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <android/ETC1/etc1.h>
+#include <squish.h>
+
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "qzi_memstream.h"
+#include "qzimgdecoder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const int kSide = 2048;
+
+struct Format {
+  const char* name;
+  uint32_t id;             // v3 compressed pixel-format id
+  int block_w, block_h;    // texels per block
+  int block_bytes;
+  uint32_t channel_type;   // 1: signed
+};
+
+const Format kFormats[] = {
+    {"pvrtc_4bpp", 2, 4, 4, 8, 0},  {"pvrtc_2bpp", 0, 8, 4, 8, 0}, {"etc1", 6, 4, 4, 8, 0},
+    {"bc1", 7, 4, 4, 8, 0},         {"bc3", 11, 4, 4, 16, 0},      {"bc4", 12, 4, 4, 8, 0},
+    {"bc5_signed", 13, 4, 4, 16, 1}, {"bc7", 15, 4, 4, 16, 0},     {"etc2_rgb", 22, 4, 4, 8, 0},
+    {"etc2_rgba", 23, 4, 4, 16, 0}, {"etc2_rgb_a1", 24, 4, 4, 8, 0}, {"eac_rg11", 26, 4, 4, 16, 0},
+    {"astc_4x4", 27, 4, 4, 16, 0},  {"astc_8x8", 34, 8, 8, 16, 0},
+};
+
+void put32(Bytes& b, uint32_t v) {
+  for (int s = 0; s < 32; s += 8) b.push_back(static_cast<uint8_t>(v >> s));
+}
+
+Bytes astc_blocks(const Format& f) {
+  astcenc_config config;
+  astcenc_context* ctx = nullptr;
+  if (astcenc_config_init(ASTCENC_PRF_LDR, static_cast<unsigned>(f.block_w), static_cast<unsigned>(f.block_h), 1,
+                          ASTCENC_PRE_FASTEST, 0, &config) != ASTCENC_SUCCESS ||
+      astcenc_context_alloc(&config, 1, &ctx) != ASTCENC_SUCCESS) {
+    return {};
+  }
+  Bytes rgba(static_cast<size_t>(kSide) * kSide * 4);
+  for (int y = 0; y < kSide; ++y) {
+    for (int x = 0; x < kSide; ++x) {
+      uint8_t* p = &rgba[(static_cast<size_t>(y) * kSide + x) * 4];
+      p[0] = static_cast<uint8_t>(x);
+      p[1] = static_cast<uint8_t>(y);
+      p[2] = static_cast<uint8_t>((x ^ y) >> 3);
+      p[3] = static_cast<uint8_t>(255 - (x + y) / 16);
+    }
+  }
+  void* slices[1] = {rgba.data()};
+  astcenc_image image{static_cast<unsigned>(kSide), static_cast<unsigned>(kSide), 1, ASTCENC_TYPE_U8, slices};
+  const astcenc_swizzle swz{ASTCENC_SWZ_R, ASTCENC_SWZ_G, ASTCENC_SWZ_B, ASTCENC_SWZ_A};
+  const size_t blocks = static_cast<size_t>((kSide + f.block_w - 1) / f.block_w) * ((kSide + f.block_h - 1) / f.block_h);
+  Bytes out(blocks * 16);
+  if (astcenc_compress_image(ctx, &image, &swz, out.data(), out.size(), 0) != ASTCENC_SUCCESS) out.clear();
+  astcenc_context_free(ctx);
+  return out;
+}
+
+Bytes block_data(const Format& f) {
+  if (f.id >= 27) return astc_blocks(f);
+  const size_t blocks = static_cast<size_t>(kSide / f.block_w) * (kSide / f.block_h);
+  Bytes b(blocks * static_cast<size_t>(f.block_bytes));
+  std::mt19937 rng(1234);
+  for (uint8_t& v : b) v = static_cast<uint8_t>(rng());
+  return b;
+}
+
+const Bytes& file_of(const Format& f) {
+  static std::map<std::string, Bytes> files;
+  auto it = files.find(f.name);
+  if (it != files.end()) return it->second;
+  Bytes b;
+  for (uint32_t v : {0x03525650u, 0u, f.id, 0u, 0u, f.channel_type, uint32_t(kSide), uint32_t(kSide), 1u, 1u, 1u,
+                     1u, 0u}) {
+    put32(b, v);
+  }
+  const Bytes data = block_data(f);
+  b.insert(b.end(), data.begin(), data.end());
+  return files.emplace(f.name, b).first->second;
+}
+
+int ignore_layer(QZIDEC_LAYERINFO*, int) { return 0; }
+
+void set_heap(bool fresh) {
+  // Fresh: blocks of 1 MiB and more are mapped and unmapped each time. Recycled: the largest
+  // threshold glibc allows keeps them in the heap, and the heap is never trimmed.
+  mallopt(M_MMAP_THRESHOLD, fresh ? 1 << 20 : 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, fresh ? 128 << 10 : 1 << 30);
+}
+
+void BM_pvr(benchmark::State& state, Format f, bool fresh) {
+  set_heap(fresh);
+  const Bytes& file = file_of(f);
+  for (auto _ : state) {
+    qzi_mem::Stream m{file.data(), file.size(), 0};
+    QZIDECODER d = qziCreateDecoder();
+    int rc = qzi_mem::initialize(d, &m, nullptr);
+    qziSetDecoderLayerCallback(d, ignore_layer, nullptr);
+    if (rc == 0) rc = qziDecoderExecute(d);
+    qziCloseDecoder(d);
+    if (rc != 0) {
+      state.SkipWithError("decode failed");
+      break;
+    }
+  }
+  state.counters["Mpx/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSide * kSide / 1e6,
+                                               benchmark::Counter::kIsRate);
+}
+
+void BM_codec(benchmark::State& state, Format f) {
+  const Bytes& file = file_of(f);
+  const uint8_t* data = file.data() + 52;
+  const size_t blocks = (file.size() - 52) / static_cast<size_t>(f.block_bytes);
+  uint8_t out[64];
+  for (auto _ : state) {
+    for (size_t k = 0; k < blocks; ++k) {
+      const uint8_t* block = data + k * static_cast<size_t>(f.block_bytes);
+      if (f.id == 6) {
+        etc1_decode_block(block, out);
+      } else {
+        squish::Decompress(out, block, f.id == 7 ? squish::kDxt1 : squish::kDxt5);
+      }
+      benchmark::DoNotOptimize(out);
+    }
+  }
+  state.counters["Mpx/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSide * kSide / 1e6,
+                                               benchmark::Counter::kIsRate);
+}
+
+int register_all() {
+  for (const Format& f : kFormats) {
+    const std::string n = f.name;
+    benchmark::RegisterBenchmark(("BM_pvr/" + n + "/fresh").c_str(), BM_pvr, f, true)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("BM_pvr/" + n + "/recycled").c_str(), BM_pvr, f, false)->Unit(benchmark::kMillisecond);
+    if (f.id == 6 || f.id == 7 || f.id == 11) {
+      benchmark::RegisterBenchmark(("BM_codec/" + n).c_str(), BM_codec, f)->Unit(benchmark::kMillisecond);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  register_all();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

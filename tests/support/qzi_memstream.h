@@ -1,0 +1,77 @@
+// Read-only streams over bytes in memory for qziDecoderInitialize: a view (the command-line
+// decoder's standard input, the fuzz target, the benchmark) and, for tests, an owning stream
+// that counts what the decoder asks of it and can be made to fail.
+#ifndef QZI_MEMSTREAM_H
+#define QZI_MEMSTREAM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "qzimgdecoder.h"
+
+namespace qzi_mem {
+
+struct Stream {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+};
+
+inline bool read(void* s, void* buffer, unsigned int size, unsigned int* count) {
+  Stream* m = static_cast<Stream*>(s);
+  const size_t left = m->size - m->pos;
+  const size_t n = size < left ? size : left;
+  if (n) std::memcpy(buffer, m->data + m->pos, n);
+  m->pos += n;
+  if (count) *count = static_cast<unsigned int>(n);
+  return true;
+}
+
+inline bool setpos(void* s, unsigned int position) {
+  Stream* m = static_cast<Stream*>(s);
+  if (position > m->size) return false;
+  m->pos = position;
+  return true;
+}
+
+// Initialises `decoder` on the bytes; `stream` must outlive the handle.
+inline int initialize(QZIDECODER decoder, Stream* stream, const char* name) {
+  return qziDecoderInitialize(decoder, stream, static_cast<int>(stream->size), read, setpos, nullptr, name);
+}
+
+}  // namespace qzi_mem
+
+struct MemStream {
+  std::vector<uint8_t> data;
+  size_t pos = 0;
+  int reads = 0;                  // read callback calls
+  std::vector<unsigned> seeks;    // positions asked of the position callback
+  size_t chunk_limit = SIZE_MAX;  // deliver at most this much per read (a short-reading stream)
+  bool fail_reads = false;
+  bool fail_seeks = false;
+  int cleanups = 0;
+
+  explicit MemStream(std::vector<uint8_t> bytes = {}) : data(std::move(bytes)) {}
+
+  static bool read(void* s, void* buf, unsigned size, unsigned* count) {
+    MemStream* m = static_cast<MemStream*>(s);
+    ++m->reads;
+    if (m->fail_reads) return false;
+    qzi_mem::Stream view{m->data.data(), m->data.size(), m->pos < m->data.size() ? m->pos : m->data.size()};
+    qzi_mem::read(&view, buf, static_cast<unsigned>(size < m->chunk_limit ? size : m->chunk_limit), count);
+    m->pos = view.pos;
+    return true;
+  }
+  static bool setpos(void* s, unsigned position) {
+    MemStream* m = static_cast<MemStream*>(s);
+    m->seeks.push_back(position);
+    if (m->fail_seeks) return false;
+    m->pos = position;
+    return true;
+  }
+  static void cleanup(void* s) { ++static_cast<MemStream*>(s)->cleanups; }
+};
+
+#endif
