@@ -98,24 +98,17 @@ private Q_SLOTS:
     }
 
     // A bool, true only for a record whose snapshot says read. A bare record carries no read state.
-    void readTransformer_data()
-    {
-        QTest::addColumn<QVariant>("value");
-        QTest::addColumn<bool>("read");
-        const Information item = makeInformation(QStringLiteral("read"), QStringLiteral("news"));
-        QTest::newRow("read") << QVariant::fromValue(InformationReadState{item, true}) << true;
-        QTest::newRow("unread") << QVariant::fromValue(InformationReadState{item, false}) << false;
-        QTest::newRow("bare record") << QVariant::fromValue(item) << false;
-        QTest::newRow("nothing") << QVariant() << false;
-        QTest::newRow("text") << QVariant(QStringLiteral("read")) << false;
-    }
+    void readTransformer_data() { addTableRows("window_cases.tsv", "read", {"value", "read"}); }
     void readTransformer()
     {
-        QFETCH(QVariant, value);
-        QFETCH(bool, read);
-        const QVariant result = transform("InformationReadValueTransformer", value);
+        QFETCH(QString, value);
+        QFETCH(QString, read);
+        const Information item = makeInformation(QStringLiteral("read"), QStringLiteral("news"));
+        const QVariant result = transform("InformationReadValueTransformer",
+            value == "read" || value == "unread" ? QVariant::fromValue(InformationReadState{item, value == "read"})
+            : value == "record" ? QVariant::fromValue(item) : value == "text" ? QVariant(QStringLiteral("read")) : QVariant());
         QCOMPARE(result.metaType(), QMetaType::fromType<bool>());
-        QCOMPARE(result.toBool(), read);
+        QCOMPARE(result.toBool(), read == "1");
     }
 
     // Painted: the capsule's outline and the label in the category colour, both white when
