@@ -2,6 +2,7 @@
 // More forms of text, dates and links are in the golden feeds.
 #include "feed/feedparser.h"
 #include "feed/information.h"
+#include "tabletest.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -32,36 +33,26 @@ class TestInformation : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void identifier_data()
+    {
+        addTableRows("information_cases.tsv", "identifier", {"zone", "title", "category", "date", "link", "identity", "digest"});
+    }
     void identifier()
     {
-        // The digests were computed outside this code base from the identity texts.
-        const struct {
-            const char* zone;
-            Text title, category;
-            QDateTime date;  // invalid: absent
-            const char* link;  // empty: absent
-            QString identity, digest;
-        } cases[] = {
-            {"Asia/Tokyo", "A", "news", april1, "",
-             "title: A, category: news, date: Wed, 01 Apr 2015 09:00:00 +0900, link: (null)",
-             "b2931f8c6066321e504a4d8d4c2a485fd06bc5f1d7ddd15dd7e82fe6721a3e4f"},
-            {"UTC", "A", "news", april1, "",
-             "title: A, category: news, date: Wed, 01 Apr 2015 00:00:00 +0000, link: (null)",
-             "17df8d221dd919fe827b6dbf7be2ed34d2105c106b803480990aadea76b4f483"},
-            {"UTC", "", std::nullopt, QDateTime(), "",
-             "title: , category: (null), date: (null), link: (null)",
-             "0cbf3c96657870b26791bd6b2353463de8561cdae68431373f57678a9db8c6c7"},
-            {"Etc/GMT+9", "  日本語", "お知らせ", april1, "HTTP://Example.COM/%7e",
-             "title:   日本語, category: お知らせ, date: Tue, 31 Mar 2015 15:00:00 -0900, link: HTTP://Example.COM/%7e",
-             "0aa2275f532ba8661cd84eda12cfb1c2c2ab3c5c94c632835bbcfd27b0c37065"},
-        };
-        for (const auto& c : cases) {
-            pinZone(c.zone);
-            const Information information(c.title, c.category, c.date, Url::fromString(c.link));
-            QCOMPARE(information.identifier(), c.digest);
-            QVERIFY(information.description().startsWith(QLatin1String("<Information: 0x")));
-            QVERIFY2(information.description().endsWith("> " + c.identity), qPrintable(information.description()));
-        }
+        QFETCH(QString, zone);
+        QFETCH(QString, title);
+        QFETCH(QString, category);
+        QFETCH(QString, date);
+        QFETCH(QString, link);
+        QFETCH(QString, identity);
+        QFETCH(QString, digest);
+        pinZone(qPrintable(zone));
+        const auto text = [](const QString& field) { return field == "-" ? Text() : Text(field); };
+        const Information information(text(title), text(category), QDateTime::fromString(date, Qt::ISODate),
+                                      Url::fromString(link == "-" ? QString() : link));
+        QCOMPARE(information.identifier(), digest);
+        QVERIFY(information.description().startsWith(QLatin1String("<Information: 0x")));
+        QVERIFY2(information.description().endsWith("> " + identity), qPrintable(information.description()));
     }
 
     void hexAndDates()
@@ -90,14 +81,15 @@ private Q_SLOTS:
         QCOMPARE(failures.load(), 0);
     }
 
+    void url_data() { addTableRows("information_cases.tsv", "url", {"text", "valid"}); }
     void url()
     {
-        for (const char* text : {"HTTP://Example.COM/%7e", "qrc:/newsbar/feed.xml", "a/b:c", "?a=b:c"}) {
-            const std::optional<Url> link = Url::fromString(text);
-            QVERIFY2(link && link->absoluteString() == text && link->toQUrl().isValid(), text);
-        }
-        for (const char* text : {"", "https://h/\t", "https://h/%4", "9a:b", ":", "http://h/?a[0]=1"})
-            QVERIFY2(!Url::fromString(text), text);
+        QFETCH(QString, text);
+        QFETCH(QString, valid);
+        const std::optional<Url> link = Url::fromString(text);
+        QCOMPARE(bool(link), valid == "1");
+        if (link)
+            QVERIFY(link->absoluteString() == text && link->toQUrl().isValid());
     }
 
     void equalityAndHash()
@@ -141,46 +133,36 @@ private Q_SLOTS:
         QVERIFY(!wrong.title() && !wrong.category() && !wrong.date() && !wrong.link());
     }
 
+    // Only "http" and "https" as written go to the browser, whose answer is passed on; anything
+    // else shows the title in an alert, which returns true once dismissed.
+    void openLink_data() { addTableRows("information_cases.tsv", "open", {"link", "browser", "toBrowser"}); }
     void openLink()
     {
-        // Only "http" and "https" as written go to the browser, whose answer is passed on; anything
-        // else shows the title in an alert, which returns true once dismissed.
-        const struct {
-            const char* link;  // empty: absent
-            bool browserSucceeds, toBrowser;
-        } cases[] = {{"http://h/a", true, true}, {"https://h/a", false, true}, {"HTTPS://h/a", true, false},
-                     {"mailto:a@h", true, false}, {"a/b.html", true, false}, {"", true, false}};
-        for (const auto& c : cases) {
-            const Information information(QStringLiteral("Item title"), {}, {}, Url::fromString(c.link));
-            QList<QUrl> opened;
-            QStringList alerts;
-            const LinkOpener opener{[&](const QUrl& url) { opened.append(url); return c.browserSucceeds; },
-                                    [&](const QString& text) { alerts.append(text); }};
-            QVERIFY2(information.openLink(opener) == (c.toBrowser ? c.browserSucceeds : true), c.link);
-            QCOMPARE(opened, c.toBrowser ? QList<QUrl>{QUrl(c.link)} : QList<QUrl>{});
-            QCOMPARE(alerts, c.toBrowser ? QStringList{} : QStringList{QStringLiteral("Item title")});
-        }
+        QFETCH(QString, link);
+        QFETCH(QString, browser);
+        QFETCH(QString, toBrowser);
+        const bool browserSucceeds = browser == "1";
+        const Information information(QStringLiteral("Item title"), {}, {}, Url::fromString(link));
+        QList<QUrl> opened;
+        QStringList alerts;
+        const LinkOpener opener{[&](const QUrl& url) { opened.append(url); return browserSucceeds; },
+                                [&](const QString& text) { alerts.append(text); }};
+        QCOMPARE(information.openLink(opener), toBrowser == "1" ? browserSucceeds : true);
+        QCOMPARE(opened, toBrowser == "1" ? QList<QUrl>{QUrl(link)} : QList<QUrl>{});
+        QCOMPARE(alerts, toBrowser == "1" ? QStringList{} : QStringList{QStringLiteral("Item title")});
     }
 
+    // Whether the manager installs the list or ignores the download; the golden feeds check the
+    // records and that nothing else is logged.
+    void parseStatus_data() { addTableRows("information_cases.tsv", "parse", {"data", "status"}); }
     void parseStatus()
     {
-        // Whether the manager installs the list or ignores the download; the golden feeds check the
-        // records and that nothing else is logged.
-        const std::pair<const char*, Status> cases[] = {
-            {"<rss/>", Status::Rss},
-            {"<rss xmlns=\"urn:x\"><channel><item/></channel></rss>", Status::NotRss},
-            {"<r:rss xmlns:r=\"urn:x\"><channel><item/></channel></r:rss>", Status::NotRss},
-            {"<rss><channel><item><title>&nbsp;</title></item></channel></rss>", Status::Rss},
-            {"<rss><channel><item><title>&nosuchname;</title></item></channel></rss>", Status::NotXml},
-            // A byte-order mark decides the encoding; bytes invalid in it refuse the document.
-            {"\xef\xbb\xbf<rss><channel><item><title>\xff</title></item></channel></rss>", Status::NotXml},
-            {"\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><rss/>", Status::Rss},
-        };
-        for (const auto& [data, status] : cases) {
-            if (status == Status::NotXml)
-                QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Failed to read rss document with error: .+"));
-            QVERIFY2(parseFeed(data).status == status, data);
-        }
+        QFETCH(QString, data);
+        QFETCH(QString, status);
+        if (status == "NotXml")
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Failed to read rss document with error: .+"));
+        const Status want = status == "Rss" ? Status::Rss : status == "NotRss" ? Status::NotRss : Status::NotXml;
+        QVERIFY(parseFeed(data.toLatin1()).status == want);
     }
 };
 

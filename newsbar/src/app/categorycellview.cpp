@@ -35,7 +35,7 @@ int CategoryCellView::preferredWidth(const QFont& font)
     return widest + 2 * labelPadding + 2 * cellPaddingX + 8;
 }
 
-void CategoryCellView::setObjectValue(const QVariant& value)
+void CategoryCellView::Cell::setObjectValue(const QVariant& value)
 {
     m_objectValue = value;
     const ValueTransformer* transformer = ValueTransformer::valueTransformerForName(
@@ -43,27 +43,26 @@ void CategoryCellView::setObjectValue(const QVariant& value)
     setTextColor(transformer->transformedValue(value).value<QColor>());
 }
 
-void CategoryCellView::setBackgroundStyle(int style)
+void CategoryCellView::Cell::setBackgroundStyle(int style)
 {
     m_backgroundStyle = style;
     m_textFieldColor = style != BackgroundStyleNormal ? selectedColor() : m_textColor;
 }
 
-void CategoryCellView::setTextColor(const QColor& color)
+void CategoryCellView::Cell::setTextColor(const QColor& color)
 {
     m_textColor = color;
     if (m_backgroundStyle == BackgroundStyleNormal)
         m_textFieldColor = color;
 }
 
-QString CategoryCellView::textFieldText() const
+QString CategoryCellView::Cell::textFieldText() const
 {
-    if (m_objectValue.metaType() != QMetaType::fromType<Information>())
-        return {};
-    return m_objectValue.value<Information>().category().value_or(QString());
+    const Information* information = informationIn(m_objectValue);
+    return information ? information->category().value_or(QString()) : QString();
 }
 
-void CategoryCellView::drawRect(QPainter* painter, const QRectF& bounds) const
+void CategoryCellView::Cell::drawRect(QPainter* painter, const QRectF& bounds) const
 {
     const QColor color = m_backgroundStyle != BackgroundStyleNormal ? selectedColor() : m_textColor;
     const QRectF frame = bounds.adjusted(0.5, 2.5, -0.5, -2.5);
@@ -89,17 +88,15 @@ void CategoryCellView::paint(QPainter* painter, const QStyleOptionViewItem& opti
     QStyle* style = widget ? widget->style() : QApplication::style();
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &panel, painter, widget);
 
-    // The state belongs to the cell being drawn; painting happens one cell at a time on the
-    // main thread.
-    auto* cell = const_cast<CategoryCellView*>(this);
-    cell->setObjectValue(index.data(InformationTableModel::ObjectValueRole));
-    cell->setBackgroundStyle(option.state & QStyle::State_Selected ? BackgroundStyleEmphasized
-                                                                  : BackgroundStyleNormal);
+    Cell cell;
+    cell.setObjectValue(index.data(InformationTableModel::ObjectValueRole));
+    cell.setBackgroundStyle(option.state & QStyle::State_Selected ? BackgroundStyleEmphasized
+                                                                 : BackgroundStyleNormal);
 
     const QRect capsule =
         option.rect.adjusted(cellPaddingX, cellPaddingY, -cellPaddingX, -cellPaddingY);
-    drawRect(painter, capsule);
-    const QString text = textFieldText();
+    cell.drawRect(painter, capsule);
+    const QString text = cell.textFieldText();
     if (text.isEmpty())
         return;
     // The label: centred in the capsule, cut short when the column is too narrow.
@@ -107,7 +104,7 @@ void CategoryCellView::paint(QPainter* painter, const QStyleOptionViewItem& opti
     const QRect labelRect = capsule.adjusted(labelPadding, 0, -labelPadding, 0);
     painter->save();
     painter->setFont(option.font);
-    painter->setPen(m_textFieldColor);
+    painter->setPen(cell.textFieldColor());
     painter->drawText(labelRect, Qt::AlignCenter,
                       metrics.elidedText(text, Qt::ElideRight, labelRect.width()));
     painter->restore();
@@ -116,10 +113,9 @@ void CategoryCellView::paint(QPainter* painter, const QStyleOptionViewItem& opti
 QSize CategoryCellView::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
     const QFontMetrics metrics(option.font);
-    QString text;
-    const QVariant value = index.data(InformationTableModel::ObjectValueRole);
-    if (value.metaType() == QMetaType::fromType<Information>())
-        text = value.value<Information>().category().value_or(QString());
+    Cell cell;
+    cell.setObjectValue(index.data(InformationTableModel::ObjectValueRole));
+    const QString text = cell.textFieldText();
     return {metrics.horizontalAdvance(text) + 2 * labelPadding + 2 * cellPaddingX + 4,
             metrics.height() + 9 + 2 * cellPaddingY};
 }

@@ -231,7 +231,6 @@ int main(int argc, char* argv[])
 
     RunningApplications applications(QDBusConnection::sessionBus());
 
-    // The main interface: the status menu and its actions.
     QWidget mainInterface;
     Ui::MainMenu mainMenu;
     mainMenu.setupUi(&mainInterface);

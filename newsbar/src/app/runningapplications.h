@@ -56,7 +56,6 @@ public:
     // instance that answers.
     bool activateRunningApplication(const QString& bundleIdentifier) const;
 
-    // This process.
     RunningApplication currentApplication() const { return m_current; }
 
     // Every running instance with that bundle identifier, this one included, in the order the

@@ -83,7 +83,7 @@ public:
 
     enum class ImageShape { Square, Capsule };
 
-    // initWithStatusMenu:. Puts the item into the tray with the badge-less image; when the
+    // The tray item whose menu is statusMenu. Puts the item into the tray with the badge-less image; when the
     // desktop has no tray it says so in the log and the item stays hidden.
     explicit StatusItemController(QMenu* statusMenu, QObject* parent = nullptr);
     ~StatusItemController() override;
@@ -104,7 +104,6 @@ public:
     // The count as the square image shows it: "99+" above maximumShownCount.
     static QString badgeText(quint64 count);
 
-    // The item's current image.
     QIcon image() const;
     void setImage(const QIcon& image);
 

@@ -4,16 +4,12 @@
 #include <map>
 #include <memory>
 
-namespace {
-
 const Information* informationIn(const QVariant& value)
 {
     if (value.metaType() != QMetaType::fromType<Information>())
         return nullptr;
     return static_cast<const Information*>(value.constData());
 }
-
-} // namespace
 
 ValueTransformer* ValueTransformer::valueTransformerForName(const QString& name)
 {

@@ -15,6 +15,9 @@ struct InformationReadState
 };
 Q_DECLARE_METATYPE(InformationReadState)
 
+// The record a value holds, or null when it holds anything else (a read state included).
+const Information* informationIn(const QVariant& value);
+
 // A named conversion of a record's value for display, used by the interface files' bindings and
 // by the cells. Transformers are found by their class names only.
 class ValueTransformer : public QObject

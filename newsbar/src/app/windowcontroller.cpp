@@ -93,7 +93,6 @@ void WindowController::windowDidLoad()
         }
     }
 
-    // The table's double action.
     connect(m_tableView, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex&) { openLink(m_tableView); });
     m_tableView->installEventFilter(this);

@@ -38,7 +38,7 @@ class Information
 public:
     // All four fields absent.
     Information();
-    // initWithTitle:category:date:link:. An invalid QDateTime counts as absent.
+    // A record of the four fields as given; an invalid QDateTime counts as absent.
     Information(std::optional<QString> title, std::optional<QString> category,
                 std::optional<QDateTime> date, std::optional<Url> link);
     Information(const Information&);

@@ -82,6 +82,16 @@ void writeIdentifierArray(QSettings& settings, const QString& key,
     settings.endArray();
 }
 
+// The set, created empty (with room for a list of the given size) when it is absent.
+QSet<QString>& ensureSet(std::optional<QSet<QString>>& set, qsizetype expected)
+{
+    if (!set) {
+        set.emplace();
+        set->reserve(expected);
+    }
+    return *set;
+}
+
 } // namespace
 
 InformationManager* InformationManager::sharedManager()
@@ -174,11 +184,8 @@ void InformationManager::setInformations(InformationList informations)
 
 void InformationManager::setInformationNotified(const Information& information)
 {
-    if (!m_notifiedItems) {
-        m_notifiedItems.emplace();
-        m_notifiedItems->reserve(m_informations ? m_informations->size() : 0);
-    }
-    m_notifiedItems->insert(information.identifier());
+    ensureSet(m_notifiedItems, m_informations ? m_informations->size() : 0)
+        .insert(information.identifier());
     saveState();
 }
 
@@ -186,11 +193,10 @@ void InformationManager::setInformationsNotified(const QList<Information>& infor
 {
     if (informations.isEmpty())
         return;
-    if (!m_notifiedItems)
-        m_notifiedItems.emplace();
-    m_notifiedItems->reserve(m_notifiedItems->size() + informations.size());
+    QSet<QString>& notified = ensureSet(m_notifiedItems, 0);
+    notified.reserve(notified.size() + informations.size());
     for (const Information& information : informations)
-        m_notifiedItems->insert(information.identifier());
+        notified.insert(information.identifier());
     saveState();
 }
 
@@ -201,11 +207,8 @@ bool InformationManager::isInformationNotified(const Information& information) c
 
 void InformationManager::setInformationRead(const Information& information)
 {
-    if (!m_readItems) {
-        m_readItems.emplace();
-        m_readItems->reserve(m_informations ? m_informations->size() : 0);
-    }
-    m_readItems->insert(information.identifier());
+    ensureSet(m_readItems, m_informations ? m_informations->size() : 0)
+        .insert(information.identifier());
     saveState();
     Q_EMIT InformationManagerDidUpdate(this);
 }
@@ -217,13 +220,10 @@ bool InformationManager::isInformationRead(const Information& information) const
 
 void InformationManager::makeAllInformationsAsRead()
 {
-    if (!m_readItems) {
-        m_readItems.emplace();
-        m_readItems->reserve(m_informations ? m_informations->size() : 0);
-    }
+    QSet<QString>& read = ensureSet(m_readItems, m_informations ? m_informations->size() : 0);
     if (m_informations) {
         for (const Information& information : *m_informations)
-            m_readItems->insert(information.identifier());
+            read.insert(information.identifier());
     }
     saveState();
     Q_EMIT InformationManagerDidUpdate(this);

@@ -63,7 +63,7 @@ public:
     // manager uses by default: responses are reused or revalidated as their headers say.
     static QNetworkAccessManager* createDefaultNetworkAccessManager(QObject* parent = nullptr);
 
-    // initWithFeedURL:. settings and network are not owned and must outlive the manager;
+    // The manager of the feed at feedURL. settings and network are not owned and must outlive the manager;
     // settings may be null (nothing persists), network null means a default one owned by the
     // manager. Calls restoreState().
     InformationManager(std::optional<QUrl> feedURL, QSettings* settings,

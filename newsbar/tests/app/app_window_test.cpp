@@ -1,5 +1,6 @@
 // The information window: transformers, the category cell, the table and opening links.
 #include "apptestsupport.h"
+#include "../tabletest.h"
 
 #include "categorycellview.h"
 #include "informationtablemodel.h"
@@ -8,6 +9,7 @@
 
 #include "feed/informationmanager.h"
 
+#include <QAbstractItemModelTester>
 #include <QPainter>
 #include <QStandardItemModel>
 
@@ -71,49 +73,52 @@ private Q_SLOTS:
         m_manager.reset();
     }
 
+    void categoryColors_data() { addTableRows("window_cases.tsv", "colour", {"value", "expected"}); }
     void categoryColors()
     {
-        const QColor black(Qt::black);
-        const std::pair<QVariant, QColor> cases[] = {
-            {record("event"), rgb(0.42, 0.79, 0.29)}, {record("info"), rgb(0.81, 0.52, 0.81)},
-            {record("news"), rgb(0.33, 0.72, 0.92)}, {record("topic"), rgb(0.96, 0.64, 0.28)},
-            {record("update"), rgb(0.93, 0.34, 0.27)}, {record("News"), black}, {record(" news"), black},
-            {record("press"), black}, {record(QString()), black}, {record(std::nullopt), black},
-            {QVariant(QStringLiteral("news")), black}, {QVariant(), black}};
-        for (const auto& [value, expected] : cases) {
-            const QVariant color = transform("InformationCategoryColorValueTransformer", value);
-            QCOMPARE(color.metaType(), QMetaType::fromType<QColor>());
-            QVERIFY2(sameColor(color.value<QColor>(), expected), qPrintable(color.value<QColor>().name()));
-        }
+        QFETCH(QString, value);
+        QFETCH(QString, expected);
+        const QStringList rgb = expected.split(QLatin1Char(','));
+        const QColor want = rgb.size() == 3 ? QColor::fromRgbF(rgb[0].toFloat(), rgb[1].toFloat(), rgb[2].toFloat()) : Qt::black;
+        const QVariant color = transform("InformationCategoryColorValueTransformer",
+            value == "nothing" ? QVariant() : value.startsWith("text:") ? QVariant(value.mid(5))
+            : record(value == "absent" ? std::nullopt : std::optional(value)));
+        QCOMPARE(color.metaType(), QMetaType::fromType<QColor>());
+        QVERIFY2(sameColor(color.value<QColor>(), want), qPrintable(color.value<QColor>().name()));
     }
 
-    // Looked up by exact class name only; a bool, true only for a record whose snapshot says
-    // read. A bare record carries no read state.
-    void readTransformer()
+    // Looked up by exact class name only.
+    void transformerNames()
     {
         const auto lookup = [](const char* name) {
             return ValueTransformer::valueTransformerForName(QString::fromLatin1(name));
         };
         QVERIFY(qobject_cast<InformationReadValueTransformer*>(lookup("InformationReadValueTransformer")));
         QVERIFY(!lookup("ValueTransformer") && !lookup("informationReadValueTransformer"));
+    }
+
+    // A bool, true only for a record whose snapshot says read. A bare record carries no read state.
+    void readTransformer_data() { addTableRows("window_cases.tsv", "read", {"value", "read"}); }
+    void readTransformer()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, read);
         const Information item = makeInformation(QStringLiteral("read"), QStringLiteral("news"));
-        const QVariant values[] = {QVariant::fromValue(InformationReadState{item, true}),
-                                   QVariant::fromValue(InformationReadState{item, false}),
-                                   QVariant::fromValue(item), QVariant(), QVariant(QStringLiteral("read"))};
-        for (const QVariant& value : values) {
-            const QVariant result = transform("InformationReadValueTransformer", value);
-            QCOMPARE(result.metaType(), QMetaType::fromType<bool>());
-            QCOMPARE(result.toBool(), &value == &values[0]);
-        }
+        const QVariant result = transform("InformationReadValueTransformer",
+            value == "read" || value == "unread" ? QVariant::fromValue(InformationReadState{item, value == "read"})
+            : value == "record" ? QVariant::fromValue(item) : value == "text" ? QVariant(QStringLiteral("read")) : QVariant());
+        QCOMPARE(result.metaType(), QMetaType::fromType<bool>());
+        QCOMPARE(result.toBool(), read == "1");
     }
 
     // Painted: the capsule's outline and the label in the category colour, both white when
-    // the row is selected (black stands in for the highlight).
+    // the row is selected (black stands in for the highlight). One delegate draws every row,
+    // so the selected one comes first: nothing of it may stay for the next.
     void cellPaintsOutlineAndLabel()
     {
         QStandardItemModel model(1, 1);
         model.setData(model.index(0, 0), record("update"), InformationTableModel::ObjectValueRole);
-        CategoryCellView cell;  // one cell draws every row, so the selected one comes first
+        CategoryCellView cell;
         for (const bool selected : {true, false}) {
             QImage image(120, 28, QImage::Format_ARGB32);
             QStyleOptionViewItem option;
@@ -144,6 +149,7 @@ private Q_SLOTS:
     void tableShowsTheRecordsUnreadInBold()
     {
         QTableView* table = makeWindow();
+        QAbstractItemModelTester tester(table->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(table->model()->rowCount(), 0);
         QVERIFY(qobject_cast<CategoryCellView*>(table->itemDelegateForColumn(0)));
         // A first list is taken as read; a second with one new record has one unread row.
@@ -182,38 +188,20 @@ private Q_SLOTS:
     // The line under the table and what an empty table says.
     void statusLine_data()
     {
-        QTest::addColumn<QDateTime>("lastSuccess");
-        QTest::addColumn<QString>("error");
-        QTest::addColumn<QString>("settingsError");
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("empty");
-        const QDateTime today(QDate(2026, 12, 7), QTime(14, 2, 59), Qt::UTC);
-        const QDateTime earlier(QDate(2026, 12, 2), QTime(14, 2), Qt::UTC);
-        const QString refused = QStringLiteral("Connection refused");
-        QTest::newRow("never") << QDateTime() << "" << "" << "Not updated yet" << "No news yet";
-        QTest::newRow("today") << today << "" << "" << "Updated 14:02" << "No news yet";
-        QTest::newRow("failed, never updated") << QDateTime() << refused << ""
-                                               << "Could not update: Connection refused"
-                                               << "Could not update: Connection refused";
-        QTest::newRow("failed after today's update")
-            << today << refused << "" << "Could not update: Connection refused (last update 14:02)"
-            << "Could not update: Connection refused";
-        QTest::newRow("failed after an earlier update")
-            << earlier << refused << ""
-            << "Could not update: Connection refused (last update 2 Dec 2026 14:02)"
-            << "Could not update: Connection refused";
-        QTest::newRow("settings") << today << "" << "Settings not writable"
-                                  << "Updated 14:02 \u00b7 Settings not writable" << "No news yet";
+        addTableRows("window_cases.tsv", "status", {"lastSuccess", "error", "settingsError", "line", "empty"});
     }
     void statusLine()
     {
-        QFETCH(QDateTime, lastSuccess);
+        QFETCH(QString, lastSuccess);
         QFETCH(QString, error);
         QFETCH(QString, settingsError);
         QFETCH(QString, line);
         QFETCH(QString, empty);
         const QDateTime now(QDate(2026, 12, 7), QTime(15, 30), Qt::UTC);
-        QCOMPARE(WindowController::statusLineText(lastSuccess, error, settingsError, now), line);
+        const QDateTime last = lastSuccess == "today" ? QDateTime(QDate(2026, 12, 7), QTime(14, 2, 59), Qt::UTC)
+                               : lastSuccess == "earlier" ? QDateTime(QDate(2026, 12, 2), QTime(14, 2), Qt::UTC)
+                                                          : QDateTime();
+        QCOMPARE(WindowController::statusLineText(last, error, settingsError, now), line);
         QCOMPARE(WindowController::emptyTableText(error), empty);
     }
 
@@ -233,25 +221,14 @@ private Q_SLOTS:
     // Opening through the desktop marks read only when it opened, and a web link that no
     // browser took gets its own alert; a link that is not web gets the alert with the title,
     // and counts as read.
-    void openingMarksRead_data()
-    {
-        QTest::addColumn<QString>("link");
-        QTest::addColumn<bool>("openSucceeds");
-        QTest::addColumn<int>("opened");
-        QTest::addColumn<bool>("read");
-        QTest::newRow("https") << "https://example.com/a" << true << 1 << true;
-        QTest::newRow("http refused") << "http://example.com/a" << false << 1 << false;
-        QTest::newRow("mailto") << "mailto:news@example.com" << true << 0 << true;
-        QTest::newRow("capital scheme") << "HTTPS://example.com/a" << true << 0 << true;
-        QTest::newRow("no link") << "" << true << 0 << true;
-    }
+    void openingMarksRead_data() { addTableRows("window_cases.tsv", "open", {"link", "openSucceeds", "opened", "read"}); }
     void openingMarksRead()
     {
         QFETCH(QString, link);
-        QFETCH(bool, openSucceeds);
-        QFETCH(int, opened);
-        QFETCH(bool, read);
-        m_openSucceeds = openSucceeds;
+        QFETCH(QString, openSucceeds);
+        QFETCH(QString, opened);
+        QFETCH(QString, read);
+        m_openSucceeds = openSucceeds == "1";
         makeWindow();
         m_manager->setReadItems(QSet<QString>());
         const Information information = makeInformation(QStringLiteral("A title"), {}, link);
@@ -260,49 +237,39 @@ private Q_SLOTS:
         QVERIFY(m_opened.isEmpty() && m_alerts.isEmpty());
         m_controller->tableView()->selectRow(0);
         m_controller->openLink(nullptr);
-        QCOMPARE(m_opened.size(), opened);
-        QCOMPARE(m_alerts, opened ? QStringList() : QStringList{QStringLiteral("A title")});
-        QCOMPARE(m_refused, opened && !openSucceeds ? QStringList{link} : QStringList());
-        QCOMPARE(m_manager->isInformationRead(information), read);
+        QCOMPARE(m_opened.size(), opened.toInt());
+        QCOMPARE(m_alerts, opened == "1" ? QStringList() : QStringList{QStringLiteral("A title")});
+        QCOMPARE(m_refused, opened == "1" && !m_openSucceeds ? QStringList{link} : QStringList());
+        QCOMPARE(m_manager->isInformationRead(information), read == "1");
     }
 
     // Return and Enter open the selected record; other keys, modifier and dead keys (no
     // characters) go to the table.
-    void keys_data()
-    {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("modifiers");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("opens");
-        QTest::newRow("return") << int(Qt::Key_Return) << 0 << "\r" << true;
-        QTest::newRow("enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << "\r" << true;
-        QTest::newRow("shift+return") << int(Qt::Key_Return) << int(Qt::ShiftModifier) << "\r" << true;
-        QTest::newRow("control+c") << int(Qt::Key_C) << int(Qt::ControlModifier) << "\x03" << false;
-        QTest::newRow("control+m") << int(Qt::Key_M) << int(Qt::ControlModifier) << "\r" << false;
-        QTest::newRow("letter") << int(Qt::Key_A) << 0 << "a" << false;
-        QTest::newRow("shift alone") << int(Qt::Key_Shift) << int(Qt::ShiftModifier) << "" << false;
-        QTest::newRow("dead key") << int(Qt::Key_Dead_Acute) << 0 << "" << false;
-    }
+    void keys_data() { addTableRows("window_cases.tsv", "key", {"key", "modifiers", "text", "opens"}); }
     void keys()
     {
-        QFETCH(int, key);
-        QFETCH(int, modifiers);
+        QFETCH(QString, key);
+        QFETCH(QString, modifiers);
         QFETCH(QString, text);
-        QFETCH(bool, opens);
+        QFETCH(QString, opens);
+        const int code = QMetaEnum::fromType<Qt::Key>().keyToValue(key.toLatin1().constData());
+        const Qt::KeyboardModifiers held(QMetaEnum::fromType<Qt::KeyboardModifier>().keysToValue(modifiers.toLatin1().constData()));
+        QVERIFY(code != -1);
+
         QTableView* table = makeWindow();
         setInformations({linked(QStringLiteral("One"), 1), linked(QStringLiteral("Two"), 2)});
         table->selectRow(0);
         table->setCurrentIndex(table->model()->index(0, 1));
-        QKeyEvent event(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), text);
-        QCOMPARE(m_controller->keyDown(&event), opens);
-        QCOMPARE(m_opened.size(), opens ? 1 : 0);
+        QKeyEvent event(QEvent::KeyPress, code, held, text);
+        QCOMPARE(m_controller->keyDown(&event), opens == "1");
+        QCOMPARE(m_opened.size(), opens == "1" ? 1 : 0);
         // Through the table, the way key presses arrive: keys left to it still move its cursor.
         QTest::keyClick(table, Qt::Key_Down);
         QCOMPARE(table->currentIndex().row(), 1);
-        QKeyEvent again(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), text);
+        QKeyEvent again(QEvent::KeyPress, code, held, text);
         QApplication::sendEvent(table, &again);
-        QCOMPARE(m_opened.size(), opens ? 2 : 0);
-        if (opens)
+        QCOMPARE(m_opened.size(), opens == "1" ? 2 : 0);
+        if (opens == "1")
             QCOMPARE(m_opened.last(), QUrl(QStringLiteral("https://example.com/2")));
     }
 

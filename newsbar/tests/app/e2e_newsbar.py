@@ -220,7 +220,7 @@ def settings_array_size(ctx, key):
 
 
 def command_line(ctx):
-    """Help, version and option errors need neither a display nor a session bus."""
+    """Help, version, option errors and the parse mode need neither a display nor a session bus."""
     env = {k: v for k, v in ctx.env.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "QT_QPA_PLATFORM")}
     rows = [  # arguments, exit status, text in the output
@@ -230,6 +230,7 @@ def command_line(ctx):
         (["--feed-url"], 2, "Missing value after '--feed-url'"),
         (["--feed-url", "not a url"], 2, "--feed-url needs an http or https URL, not 'not a url'"),
         (["--feed-url", "file:///etc/hosts"], 2, "not 'file:///etc/hosts'"),
+        (["--parse", "/dev/zero"], 1, "/dev/zero: larger than 8388608 bytes"),
         ([], 1, "no display"),
     ]
     for arguments, status, text in rows:
