@@ -95,16 +95,20 @@ inline uint32_t load32(const uint8_t* p) {
   return v;
 }
 
-// Packing 4-byte pixels (blue, green, red, anything) into the bitmap's 3-byte pixels is the
-// hot step of every direct-colour form: one byte shuffle per four pixels on x86-64 processors
-// that have SSSE3, a de-interleaving load and store per sixteen on arm64, byte by byte
-// elsewhere.
-inline void pack_bgr_scalar(const uint8_t* src, uint8_t* dst, int n) {
+// Packing 4-byte pixels (blue, green, red, fourth byte) into the bitmap's 3-byte pixels is the
+// hot step of every direct-colour form: byte shuffles of sixteen pixels at a time on x86-64
+// processors that have SSSE3, a de-interleaving load and store per sixteen on arm64, byte by
+// byte elsewhere. Every variant also returns a value that is not 0 exactly when a fourth byte
+// is not 0: the 32-bit form learns whether it has alpha in the same pass over the pixels.
+inline uint8_t pack_bgr_scalar(const uint8_t* src, uint8_t* dst, int n) {
+  uint8_t fourth = 0;
   for (int i = 0; i < n; ++i) {
     dst[3 * i] = src[4 * i];
     dst[3 * i + 1] = src[4 * i + 1];
     dst[3 * i + 2] = src[4 * i + 2];
+    fourth |= src[4 * i + 3];
   }
+  return fourth;
 }
 
 #if defined(__x86_64__)
@@ -112,26 +116,45 @@ inline void pack_bgr_scalar(const uint8_t* src, uint8_t* dst, int n) {
 // processor, hence the explicit probe.
 const bool kHaveSsse3 = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
 
-// Writes exactly 3 * n bytes: each 16-byte store covers four pixels and 4 bytes that the next
-// store overwrites, so the last stores are left to the scalar tail.
-__attribute__((target("ssse3"))) void pack_bgr_ssse3(const uint8_t* src, uint8_t* dst, int n) {
+// Stores sixteen pixels given as four vectors of 0x..RRGGBB words as exactly 48 bytes: each
+// vector is shuffled to 12 bytes and they are merged into three 16-byte stores (fewer, and
+// not overlapping, against one store per four pixels).
+__attribute__((target("ssse3"), always_inline)) inline void store48_ssse3(uint8_t* dst, __m128i a, __m128i b,
+                                                                        __m128i c, __m128i d) {
   const __m128i order = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-  int i = 0;
-  for (; i + 6 <= n; i += 4) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * i), _mm_shuffle_epi8(v, order));
-  }
-  pack_bgr_scalar(src + 4 * i, dst + 3 * i, n - i);
+  // Each shuffled vector holds 12 pixel bytes and 4 zero bytes at its top.
+  const __m128i pa = _mm_shuffle_epi8(a, order), pb = _mm_shuffle_epi8(b, order);
+  const __m128i pc = _mm_shuffle_epi8(c, order), pd = _mm_shuffle_epi8(d, order);
+  __m128i* o = reinterpret_cast<__m128i*>(dst);
+  _mm_storeu_si128(o, _mm_or_si128(pa, _mm_slli_si128(pb, 12)));
+  _mm_storeu_si128(o + 1, _mm_or_si128(_mm_srli_si128(pb, 4), _mm_slli_si128(pc, 8)));
+  _mm_storeu_si128(o + 2, _mm_or_si128(_mm_srli_si128(pc, 8), _mm_slli_si128(pd, 4)));
 }
 
-inline void pack_bgr(const uint8_t* src, uint8_t* dst, int n) {
-  if (kHaveSsse3)
-    pack_bgr_ssse3(src, dst, n);
-  else
-    pack_bgr_scalar(src, dst, n);
+// Sixteen pixels per step; the fourth bytes are ORed in a register on the way.
+__attribute__((target("ssse3"))) uint8_t pack_bgr_ssse3(const uint8_t* src, uint8_t* dst, int n) {
+  __m128i fourth = _mm_setzero_si128();
+  int i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i* s = reinterpret_cast<const __m128i*>(src + 4 * i);
+    const __m128i a = _mm_loadu_si128(s), b = _mm_loadu_si128(s + 1);
+    const __m128i c = _mm_loadu_si128(s + 2), d = _mm_loadu_si128(s + 3);
+    fourth = _mm_or_si128(fourth, _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)));
+    store48_ssse3(dst + 3 * i, a, b, c, d);
+  }
+  fourth = _mm_and_si128(fourth, _mm_set1_epi32(static_cast<int>(0xFF000000u)));
+  fourth = _mm_or_si128(fourth, _mm_srli_si128(fourth, 8));
+  fourth = _mm_or_si128(fourth, _mm_srli_si128(fourth, 4));
+  const uint8_t vector_part = static_cast<uint8_t>(static_cast<uint32_t>(_mm_cvtsi128_si32(fourth)) >> 24);
+  return static_cast<uint8_t>(vector_part | pack_bgr_scalar(src + 4 * i, dst + 3 * i, n - i));
+}
+
+inline uint8_t pack_bgr(const uint8_t* src, uint8_t* dst, int n) {
+  return kHaveSsse3 ? pack_bgr_ssse3(src, dst, n) : pack_bgr_scalar(src, dst, n);
 }
 #elif defined(__aarch64__)
-inline void pack_bgr(const uint8_t* src, uint8_t* dst, int n) {
+inline uint8_t pack_bgr(const uint8_t* src, uint8_t* dst, int n) {
+  uint8x16_t fourth = vdupq_n_u8(0);
   int i = 0;
   for (; i + 16 <= n; i += 16) {
     const uint8x16x4_t v = vld4q_u8(src + 4 * i);
@@ -140,11 +163,12 @@ inline void pack_bgr(const uint8_t* src, uint8_t* dst, int n) {
     out.val[1] = v.val[1];
     out.val[2] = v.val[2];
     vst3q_u8(dst + 3 * i, out);
+    fourth = vorrq_u8(fourth, v.val[3]);
   }
-  pack_bgr_scalar(src + 4 * i, dst + 3 * i, n - i);
+  return static_cast<uint8_t>(vmaxvq_u8(fourth) | pack_bgr_scalar(src + 4 * i, dst + 3 * i, n - i));
 }
 #else
-inline void pack_bgr(const uint8_t* src, uint8_t* dst, int n) { pack_bgr_scalar(src, dst, n); }
+inline uint8_t pack_bgr(const uint8_t* src, uint8_t* dst, int n) { return pack_bgr_scalar(src, dst, n); }
 #endif
 
 // Writes n pixels, each given by px(i) as a 0x00RRGGBB word, as blue, green, red bytes: the
@@ -159,6 +183,68 @@ inline void put_bgr(uint8_t* dst, int n, Px px) {
     pack_bgr(reinterpret_cast<const uint8_t*>(words), dst + 3 * base, k);
   }
 }
+
+// 16-bit pixels of 5-5-5 (top bit: alpha) or 5-6-5 layout as 0x00RRGGBB words; each field
+// stands in the top bits of its byte.
+template <bool k565>
+inline uint32_t word16(uint32_t v) {
+  return k565 ? ((v & 0x1F) << 3) | ((v & 0x7E0) << 5) | ((v & 0xF800) << 8)
+              : ((v & 0x1F) << 3) | ((v & 0x3E0) << 6) | ((v & 0x7C00) << 9);
+}
+
+// Writes n 16-bit pixels as blue, green, red bytes and returns their OR masked to the top bit
+// (the alpha bit of 5-5-5 pixels). With SSSE3 sixteen pixels are widened and packed in
+// registers, without going through a block of words.
+template <bool k565>
+inline uint32_t pack16_generic(const uint8_t* src, uint8_t* dst, int n) {
+  uint32_t top = 0;
+  put_bgr(dst, n, [src, &top](int i) {
+    const uint32_t v = load16(src + 2 * i);
+    top |= v;
+    return word16<k565>(v);
+  });
+  return top & 0x8000;
+}
+
+#if defined(__x86_64__)
+template <bool k565>
+__attribute__((target("ssse3"), always_inline)) inline __m128i words16_ssse3(__m128i x) {
+  const __m128i b = _mm_slli_epi32(_mm_and_si128(x, _mm_set1_epi32(0x1F)), 3);
+  const __m128i g = k565 ? _mm_slli_epi32(_mm_and_si128(x, _mm_set1_epi32(0x7E0)), 5)
+                         : _mm_slli_epi32(_mm_and_si128(x, _mm_set1_epi32(0x3E0)), 6);
+  const __m128i r = k565 ? _mm_slli_epi32(_mm_and_si128(x, _mm_set1_epi32(0xF800)), 8)
+                         : _mm_slli_epi32(_mm_and_si128(x, _mm_set1_epi32(0x7C00)), 9);
+  return _mm_or_si128(b, _mm_or_si128(g, r));
+}
+
+template <bool k565>
+__attribute__((target("ssse3"))) uint32_t pack16_ssse3(const uint8_t* src, uint8_t* dst, int n) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i top = zero;
+  int i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i* s = reinterpret_cast<const __m128i*>(src + 2 * i);
+    const __m128i v0 = _mm_loadu_si128(s), v1 = _mm_loadu_si128(s + 1);
+    top = _mm_or_si128(top, _mm_or_si128(v0, v1));
+    store48_ssse3(dst + 3 * i, words16_ssse3<k565>(_mm_unpacklo_epi16(v0, zero)),
+                  words16_ssse3<k565>(_mm_unpackhi_epi16(v0, zero)), words16_ssse3<k565>(_mm_unpacklo_epi16(v1, zero)),
+                  words16_ssse3<k565>(_mm_unpackhi_epi16(v1, zero)));
+  }
+  // Bit 15 of a 16-bit lane is the top bit of its odd byte.
+  const uint32_t vector_part = (_mm_movemask_epi8(top) & 0xAAAA) ? 0x8000 : 0;
+  return vector_part | pack16_generic<k565>(src + 2 * i, dst + 3 * i, n - i);
+}
+
+template <bool k565>
+inline uint32_t pack16(const uint8_t* src, uint8_t* dst, int n) {
+  return kHaveSsse3 ? pack16_ssse3<k565>(src, dst, n) : pack16_generic<k565>(src, dst, n);
+}
+#else
+template <bool k565>
+inline uint32_t pack16(const uint8_t* src, uint8_t* dst, int n) {
+  return pack16_generic<k565>(src, dst, n);
+}
+#endif
 
 // Writes n alpha samples alpha(i) and returns their OR.
 template <typename A>
@@ -533,13 +619,11 @@ uint8_t decode_rgb32(QZIDEC_BMP* bmp, bool with_alpha) {
     uint8_t row_or = 0;
     if (with_alpha) {
       for_each_run<4>(h, w, [&](int x, const uint8_t* p, int n) {
-        pack_bgr(p, dst + 3 * x, n);
+        const uint8_t run_alpha = pack_bgr(p, dst + 3 * x, n);
         if (row_or == 0 && !h->alpha_bits) {
-          // Nothing to keep so far: most files have alpha 0 throughout, and an OR over the
-          // words is cheaper than gathering the samples.
-          uint32_t any = 0;
-          for (int i = 0; i < n; ++i) any |= load32(p + 4 * i);
-          if ((any >> 24) == 0) return;
+          // Nothing to keep so far: most files have alpha 0 throughout, and the packing has
+          // told whether this run changes that, which is cheaper than gathering the samples.
+          if (run_alpha == 0) return;
           std::memset(scratch, 0, static_cast<size_t>(x));  // the samples skipped, all 0
         }
         row_or |= put_alpha(scratch + x, n, [p](int i) { return p[4 * i + 3]; });
@@ -554,7 +638,10 @@ uint8_t decode_rgb32(QZIDEC_BMP* bmp, bool with_alpha) {
   return a.any;
 }
 
-uint8_t decode_rgb555(QZIDEC_BMP* bmp) {
+// 16-bit pixels, 5-5-5 with the top bit as alpha (with_alpha) or without alpha, or 5-6-5;
+// also the bit-field masks of these layouts.
+template <bool k565>
+uint8_t decode_rgb16(QZIDEC_BMP* bmp, bool with_alpha) {
   QZIDECODER_IMPL* h = bmp->impl;
   const int w = bmp->width;
   const uint32_t pad = row_padding(2u * static_cast<uint32_t>(w));
@@ -564,37 +651,21 @@ uint8_t decode_rgb555(QZIDEC_BMP* bmp) {
     uint8_t* scratch = a.scratch;
     uint8_t row_or = 0;
     for_each_run<2>(h, w, [&](int x, const uint8_t* p, int n) {
-      put_bgr(dst + 3 * x, n, [p](int i) {
-        const uint32_t v = load16(p + 2 * i);
-        return ((v & 0x1F) << 3) | ((v & 0x3E0) << 6) | ((v & 0x7C00) << 9);
-      });
+      const uint32_t run_alpha = pack16<k565>(p, dst + 3 * x, n);
+      if (!with_alpha) return;
+      if (row_or == 0 && !h->alpha_bits) {
+        // As for 32-bit pixels: samples are gathered only once one is not 0.
+        if (run_alpha == 0) return;
+        std::memset(scratch, 0, static_cast<size_t>(x));  // the samples skipped, all 0
+      }
       row_or |= put_alpha(scratch + x, n, [p](int i) { return static_cast<uint8_t>((p[2 * i + 1] >> 7) * 255); });
     });
-    a.flush(y, row_or);
+    if (with_alpha) a.flush(y, row_or);
     clear_padding(h, dst, 3u * static_cast<uint32_t>(w));
     skip_bytes(h, pad);
     row_done(bmp, y);
   }
   return a.any;
-}
-
-uint8_t decode_rgb565(QZIDEC_BMP* bmp) {
-  QZIDECODER_IMPL* h = bmp->impl;
-  const int w = bmp->width;
-  const uint32_t pad = row_padding(2u * static_cast<uint32_t>(w));
-  for (int y = 0; y < bmp->height; ++y) {
-    uint8_t* dst = y_adr(h, image_row(bmp, y));
-    for_each_run<2>(h, w, [&](int x, const uint8_t* p, int n) {
-      put_bgr(dst + 3 * x, n, [p](int i) {
-        const uint32_t v = load16(p + 2 * i);
-        return ((v & 0x1F) << 3) | ((v & 0x7E0) << 5) | ((v & 0xF800) << 8);
-      });
-    });
-    clear_padding(h, dst, 3u * static_cast<uint32_t>(w));
-    skip_bytes(h, pad);
-    row_done(bmp, y);
-  }
-  return 0;
 }
 
 // Bit fields of 16 or 32 bits per pixel (U bytes). `m` holds red, green, blue and alpha.
@@ -905,14 +976,22 @@ void decode_pass(QZIDEC_BMP* bmp) {
   } else if (bits == 32 && comp == kBiRgb) {
     any_alpha = decode_rgb32(bmp, true);
   } else if (bits == 16 && comp == kBiRgb) {
-    any_alpha = decode_rgb555(bmp);
+    any_alpha = decode_rgb16<false>(bmp, true);
   } else if (bits == 16 && comp == kBiR565) {
-    any_alpha = decode_rgb565(bmp);
+    any_alpha = decode_rgb16<true>(bmp, false);
   } else if (bits == 16 && comp == kBiBitfields) {
     uint32_t m[4];
     masks_or_default(bmp, 0xFFFF, {0x7C00, 0x03E0, 0x001F, 0}, m);
     alpha_mask = m[3];
-    any_alpha = decode_bitfields<2>(bmp, m);
+    // The common masks without alpha are the fixed layouts.
+    const bool l555 = m[0] == 0x7C00 && m[1] == 0x03E0 && m[2] == 0x001F && m[3] == 0;
+    const bool l565 = m[0] == 0xF800 && m[1] == 0x07E0 && m[2] == 0x001F && m[3] == 0;
+    if (l555)
+      any_alpha = decode_rgb16<false>(bmp, false);
+    else if (l565)
+      any_alpha = decode_rgb16<true>(bmp, false);
+    else
+      any_alpha = decode_bitfields<2>(bmp, m);
   } else if (bits == 32 && comp == kBiBitfields) {
     uint32_t m[4];
     masks_or_default(bmp, 0xFFFFFFFF, {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}, m);
