@@ -300,9 +300,6 @@ TEST(PvrBounds, Arguments) {
   EXPECT_EQ(qzipvr05(file.data(), file.size(), out.data(), out.size()), QZIPVR_ERR_HEADER);
 }
 
-}  // namespace
-
-namespace {
 
 // Hand-decoded blocks of pvr_blocks.tsv (forms no corpus file holds): every listed texel.
 TEST(PvrBlockFormats, HandDecodedBlocks) {
@@ -335,9 +332,6 @@ TEST(PvrBlockFormats, HandDecodedBlocks) {
   EXPECT_GT(rows, 0);
 }
 
-}  // namespace
-
-namespace {
 
 // The names qzipvr07 gives (more in pvr_container.tsv), cut to fit; qzipvr06 refuses missing rows.
 TEST(PvrCalls, NamesAndRowDecode) {

@@ -148,14 +148,6 @@ TEST(PvrModule, DetectionAndParameter601) {
                            {0, 0, 108}};
   for (const auto& c : cases) EXPECT_EQ(qziSetDecoderParam(s.h, c[0], c[1], 0), c[2]) << c[0] << " " << c[1];
   EXPECT_EQ(s.execute(), 0);
-
-  // A 1 x 1 24-bit BMP has no such parameter.
-  Bytes bmp = words({58, 0, 54, 40, 1, 1, 0x180001, 0, 0, 0, 0, 0, 0, 0xFF00FF});
-  bmp.insert(bmp.begin(), {'B', 'M'});
-  Session b;
-  ASSERT_EQ(b.init(bmp, "t.bmp"), 0);
-  ASSERT_EQ(b.info(QZIDEC_INFO_FORMAT), unsigned{QZIDEC_FORMAT_BMP});
-  EXPECT_EQ(qziSetDecoderParam(b.h, PVR_PARAM_OPTION, 0, 0), 108);
 }
 
 }  // namespace
