@@ -4,13 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bmp_writer.h"
 #include "qzimgdecoder.h"
+#include "tsv.h"
 
 namespace {
 
@@ -24,16 +23,10 @@ int load_file(const std::string& path) {
 
 // The crafted files of past failures: each named in the table with its result, none unnamed.
 TEST(LoadRGBA, FuzzRegressions) {
-  std::ifstream in(QZI_FUZZ_REGRESSIONS "/../regressions.tsv");
   std::vector<std::string> listed;
-  for (std::string text; std::getline(in, text);) {
-    if (text.empty() || text[0] == '#') continue;
-    std::istringstream fields(text);
-    std::string file;
-    int result = -1;
-    ASSERT_TRUE(fields >> file >> result) << "bad table line: " << text;
-    listed.push_back(file);
-    EXPECT_EQ(load_file(QZI_FUZZ_REGRESSIONS "/" + file), result) << file;
+  for (const qzi_test::Row& row : qzi_test::tsv(QZI_FUZZ_REGRESSIONS "/../regressions.tsv")) {
+    listed.push_back(row[0]);
+    EXPECT_EQ(load_file(QZI_FUZZ_REGRESSIONS "/" + row[0]), std::stoi(row.at(1))) << row[0];
   }
   std::vector<std::string> present;
   DIR* dir = opendir(QZI_FUZZ_REGRESSIONS);

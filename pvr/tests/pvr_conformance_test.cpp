@@ -7,10 +7,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "pvr_test_util.h"
+#include "tsv.h"
 
 namespace fs = std::filesystem;
 using namespace pvrtest;
@@ -29,25 +28,10 @@ TEST(PvrDecoder, BuiltTexture) {
   EXPECT_EQ(refused.init(v3(4, 16, 16, Bytes(64, 0)), "t.pvr"), 102);
 }
 
-std::vector<std::pair<std::string, int>> tolerances() {
-  std::vector<std::pair<std::string, int>> rows;
-  std::ifstream in(QZI_PVR_CONFORMANCE_TSV);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream fields(line);
-    std::string prefix;
-    int tolerance = 0;
-    if (fields >> prefix >> tolerance) rows.emplace_back(prefix, tolerance);
-  }
-  return rows;
-}
-
 void check_folder(const char* variable) {
   const char* dir = std::getenv(variable);
   if (!dir || !*dir) GTEST_SKIP() << variable << " is not set";
-  const auto rows = tolerances();
-  ASSERT_FALSE(rows.empty());
+  const auto rows = qzi_test::tsv(QZI_PVR_CONFORMANCE_TSV, "", 2);  // name prefix, tolerance
   std::vector<fs::path> files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
     if (entry.path().extension() == ".pvr") files.push_back(entry.path());
@@ -65,8 +49,8 @@ void check_folder(const char* variable) {
     }
     const std::string name = fs::relative(file, dir).string();
     int tolerance = 0;
-    for (const auto& [prefix, t] : rows) {
-      if (name.compare(0, prefix.size(), prefix) == 0) tolerance = t;
+    for (const qzi_test::Row& row : rows) {
+      if (name.compare(0, row[0].size(), row[0]) == 0) tolerance = std::stoi(row[1]);
     }
     png_image ref{};
     ref.version = PNG_IMAGE_VERSION;

@@ -16,6 +16,7 @@
 
 #include "bmp_writer.h"
 #include "qzi_decode.h"
+#include "tsv.h"
 
 using bmpw::Bytes;
 using bmpw::Layout;
@@ -40,21 +41,7 @@ std::vector<int> px(const Result& r, int x, int y) {
   return {p[0], p[1], p[2], p[3]};
 }
 
-// The rows of bmp_cases.tsv whose first field is kind, split at tabs; each must have `fields`.
-std::vector<std::vector<std::string>> rows(const std::string& kind, size_t fields) {
-  std::ifstream in(QZI_BMP_CASES);
-  std::vector<std::vector<std::string>> out;
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> f;
-    std::istringstream split(line);
-    for (std::string field; std::getline(split, field, '\t');) f.push_back(field);
-    if (f.empty() || f[0] != kind) continue;
-    EXPECT_EQ(f.size(), fields) << line;
-    if (f.size() == fields) out.push_back(f);
-  }
-  EXPECT_FALSE(out.empty()) << "no " << kind << " cases in " << QZI_BMP_CASES;
-  return out;
-}
+auto rows(const std::string& kind, size_t fields) { return qzi_test::tsv(QZI_BMP_CASES, kind, fields); }
 
 // The numbers of a list separated by commas or spaces, decimal or 0x hexadecimal; "-" is none.
 std::vector<long> nums(std::string text) {
@@ -371,19 +358,13 @@ TEST(BmpSuite, GoldenTable) {
   const char* dir = std::getenv("QZI_BMPSUITE_DIR");
   if (!dir || !*dir) GTEST_SKIP() << "QZI_BMPSUITE_DIR not set: BMP suite not available";
   const bool print = std::getenv("QZI_BMP_GOLDEN_PRINT") != nullptr;
-  std::ifstream in(QZI_BMP_GOLDEN_TABLE);
-  int lines = 0;
-  for (std::string text; std::getline(in, text);) {
-    if (text.empty() || text[0] == '#') continue;
-    const size_t hash = text.find('#');
-    const std::string comment = hash == std::string::npos ? "" : "\t" + text.substr(hash);
-    std::istringstream fields(text.substr(0, hash));
-    std::string file, checksum, reference, channels;
-    int init, exec, plane, tolerance;
-    unsigned bpp;
-    ASSERT_TRUE(fields >> file >> init >> exec >> bpp >> plane >> checksum >> reference >> tolerance >> channels)
-        << "bad table line: " << text;
-    ++lines;
+  const std::vector<qzi_test::Row> table = qzi_test::tsv(QZI_BMP_GOLDEN_TABLE);
+  for (const qzi_test::Row& c : table) {
+    ASSERT_GE(c.size(), 9u) << c[0];
+    const std::string &file = c[0], &checksum = c[5], &reference = c[6], &channels = c[8];
+    const int init = std::stoi(c[1]), exec = std::stoi(c[2]), plane = std::stoi(c[4]), tolerance = std::stoi(c[7]);
+    const unsigned bpp = std::stoul(c[3]);
+    const std::string comment = c.size() > 9 ? "\t" + c[9] : "";
     SCOPED_TRACE(file);
     Options o;
     const std::string path = std::string(dir) + "/" + file;
@@ -436,5 +417,5 @@ TEST(BmpSuite, GoldenTable) {
                   img.has_alpha ? 1 : 0, sum, reference.c_str(), worst < 0 ? tolerance : worst, channels.c_str(),
                   comment.c_str());
   }
-  EXPECT_EQ(lines, 91) << "one line per suite image";
+  EXPECT_EQ(table.size(), 91u) << "one line per suite image";
 }
