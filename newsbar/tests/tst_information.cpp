@@ -39,13 +39,7 @@ private Q_SLOTS:
     }
     void identifier()
     {
-        QFETCH(QString, zone);
-        QFETCH(QString, title);
-        QFETCH(QString, category);
-        QFETCH(QString, date);
-        QFETCH(QString, link);
-        QFETCH(QString, identity);
-        QFETCH(QString, digest);
+        const auto [zone, title, category, date, link, identity, digest] = tableRow<7>();
         pinZone(qPrintable(zone));
         const auto text = [](const QString& field) { return field == "-" ? Text() : Text(field); };
         const Information information(text(title), text(category), QDateTime::fromString(date, Qt::ISODate),
@@ -84,8 +78,7 @@ private Q_SLOTS:
     void url_data() { addTableRows("information_cases.tsv", "url", {"text", "valid"}); }
     void url()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, valid);
+        const auto [text, valid] = tableRow<2>();
         const std::optional<Url> link = Url::fromString(text);
         QCOMPARE(bool(link), valid == "1");
         if (link)
@@ -138,9 +131,7 @@ private Q_SLOTS:
     void openLink_data() { addTableRows("information_cases.tsv", "open", {"link", "browser", "toBrowser"}); }
     void openLink()
     {
-        QFETCH(QString, link);
-        QFETCH(QString, browser);
-        QFETCH(QString, toBrowser);
+        const auto [link, browser, toBrowser] = tableRow<3>();
         const bool browserSucceeds = browser == "1";
         const Information information(QStringLiteral("Item title"), {}, {}, Url::fromString(link));
         QList<QUrl> opened;
@@ -157,8 +148,7 @@ private Q_SLOTS:
     void parseStatus_data() { addTableRows("information_cases.tsv", "parse", {"data", "status"}); }
     void parseStatus()
     {
-        QFETCH(QString, data);
-        QFETCH(QString, status);
+        const auto [data, status] = tableRow<2>();
         if (status == "NotXml")
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Failed to read rss document with error: .+"));
         const Status want = status == "Rss" ? Status::Rss : status == "NotRss" ? Status::NotRss : Status::NotXml;

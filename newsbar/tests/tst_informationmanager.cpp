@@ -254,12 +254,7 @@ private Q_SLOTS:
     }
     void failedDownloadChangesNothing()
     {
-        QFETCH(QString, code);
-        QFETCH(QString, headers);
-        QFETCH(QString, body);
-        QFETCH(QString, length);
-        QFETCH(QString, log);
-        QFETCH(QString, retry);
+        const auto [code, headers, body, length, log, retry] = tableRow<6>();
         QByteArray content = body.toUtf8();
         if (body == "@feed")
             content = feed(1, 50);

@@ -76,8 +76,7 @@ private Q_SLOTS:
     void categoryColors_data() { addTableRows("window_cases.tsv", "colour", {"value", "expected"}); }
     void categoryColors()
     {
-        QFETCH(QString, value);
-        QFETCH(QString, expected);
+        const auto [value, expected] = tableRow<2>();
         const QStringList rgb = expected.split(QLatin1Char(','));
         const QColor want = rgb.size() == 3 ? QColor::fromRgbF(rgb[0].toFloat(), rgb[1].toFloat(), rgb[2].toFloat()) : Qt::black;
         const QVariant color = transform("InformationCategoryColorValueTransformer",
@@ -101,8 +100,7 @@ private Q_SLOTS:
     void readTransformer_data() { addTableRows("window_cases.tsv", "read", {"value", "read"}); }
     void readTransformer()
     {
-        QFETCH(QString, value);
-        QFETCH(QString, read);
+        const auto [value, read] = tableRow<2>();
         const Information item = makeInformation(QStringLiteral("read"), QStringLiteral("news"));
         const QVariant result = transform("InformationReadValueTransformer",
             value == "read" || value == "unread" ? QVariant::fromValue(InformationReadState{item, value == "read"})
@@ -192,11 +190,7 @@ private Q_SLOTS:
     }
     void statusLine()
     {
-        QFETCH(QString, lastSuccess);
-        QFETCH(QString, error);
-        QFETCH(QString, settingsError);
-        QFETCH(QString, line);
-        QFETCH(QString, empty);
+        const auto [lastSuccess, error, settingsError, line, empty] = tableRow<5>();
         const QDateTime now(QDate(2026, 12, 7), QTime(15, 30), Qt::UTC);
         const QDateTime last = lastSuccess == "today" ? QDateTime(QDate(2026, 12, 7), QTime(14, 2, 59), Qt::UTC)
                                : lastSuccess == "earlier" ? QDateTime(QDate(2026, 12, 2), QTime(14, 2), Qt::UTC)
@@ -224,10 +218,7 @@ private Q_SLOTS:
     void openingMarksRead_data() { addTableRows("window_cases.tsv", "open", {"link", "openSucceeds", "opened", "read"}); }
     void openingMarksRead()
     {
-        QFETCH(QString, link);
-        QFETCH(QString, openSucceeds);
-        QFETCH(QString, opened);
-        QFETCH(QString, read);
+        const auto [link, openSucceeds, opened, read] = tableRow<4>();
         m_openSucceeds = openSucceeds == "1";
         makeWindow();
         m_manager->setReadItems(QSet<QString>());
@@ -248,10 +239,7 @@ private Q_SLOTS:
     void keys_data() { addTableRows("window_cases.tsv", "key", {"key", "modifiers", "text", "opens"}); }
     void keys()
     {
-        QFETCH(QString, key);
-        QFETCH(QString, modifiers);
-        QFETCH(QString, text);
-        QFETCH(QString, opens);
+        const auto [key, modifiers, text, opens] = tableRow<4>();
         const int code = QMetaEnum::fromType<Qt::Key>().keyToValue(key.toLatin1().constData());
         const Qt::KeyboardModifiers held(QMetaEnum::fromType<Qt::KeyboardModifier>().keysToValue(modifiers.toLatin1().constData()));
         QVERIFY(code != -1);
