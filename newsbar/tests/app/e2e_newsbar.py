@@ -119,6 +119,10 @@ class Program:
         check(self.process.poll() is None, "%s ended with %s" % (self.name, self.process.returncode))
         return True
 
+    def wait(self, what, predicate):
+        """Waits for predicate() while the program runs."""
+        return wait_for(what, lambda: self.up() and predicate())
+
     def output(self):
         with open(self.log, errors="replace") as f:
             return f.read()
@@ -130,6 +134,11 @@ class Program:
             return self.process.wait(WAIT)
         except subprocess.TimeoutExpired:
             raise Failure("%s did not exit" % self.name)
+
+    def hands_over(self):
+        """Ends at once, having asked the running instance to show its window."""
+        check(self.exit_code() == 0 and "this one quits" in self.output(), "%s did not hand over:\n%s"
+              % (self.name, self.output()))
 
 
 class TrayItem:
@@ -168,26 +177,19 @@ class TrayItem:
         check(found, "the menu has no item " + label)
         self.menu.Event(found[0], "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
 
-    def save(self, ctx, name, side, scale):
-        """A PNG of the side x side image on a light panel colour, enlarged to be looked at."""
-        w = h = side
-        data = self.image(side)
-        pixels = [bytes((c * 255 + 0xd8 * (255 - data[i])) // 255 for c in data[i + 1:i + 4]) * scale
-                  for i in range(0, 4 * w * h, 4)]
-        rows = [b"\0" + b"".join(pixels[y * w:(y + 1) * w]) for y in range(h) for _ in range(scale)]
-
-        def chunk(kind, data):
-            return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-
-        with open(os.path.join(ctx.artifacts, name), "wb") as f:
-            f.write(b"\x89PNG\r\n\x1a\n"
-                    + chunk(b"IHDR", struct.pack(">IIBBBBB", w * scale, h * scale, 8, 2, 0, 0, 0))
-                    + chunk(b"IDAT", zlib.compress(b"".join(rows))) + chunk(b"IEND", b""))
-
-    def save_both(self, ctx, stem):
-        """The 24 px slot at 1x and the same slot at device pixel ratio 2 (48 px)."""
-        self.save(ctx, stem + "-24px.png", 24, 8)
-        self.save(ctx, stem + "-24px@2x.png", 48, 4)
+    def save(self, ctx, stem):
+        """PNGs of the 24 px slot at 1x and at device pixel ratio 2 (48 px), on a light panel
+        colour, enlarged to be looked at."""
+        for side, scale, suffix in ((24, 8, ""), (48, 4, "@2x")):
+            data = self.image(side)
+            pixels = [bytes((c * 255 + 0xd8 * (255 - data[i])) // 255 for c in data[i + 1:i + 4]) * scale
+                      for i in range(0, 4 * side * side, 4)]
+            raw = b"".join((b"\0" + b"".join(pixels[y * side:(y + 1) * side])) * scale for y in range(side))
+            chunks = ((b"IHDR", struct.pack(">IIBBBBB", side * scale, side * scale, 8, 2, 0, 0, 0)),
+                      (b"IDAT", zlib.compress(raw)), (b"IEND", b""))
+            with open(os.path.join(ctx.artifacts, "%s-24px%s.png" % (stem, suffix)), "wb") as f:
+                f.write(b"\x89PNG\r\n\x1a\n" + b"".join(struct.pack(">I", len(d)) + k + d
+                                                       + struct.pack(">I", zlib.crc32(k + d)) for k, d in chunks))
 
 
 def viewable_windows():
@@ -260,23 +262,23 @@ def run(ctx, bus):
     ctx.feed.add(3)
     first = Program(ctx, "first")
     instance = "%s.instance_%d" % (ctx.bundle_id, first.process.pid)
-    wait_for("the first instance on the bus", lambda: first.up() and bus.name_has_owner(instance))
-    item = TrayItem(bus, wait_for("the tray item", lambda: first.up() and registered_items())[-1])
-    wait_for("the first download", lambda: first.up() and ctx.feed.requests >= 1)
+    first.wait("the first instance on the bus", lambda: bus.name_has_owner(instance))
+    item = TrayItem(bus, first.wait("the tray item", registered_items)[-1])
+    first.wait("the first download", lambda: ctx.feed.requests >= 1)
     time.sleep(2)  # room for a wrong notification to show up
     check(notify_calls() == [], "the first run notified: %r" % notify_calls())
     sides = sorted(item.pixmaps())
     check(all(side in sides for side in (16, 22, 24, 32, 48)), "tray image sides %r" % sides)
     plain = item.image()
     check(item.tooltip() == "VANDiR News: 0 unread", "tooltip %r" % item.tooltip())
-    item.save_both(ctx, "tray-unread-0")
+    item.save(ctx, "tray-unread-0")
     check(viewable_window() is None, "a default launch showed the window")
 
     # A second default launch asks the first to show its window and ends before it sets
     # anything up.
     requests = ctx.feed.requests
-    check(Program(ctx, "second").exit_code() == 0, "the second instance failed")
-    window = wait_for("the window of the first instance", lambda: first.up() and viewable_window())
+    Program(ctx, "second").hands_over()
+    window = first.wait("the window of the first instance", viewable_window)
     check(len(registered_items()) == 1, "the second instance made a tray item")
     check(ctx.feed.requests == requests, "the second instance downloaded the feed")
 
@@ -284,14 +286,14 @@ def run(ctx, bus):
     # desktop entry; "Show news" refreshes.
     titles = ctx.feed.add(2)
     item.click("Show news")
-    wait_for("two notifications", lambda: first.up() and len(notify_calls()) >= 2)
+    first.wait("two notifications", lambda: len(notify_calls()) >= 2)
     calls = notify_calls()
     check([c[4] for c in calls] == titles, "notified %r, expected %r" % ([c[4] for c in calls], titles))
     check(all(c[3] == "VANDiR News" and list(c[5][0::2]) == ["default", "open"]
               and c[6].get("desktop-entry") == "newsbar" for c in calls), "notified %r" % calls)
     wait_for("the badge", lambda: item.image() != plain)
     wait_for("the tooltip", lambda: item.tooltip() == "VANDiR News: 2 unread")
-    item.save_both(ctx, "tray-unread-2")
+    item.save(ctx, "tray-unread-2")
     time.sleep(0.5)
     screenshot(ctx, window, "window-unread.png")
 
@@ -300,7 +302,7 @@ def run(ctx, bus):
     # numbers notifications from 1).
     titles = ctx.feed.add(7)
     item.click("Show news")
-    wait_for("seven notifications", lambda: first.up() and len(notify_calls()) >= 7)
+    first.wait("seven notifications", lambda: len(notify_calls()) >= 7)
     time.sleep(1)
     closed = [args[0] for args in notifications.calls("CloseNotification")]
     posted = [c[4] for c in notify_calls()[2:]]
@@ -308,7 +310,7 @@ def run(ctx, bus):
           "%d notified (%r), closed %r; expected 7, %r and [1, 2]"
           % (len(notify_calls()), posted, closed, titles[2:]))
     wait_for("the tooltip", lambda: item.tooltip() == "VANDiR News: 9 unread")
-    item.save_both(ctx, "tray-unread-9")
+    item.save(ctx, "tray-unread-9")
 
     # "Open" on the newest notification (the seventh) opens its link in the browser and marks
     # its item read.
@@ -322,7 +324,7 @@ def run(ctx, bus):
 
     item.click("Mark all as read")
     wait_for("the badge to go", lambda: item.image() == plain)
-    item.save_both(ctx, "tray-after-mark-all-read")
+    item.save(ctx, "tray-after-mark-all-read")
     screenshot(ctx, window, "window-read.png")
     item.click("Quit")
     check(first.exit_code() == 0, "Quit did not end the first instance cleanly")
@@ -330,20 +332,18 @@ def run(ctx, bus):
     # An item new since, notified in Japanese; activating the notification shows the window.
     title = ctx.feed.add(1)
     third = Program(ctx, "third", env={"LC_ALL": "ja_JP.UTF-8", "LANG": "ja_JP.UTF-8"})
-    wait_for("the eighth notification", lambda: third.up() and len(notify_calls()) >= 8)
+    third.wait("the eighth notification", lambda: len(notify_calls()) >= 8)
     eighth = list(notify_calls()[7][3:5])
     check(eighth == ["VANDiR \u30cb\u30e5\u30fc\u30b9"] + title, "the eighth notification is %r" % eighth)
     check(viewable_window() is None, "the window showed before the click")
     notifications.mock.EmitSignal(NOTIFY, "ActionInvoked", "us", [dbus.UInt32(8), "default"])
-    window = wait_for("the window after the click", lambda: third.up() and viewable_window())
+    window = third.wait("the window after the click", viewable_window)
     screenshot(ctx, window, "window-from-notification.png")
 
     # newsbar --show, twice, as the launcher's "Show news" runs it: each asks the running
     # instance, which keeps running; one process, one window.
     for n in (1, 2):
-        shown = Program(ctx, "shown-%d" % n, "--show")
-        check(shown.exit_code() == 0, "newsbar --show failed")
-        check("this one quits" in shown.output(), "newsbar --show did not hand over:\n" + shown.output())
+        Program(ctx, "shown-%d" % n, "--show").hands_over()
     check(third.up() and len(viewable_windows()) == 1, "windows: %r" % viewable_windows())
     check(len([name for name in bus.list_names() if name.startswith(ctx.bundle_id + ".instance_")]) == 1,
           "more than one instance on the bus")
@@ -357,9 +357,8 @@ def run(ctx, bus):
         mock.stop()
     notified = settings_array_size(ctx, "NotifiedItems")
     lone = Program(ctx, "lone", feed=False)
-    window = wait_for("the window without a tray", lambda: lone.up() and viewable_window())
-    wait_for("five failed deliveries",
-             lambda: lone.up() and lone.output().count("Notification not delivered") >= 5)
+    window = lone.wait("the window without a tray", viewable_window)
+    lone.wait("five failed deliveries", lambda: lone.output().count("Notification not delivered") >= 5)
     time.sleep(1)
     output = lone.output()
     check(lone.up() and output.count("No system tray") == 1
@@ -368,8 +367,7 @@ def run(ctx, bus):
     check(settings_array_size(ctx, "NotifiedItems") == notified + 6, "undelivered, not notified")
     screenshot(ctx, window, "window-sample-feed.png")
     # A new launch hands over to it rather than quietly quitting.
-    again = Program(ctx, "again", feed=False)
-    check(again.exit_code() == 0 and "this one quits" in again.output(), "the new launch did not hand over")
+    Program(ctx, "again", feed=False).hands_over()
     check(lone.up() and len(viewable_windows()) == 1, "windows: %r" % viewable_windows())
     check(lone.exit_code(terminate=True) == 0, "the lone instance failed on SIGTERM")
 
@@ -379,8 +377,8 @@ def run(ctx, bus):
         s.bind(("127.0.0.1", 0))
         port = s.getsockname()[1]  # closed again, so connections are refused
     refused = Program(ctx, "refused", "--feed-url", "http://127.0.0.1:%d/feed.xml" % port, feed=False)
-    window = wait_for("the window", lambda: refused.up() and viewable_window())
-    wait_for("the status line", lambda: refused.up() and "Status: Could not update:" in refused.output())
+    window = refused.wait("the window", viewable_window)
+    refused.wait("the status line", lambda: "Status: Could not update:" in refused.output())
     check("Connection refused" in refused.output(), "the status line does not say why:\n" + refused.output())
     time.sleep(0.5)
     screenshot(ctx, window, "window-refused.png")
