@@ -422,18 +422,10 @@ private Q_SLOTS:
 
     // Foreign values in the store: unusable identifiers are dropped, and "ReadItems" without an
     // array or with a size that is not a count is absent.
-    void restoreToleratesForeignPreferences_data()
-    {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("value");
-        QTest::newRow("not an array") << "ReadItems" << "not an array";
-        QTest::newRow("size text") << "ReadItems/size" << "many";
-        QTest::newRow("size negative") << "ReadItems/size" << "-1";
-    }
+    void restoreToleratesForeignPreferences_data() { addTableRows("informationmanager_cases.tsv", "foreign", {"key", "value"}); }
     void restoreToleratesForeignPreferences()
     {
-        QFETCH(QString, key);
-        QFETCH(QString, value);
+        const auto [key, value] = tableRow<2>();
         Fixture f;
         const QString valid = *ids(feed(1))->begin();
         f.settings.setValue(key, value);
@@ -453,24 +445,17 @@ private Q_SLOTS:
     }
 
     // Without a network of its own the manager makes one with a disk cache that follows the headers.
-    void defaultNetworkHonoursHttpCaching_data()
-    {
-        QTest::addColumn<QByteArray>("headers");
-        QTest::addColumn<int>("requests");
-        QTest::newRow("no-store") << QByteArray("Cache-Control: no-store\r\n") << 2;
-        QTest::newRow("max-age") << QByteArray("Cache-Control: max-age=600\r\n") << 1;
-    }
+    void defaultNetworkHonoursHttpCaching_data() { addTableRows("informationmanager_cases.tsv", "caching", {"headers", "requests"}); }
     void defaultNetworkHonoursHttpCaching()
     {
-        QFETCH(QByteArray, headers);
-        QFETCH(int, requests);
+        const auto [headers, requests] = tableRow<2>();
         Fixture f(std::nullopt, true);
         auto* cache = f.manager.findChild<QNetworkDiskCache*>();
         QVERIFY(cache && cache->cacheDirectory().startsWith(m_home.path()));
-        QVERIFY(f.refresh(http(200, feed(2), headers), true));
-        QVERIFY(f.refresh(http(200, feed(2), headers), true));
+        QVERIFY(f.refresh(http(200, feed(2), headers.toUtf8()), true));
+        QVERIFY(f.refresh(http(200, feed(2), headers.toUtf8()), true));
         QCOMPARE(f.updates.size(), 2);  // from the cache or not, every feed is a new list
-        QCOMPARE(f.server.requests.value("/feed.xml"), requests);
+        QCOMPARE(f.server.requests.value("/feed.xml"), requests.toInt());
     }
 
     void sharedManagerReadsBundleInformation()

@@ -1,6 +1,7 @@
 // The application controller's decisions over lists and instances; its update handling runs in
 // the end-to-end test.
 #include "apptestsupport.h"
+#include "../tabletest.h"
 
 #include "applicationcontroller.h"
 #include "runningapplications.h"
@@ -68,22 +69,10 @@ private Q_SLOTS:
                  QStringLiteral("/org/qzimg/news_bar2"));
     }
 
-    void bundleIdentifierOfBusName_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");  // empty: not an instance name
-        QTest::newRow("instance") << "org.qzimg.newsbar.instance_1234" << "org.qzimg.newsbar";
-        QTest::newRow("longer identifier") << "org.qzimg.newsbar.tool.instance_5" << "org.qzimg.newsbar.tool";
-        QTest::newRow("no suffix") << "org.qzimg.newsbar" << "";
-        QTest::newRow("no number") << "org.qzimg.newsbar.instance_" << "";
-        QTest::newRow("negative") << "org.qzimg.newsbar.instance_-3" << "";
-        QTest::newRow("letters") << "org.qzimg.newsbar.instance_abc" << "";
-        QTest::newRow("no identifier") << ".instance_12" << "";
-    }
+    void bundleIdentifierOfBusName_data() { addTableRows("controller_cases.tsv", "bus name", {"name", "expected"}); }
     void bundleIdentifierOfBusName()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
+        const auto [name, expected] = tableRow<2>();
         QCOMPARE(RunningApplications::bundleIdentifierOf(name).value_or(QString()), expected);
         if (!expected.isEmpty())
             QCOMPARE(RunningApplications::bundleIdentifierOf(RunningApplications::busNameFor(expected, 7))
@@ -140,22 +129,14 @@ private Q_SLOTS:
         QCOMPARE(ids, removed);
     }
 
-    void websiteItemOnlyWithAWebsite_data()
-    {
-        QTest::addColumn<QString>("website");
-        QTest::addColumn<bool>("visible");
-        QTest::newRow("none") << "" << false;
-        QTest::newRow("not a URL") << "not a url" << false;
-        QTest::newRow("URL") << "https://example.com/" << true;
-    }
+    void websiteItemOnlyWithAWebsite_data() { addTableRows("controller_cases.tsv", "website", {"website", "visible"}); }
     void websiteItemOnlyWithAWebsite()
     {
-        QFETCH(QString, website);
-        QFETCH(bool, visible);
+        const auto [website, visible] = tableRow<2>();
         BundleInfo::setValue(QStringLiteral("QZWebsiteURL"),
                              website.isEmpty() ? std::nullopt : std::optional<QString>(website));
         Offline offline;
-        QCOMPARE(offline.showWebsite->isVisible(), visible);
+        QCOMPARE(offline.showWebsite->isVisible(), visible == "1");
         BundleInfo::clearOverrides();
     }
 };
