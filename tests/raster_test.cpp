@@ -3,6 +3,7 @@
 
 #include "bmp_writer.h"
 #include "frame_util.h"
+#include "qzi_decode.h"
 
 using namespace qzimgdecoder;
 
@@ -143,16 +144,12 @@ TEST(Rows, AlphaPlaneTakenOnDemand) {
     bmpw::Layout layout;
     layout.bit_count = static_cast<uint16_t>(bits);
     layout.pixels = bmpw::rows(bits, layout.width, layout.height, [](int, int) { return 0x00808080u; });
-    MemStream m(bmpw::file(layout));
-    QZIDECODER d = qziCreateDecoder();
-    Seen seen{d};
-    ASSERT_EQ(qziDecoderInitialize(d, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr,
-                                   nullptr),
-              0);
-    qziSetDecoderLayerCallback(d, on_layer, &seen);
-    EXPECT_EQ(qziDecoderExecute(d), 0);
+    qzi_test::Session s;
+    ASSERT_EQ(s.init(bmpw::file(layout)), 0);
+    Seen seen{s.h};
+    qziSetDecoderLayerCallback(s.h, on_layer, &seen);
+    EXPECT_EQ(qziDecoderExecute(s.h), 0);
     EXPECT_FALSE(seen.plane) << bits << " bits";
-    qziCloseDecoder(d);
   }
 }
 
