@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <tuple>
 
 #include "pvr_test_util.h"
+#include "tsv.h"
 
 using namespace pvrtest;
 using qzi_test::Session;
@@ -102,30 +102,18 @@ TEST(PvrModule, HandsOverAndCopiesTopRowFirst) {
 }
 
 TEST(PvrModule, Bounds) {
-  const std::tuple<const char*, size_t, unsigned, FakeLibrary, int, int> cases[] = {
-      // what, file size, declared size (0: the file's), library, initialisation and execution results
-      {"52 bytes", 52, 0, {}, 102, 0}, {"53 bytes", 53, 0, {}, 0, 0},
-      {"declared 104857600", 64, 104857600u, {}, 0, 105}, {"declared 104857601", 64, 104857601u, {}, 102, 0},
-      {"input shorter than declared", 64, 65, {}, 0, 105}, {"width 4096", 64, 0, {4096}, 0, 0},
-      {"width 4097", 64, 0, {4097}, 102, 0}, {"height 4096", 64, 0, {3, 4096}, 0, 0},
-      {"height 4097", 64, 0, {3, 4097}, 102, 0}, {"width 0", 64, 0, {0}, 102, 0},
-      {"last format", 64, 0, {3, 2, QZIPVR_FORMAT_COUNT - 1}, 0, 0},
-      {"format past the last", 64, 0, {3, 2, QZIPVR_FORMAT_COUNT}, 102, 0},
-      {"header refused", 64, 0, {3, 2, 6, 2}, 102, 0}, {"header result -1", 64, 0, {3, 2, 6, -1}, 102, 0},
-      {"decoded size larger", 64, 0, {3, 2, 6, 0, 124}, 0, 0},
-      {"decoded size one byte short", 64, 0, {3, 2, 6, 0, 23}, 0, 103},
-      {"library fails", 64, 0, {3, 2, 6, 0, kDefault, 3}, 0, 103},
-  };
-  for (const auto& [what, file_size, declared, library, init, execute] : cases) {
-    SCOPED_TRACE(what);
-    fake = library;
+  for (const qzi_test::Row& c : qzi_test::tsv(QZI_PVR_MODULE_BOUNDS_TSV, "", 11)) {
+    SCOPED_TRACE(c[0]);
+    const auto n = [&c](size_t k) { return std::stol(c[k]); };
+    const int format = c[5] == "last" ? QZIPVR_FORMAT_COUNT - 1 : c[5] == "past" ? QZIPVR_FORMAT_COUNT : int(n(5));
+    fake = FakeLibrary{int(n(3)), int(n(4)), format, int(n(6)), c[7] == "-" ? kDefault : size_t(n(7)), int(n(8))};
     Session s;
-    ASSERT_EQ(s.init(some_file(file_size), "t.pvr", declared), init);
-    if (init != 0) continue;
-    EXPECT_EQ(s.execute(), execute);
-    EXPECT_EQ(s.out.layers, execute == 0 ? 1 : 0);
+    ASSERT_EQ(s.init(some_file(n(1)), "t.pvr", unsigned(n(2))), n(9));
+    if (n(9) != 0) continue;
+    EXPECT_EQ(s.execute(), n(10));
+    EXPECT_EQ(s.out.layers, n(10) == 0 ? 1 : 0);
     // Short inputs and short decoded sizes are refused before the library writes anything.
-    EXPECT_EQ(fake.decode_calls, execute == 0 || library.decode ? 1 : 0);
+    EXPECT_EQ(fake.decode_calls, n(10) == 0 || fake.decode ? 1 : 0);
   }
 }
 
