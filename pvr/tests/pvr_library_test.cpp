@@ -198,9 +198,8 @@ TEST(PvrBlockFormats, MatchWholePictureDecode) {
   }
 }
 
-// A PVRTC texture whose blocks all hold the same two words, padded to two blocks each way.
-// Colour word: B high, A low with the mode in bit 0. Opaque colours (bit 15) keep 5-5-4 (A) or
-// 5-5-5 (B) bits; translucent ones 3 bits of alpha and 4-4-3 or 4-4-4.
+// A PVRTC texture whose blocks all hold the same two words (colour word: B high, A low),
+// padded to two blocks each way.
 Bytes pvrtc(bool two_bpp, int w, int h, uint32_t modulation, uint32_t colours, int legacy_version = 0) {
   const int blocks = std::max(w, two_bpp ? 16 : 8) / (two_bpp ? 8 : 4) * (std::max(h, 8) / 4);
   Bytes data;
@@ -209,22 +208,14 @@ Bytes pvrtc(bool two_bpp, int w, int h, uint32_t modulation, uint32_t colours, i
   return v3(two_bpp ? 1 : 3, w, h, data);
 }
 
-// Modulation 0 shows colour A, all weights full colour B; small textures decode padded and cropped.
+// The rows of pvr_pvrtc.tsv: modulation 0 shows colour A, all weights full colour B; small
+// textures decode padded and cropped.
 TEST(PvrPvrtc, UniformColours) {
-  const uint32_t mg = 0x83E0u << 16 | 0xFC1E, translucent = 0x380Fu << 16 | 0x7F0E;  // magenta A, green B
-  const uint32_t magenta = 0xFFFF00FF, green = 0xFF00FF00;
-  const std::tuple<bool, int, int, int, uint32_t, uint32_t, uint32_t> cases[] = {  // 2bpp, w, h, legacy, words
-      {false, 32, 16, 0, 0, mg, magenta}, {false, 32, 16, 2, ~0u, mg, green}, {true, 32, 16, 0, 0, mg, magenta},
-      {true, 32, 16, 1, ~0u, mg, green},  {false, 8, 8, 0, 0, translucent, 0xEEFF00FF},
-      {false, 8, 8, 0, ~0u, translucent, 0x668C00FF}, {false, 1, 1, 0, 0, mg, magenta},
-      {false, 7, 5, 2, 0, mg, magenta},   {true, 1, 1, 0, 0, mg, magenta}, {true, 4, 4, 0, 0, mg, magenta},
-      {true, 2, 8, 0, 0, mg, magenta},
-      // Every code 2: weight 5 of 8, or in punch-through mode 4 of 8 and transparent.
-      {false, 8, 8, 0, 0xAAAAAAAA, mg, 0xFF5F9F5F}, {false, 8, 8, 0, 0xAAAAAAAA, mg | 1, 0x007F7F7F},
-  };
-  for (const auto& [two_bpp, w, h, version, modulation, colours, want] : cases) {
-    SCOPED_TRACE(testing::Message() << (two_bpp ? "2bpp " : "4bpp ") << w << "x" << h << " v" << version);
-    const Decoded d = decode(pvrtc(two_bpp, w, h, modulation, colours, version));
+  for (const Row& c : tsv(QZI_PVR_PVRTC_TSV, "", 8)) {
+    SCOPED_TRACE(c[0]);
+    const int w = std::stoi(c[2]), h = std::stoi(c[3]), version = c[4] == "v3" ? 0 : c[4].back() - '0';
+    const uint32_t want = std::stoul(c[7], nullptr, 0);
+    const Decoded d = decode(pvrtc(c[1] == "2", w, h, std::stoul(c[5], nullptr, 0), std::stoul(c[6], nullptr, 0), version));
     ASSERT_EQ(d.decode, QZIPVR_OK);
     ASSERT_EQ(d.bgra.size(), static_cast<size_t>(w * h * 4));
     for (int n = 0; n < w * h; ++n) ASSERT_EQ(px(d, n % w, n / w), want) << n;
