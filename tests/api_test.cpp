@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bmp_writer.h"
 #include "pvr_writer.h"
 #include "qzi_decode.h"
+#include "tsv.h"
 
 namespace {
 
@@ -144,28 +146,16 @@ TEST(ApiSession, LifecycleOnAFile) {
 }
 
 TEST_F(Api, DetectionByExtensionAndContent) {
-  struct Case {
-    const char* name;
-    bool skip_ext;
-    std::vector<int> filter;
-    int result;
-  } cases[] = {
-      {"PHOTO.BMP", false, {}, 0},   {"photo.Pvr", false, {}, 0},    {"dir.d/file", false, {}, 0},
-      {"ends.", false, {}, 0},       {"x.pvr", false, {}, 0},        {"a.bmp", false, {109}, 0},
-      {"a", false, {109}, 102},      {"a", false, {104}, 0},         {"a.pvr", true, {}, 0},
-      {"a.bmp", false, {1, 2}, 0},   {"a.xyz", false, {1, 2}, 102},  {nullptr, false, {}, 0},
-  };
-  for (const Case& c : cases) {
+  for (const qzi_test::Row& c : qzi_test::tsv(QZI_API_DETECTION_TSV, "", 4)) {
     Session s;
-    qziSetDecoderParam(s.h, QZIDEC_PARAM_SKIP_EXT, c.skip_ext, 0);
-    if (!c.filter.empty()) {
-      qziSetDecoderParam(s.h, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(c.filter.data()),
-                         static_cast<long>(c.filter.size()));
-    }
-    EXPECT_EQ(s.init(tiny_bmp(), c.name), c.result) << (c.name ? c.name : "(null)");
-    if (c.result == 0) {
-      EXPECT_EQ(s.info(QZIDEC_INFO_FORMAT), 104u);
-    }
+    qziSetDecoderParam(s.h, QZIDEC_PARAM_SKIP_EXT, c[1] == "1", 0);
+    std::vector<int> filter;
+    std::istringstream ids(c[2] == "-" ? "" : c[2]);
+    for (std::string id; std::getline(ids, id, ',');) filter.push_back(std::stoi(id));
+    if (!filter.empty())
+      qziSetDecoderParam(s.h, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(filter.data()), static_cast<long>(filter.size()));
+    EXPECT_EQ(s.init(tiny_bmp(), c[0] == "(null)" ? nullptr : c[0].c_str()), std::stoi(c[3])) << c[0];
+    EXPECT_EQ(s.info(QZIDEC_INFO_FORMAT), c[3] == "0" ? 104u : 0u) << c[0];
   }
 }
 
