@@ -225,20 +225,13 @@ def command_line(ctx):
     """Help, version, option errors and the parse mode need neither a display nor a session bus."""
     env = {k: v for k, v in ctx.env.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "QT_QPA_PLATFORM")}
-    rows = [  # arguments, exit status, text in the output
-        (["--help"], 0, "--feed-url <URL>"),
-        (["--version"], 0, "libxml2 "),
-        (["--bogus"], 2, "Unknown option 'bogus'"),
-        (["--feed-url"], 2, "Missing value after '--feed-url'"),
-        (["--feed-url", "not a url"], 2, "--feed-url needs an http or https URL, not 'not a url'"),
-        (["--feed-url", "file:///etc/hosts"], 2, "not 'file:///etc/hosts'"),
-        (["--parse", "/dev/zero"], 1, "/dev/zero: larger than 8388608 bytes"),
-        ([], 1, "no display"),
-    ]
-    for arguments, status, text in rows:
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "e2e_command_line.tsv")) as table:
+        rows = [line.rstrip("\n").split("\t") for line in table if not line.startswith("#")]
+    check(rows, "no rows in e2e_command_line.tsv")
+    for status, text, *arguments in rows:
         result = subprocess.run([ctx.program] + arguments, env=env, capture_output=True, text=True,
                                 timeout=WAIT)
-        check(result.returncode == status and text in result.stdout + result.stderr,
+        check(result.returncode == int(status) and text in result.stdout + result.stderr,
               "newsbar %s: status %d, output %r" % (" ".join(arguments), result.returncode,
                                                    result.stdout + result.stderr))
 
