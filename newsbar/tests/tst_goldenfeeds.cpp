@@ -2,6 +2,7 @@
 // what the .log file lists (one expected line each), and nothing else. A feed with a .log is a
 // refused one: exit status 1; without, 0. Run in process, in UTC+09:00.
 #include "feed/parsemode.h"
+#include "tabletest.h"
 
 #include <QDir>
 #include <QTest>
@@ -79,24 +80,15 @@ private Q_SLOTS:
     }
 
     // Files that are no feed at all: a missing one and an endless one.
-    void unreadable_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QByteArray>("message");
-        QTest::newRow("missing") << QStringLiteral(NEWSBAR_FEEDS_DIR "/no-such-feed.xml")
-                                 << QByteArray("no-such-feed.xml");
-        QTest::newRow("endless") << QStringLiteral("/dev/zero")
-                                 << QByteArray("/dev/zero: larger than 8388608 bytes");
-    }
+    void unreadable_data() { addTableRows("information_cases.tsv", "unreadable", {"path", "message"}); }
     void unreadable()
     {
-        QFETCH(QString, path);
-        QFETCH(QByteArray, message);
+        const auto [path, message] = tableRow<2>();
         QByteArray out, err;
-        QCOMPARE(runParseInProcess(path, out, err), 1);
+        QCOMPARE(runParseInProcess(QDir(QStringLiteral(NEWSBAR_FEEDS_DIR)).filePath(path), out, err), 1);
         QVERIFY(out.isEmpty());
         QCOMPARE(err.count('\n'), 1);
-        QVERIFY2(err.contains(message), err.constData());
+        QVERIFY2(err.contains(message.toUtf8()), err.constData());
     }
 };
 
