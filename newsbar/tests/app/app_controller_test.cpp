@@ -80,53 +80,32 @@ private Q_SLOTS:
     }
 
     // Last record first, skipping notified ones, each record once.
-    void informationsToNotify_data()
-    {
-        QTest::addColumn<QStringList>("feed");
-        QTest::addColumn<QStringList>("notified");
-        QTest::addColumn<QStringList>("chosen");
-        const QStringList abc{"A", "B", "C"}, ab{"A", "B"};
-        QTest::newRow("all new") << abc << QStringList{} << QStringList{"C", "B", "A"};
-        QTest::newRow("one notified") << abc << QStringList{"B"} << QStringList{"C", "A"};
-        QTest::newRow("all notified") << ab << ab << QStringList{};
-        QTest::newRow("repeated") << QStringList{"A", "B", "A"} << QStringList{} << QStringList{"A", "B"};
-    }
+    void informationsToNotify_data() { addTableRows("controller_cases.tsv", "to notify", {"feed", "notified", "chosen"}); }
     void informationsToNotify()
     {
-        QFETCH(QStringList, feed);
-        QFETCH(QStringList, notified);
-        QFETCH(QStringList, chosen);
+        const auto [feed, notified, chosen] = tableRow<3>();
         QList<Information> list;
-        for (const QString& title : feed)
+        for (const QString& title : feed.split(u',', Qt::SkipEmptyParts))
             list.append(makeInformation(title, QStringLiteral("news")));
         QStringList titles;
         for (const Information& information : ApplicationController::informationsToNotify(
-                 list, [&](const Information& record) { return notified.contains(*record.title()); }))
+                 list, [&](const Information& record) { return notified.split(u',').contains(*record.title()); }))
             titles.append(*information.title());
-        QCOMPARE(titles, chosen);
+        QCOMPARE(titles.join(u','), chosen);
     }
 
     // Listed newest first (ids n down to 1): all after the fifth go, that is the oldest.
-    void deliveredNotificationsToRemove_data()
-    {
-        QTest::addColumn<int>("listed");
-        QTest::addColumn<QList<uint>>("removed");
-        QTest::newRow("none") << 0 << QList<uint>{};
-        QTest::newRow("five") << 5 << QList<uint>{};
-        QTest::newRow("six") << 6 << QList<uint>{1};
-        QTest::newRow("nine") << 9 << QList<uint>{4, 3, 2, 1};
-    }
+    void deliveredNotificationsToRemove_data() { addTableRows("controller_cases.tsv", "to remove", {"listed", "removed"}); }
     void deliveredNotificationsToRemove()
     {
-        QFETCH(int, listed);
-        QFETCH(QList<uint>, removed);
-        QList<UserNotification> delivered(listed);
-        for (int i = 0; i < listed; ++i)
-            delivered[i].identifier = uint(listed - i);
-        QList<uint> ids;
+        const auto [listed, removed] = tableRow<2>();
+        QList<UserNotification> delivered(listed.toInt());
+        for (int i = 0; i < listed.toInt(); ++i)
+            delivered[i].identifier = uint(listed.toInt() - i);
+        QStringList ids;
         for (const UserNotification& notification : ApplicationController::deliveredNotificationsToRemove(delivered))
-            ids.append(notification.identifier);
-        QCOMPARE(ids, removed);
+            ids.append(QString::number(notification.identifier));
+        QCOMPARE(ids.join(u','), removed);
     }
 
     void websiteItemOnlyWithAWebsite_data() { addTableRows("controller_cases.tsv", "website", {"website", "visible"}); }
