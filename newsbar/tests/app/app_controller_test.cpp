@@ -42,23 +42,18 @@ class ControllerTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void runningAnotherInfoApplications_data()
-    {
-        QTest::addColumn<Apps>("running");
-        QTest::addColumn<Apps>("expected");
-        const RunningApplication self = app(100), a = app(7), b = app(9);
-        QTest::newRow("none") << Apps{} << Apps{};
-        QTest::newRow("self") << Apps{self} << Apps{};
-        QTest::newRow("other") << Apps{a} << Apps{a};
-        QTest::newRow("self and other") << Apps{self, a} << Apps{a};
-        QTest::newRow("order kept") << Apps{b, self, a} << Apps{b, a};
-        QTest::newRow("self twice") << Apps{self, self} << Apps{};
-    }
+    // This instance is process 100.
+    void runningAnotherInfoApplications_data() { addTableRows("controller_cases.tsv", "others", {"running", "expected"}); }
     void runningAnotherInfoApplications()
     {
-        QFETCH(Apps, running);
-        QFETCH(Apps, expected);
-        QCOMPARE(ApplicationController::runningAnotherInfoApplications(running, app(100)), expected);
+        const auto [running, expected] = tableRow<2>();
+        const auto apps = [](const QString& pids) {
+            Apps list;
+            for (const QString& pid : pids.split(u',', Qt::SkipEmptyParts))
+                list.append(app(pid.toLongLong()));
+            return list;
+        };
+        QCOMPARE(ApplicationController::runningAnotherInfoApplications(apps(running), app(100)), apps(expected));
     }
 
     void objectPathFor()
