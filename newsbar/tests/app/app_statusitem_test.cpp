@@ -1,5 +1,6 @@
 // The status item's image: layout arithmetic, pixels, the golden image and redrawing.
 #include "apptestsupport.h"
+#include "../tabletest.h"
 
 #include "statusitemcontroller.h"
 
@@ -69,20 +70,12 @@ class StatusItemTest : public QObject
 private Q_SLOTS:
     // At a device pixel ratio the image is the 1x image's logical size in device pixels and,
     // brought back to 1x, has its shapes; the golden image pins the layout itself.
-    void imageFollowsTheRatio_data()
-    {
-        QTest::addColumn<int>("badge");  // 0: no badge
-        QTest::addColumn<qreal>("ratio");
-        for (const int badge : {0, 808}) {
-            QTest::newRow(qPrintable(QStringLiteral("%1 at 2").arg(badge))) << badge << 2.0;
-            QTest::newRow(qPrintable(QStringLiteral("%1 at 1.5").arg(badge))) << badge << 1.5;
-            QTest::newRow(qPrintable(QStringLiteral("%1 at 4").arg(badge))) << badge << 4.0;
-        }
-    }
+    void imageFollowsTheRatio_data() { addTableRows("statusitem_cases.tsv", "ratio", {"badge", "ratio"}); }
     void imageFollowsTheRatio()
     {
-        QFETCH(int, badge);
-        QFETCH(qreal, ratio);
+        const auto [count, factor] = tableRow<2>();
+        const int badge = count.toInt();
+        const qreal ratio = factor.toDouble();
         const std::optional<quint64> number = badge ? std::optional<quint64>(badge) : std::nullopt;
         const int width = StatusImageLayout::make(titleBox(), badgeBoxOf(number)).width;
         QCOMPARE(draw(number).size(), QSize(width, 18));
@@ -150,25 +143,11 @@ private Q_SLOTS:
 
     // The count's glyphs, knocked out of the badge, are at least 7 pixels high and stay inside
     // it; counts above 99 show "99+".
-    void squareBadgeIsLegible_data()
-    {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<QString>("text");
-        for (const int size : {16, 22, 24}) {
-            const QByteArray name = QByteArray::number(size) + " px, ";
-            QTest::newRow(name + "1") << size << 1 << "1";
-            QTest::newRow(name + "8") << size << 8 << "8";
-            QTest::newRow(name + "42") << size << 42 << "42";
-            QTest::newRow(name + "99") << size << 99 << "99";
-            QTest::newRow(name + "1000") << size << 1000 << "99+";
-        }
-    }
+    void squareBadgeIsLegible_data() { addTableRows("statusitem_cases.tsv", "legible", {"size", "count", "text"}); }
     void squareBadgeIsLegible()
     {
-        QFETCH(int, size);
-        QFETCH(int, count);
-        QFETCH(QString, text);
+        const auto [side, number, text] = tableRow<3>();
+        const int size = side.toInt(), count = number.toInt();
         QCOMPARE(Item::badgeText(quint64(count)), text);
         const QImage image = Item::drawSquareImageWithBadge(quint64(count), size, Item::badgeFont(), Qt::black, 1.0);
         const QRect badge = SquareImageLayout::make(size, pathOf(text, Item::badgeFont()).boundingRect()).badge;
@@ -197,15 +176,11 @@ private Q_SLOTS:
     }
 
     // The image is redrawn and the tooltip rewritten only when the count changes.
-    void setBadgeRedrawsOnlyOnChange_data()
-    {
-        QTest::addColumn<int>("shape");
-        QTest::newRow("square") << int(Item::ImageShape::Square);
-        QTest::newRow("capsule") << int(Item::ImageShape::Capsule);
-    }
+    void setBadgeRedrawsOnlyOnChange_data() { addTableRows("statusitem_cases.tsv", "shape", {}); }
     void setBadgeRedrawsOnlyOnChange()
     {
-        QFETCH(int, shape);
+        const int shape = int(QTest::currentDataTag() == QLatin1String("capsule") ? Item::ImageShape::Capsule
+                                                                                  : Item::ImageShape::Square);
         QMenu menu;
         StatusItemController controller(&menu);
         controller.setImageShape(Item::ImageShape(shape));
