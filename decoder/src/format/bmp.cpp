@@ -519,23 +519,23 @@ struct AlphaRows {
 // ---------------------------------------------------------------------------------------
 // Uncompressed palette forms: rows go straight into the bitmap.
 
-// 1- and 2-bit rows: each byte widens to kPerByte pixels through its table.
+// 1- and 2-bit rows: each byte widens to kPerByte pixels through its table. The bytes whose
+// pixels all lie inside the row go in runs of the buffer; a last byte that the row's end cuts
+// gives only its leading pixels.
 template <int kPerByte, typename Table>
 void decode_packed(QZIDEC_BMP* bmp, const Table& table) {
   QZIDECODER_IMPL* h = bmp->impl;
   const int w = bmp->width;
-  const uint32_t n = static_cast<uint32_t>((w + kPerByte - 1) / kPerByte);
+  const int whole = w / kPerByte;
+  const int rest = w - whole * kPerByte;
+  const uint32_t n = static_cast<uint32_t>(whole + (rest != 0));
   for (int y = 0; y < bmp->height; ++y) {
     uint8_t* dst = y_adr(h, image_row(bmp, y));
-    int x = 0;
-    for_each_byte(h, n, [&](uint8_t b) {
-      const int k = std::min(kPerByte, w - x);
-      if (k == kPerByte)
-        std::memcpy(dst + x, table.px[b], kPerByte);  // a constant size the compiler inlines
-      else
-        std::memcpy(dst + x, table.px[b], static_cast<size_t>(k));
-      x += k;
+    uint8_t* p = dst;
+    for_each_run<1>(h, whole, [&](int, const uint8_t* s, int k) {
+      for (int i = 0; i < k; ++i, p += kPerByte) std::memcpy(p, table.px[s[i]], kPerByte);
     });
+    if (rest != 0) std::memcpy(p, table.px[next_byte(h)], static_cast<size_t>(rest));
     clear_padding(h, dst, static_cast<uint32_t>(w));
     skip_bytes(h, row_padding(n));
     row_done(bmp, y);
