@@ -438,7 +438,6 @@ void load_header(QZIDEC_BMP* bmp) {
   // Header form and compression (the 12-byte form has none, but a direction): a decode must
   // find what the probe accepted.
   confirm_variant(h, static_cast<uint64_t>(size) << 32 | (bmp->core_header ? bmp->top_down : bmp->compression));
-  init_rgb(h, 8);
 }
 
 void get_rgb_mask(QZIDEC_BMP* bmp) {
@@ -945,6 +944,7 @@ void decode_pass(QZIDEC_BMP* bmp) {
     const uint64_t here = rdpos_get(h);
     const uint64_t entry = bmp->core_header ? 3 : 4;
     if (bmp->off_bits >= here) count = std::min(count, (bmp->off_bits - here) / entry);
+    init_rgb(h, 8);  // a handle that executes again starts from the ramp, not the last table
     get_rgb(h, static_cast<int>(count), 1, bmp->core_header ? 0 : 1);
     rdpos_set(h, static_cast<unsigned int>(bmp->off_bits));
     if (comp == kBiRgb) {
