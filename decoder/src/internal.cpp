@@ -276,7 +276,10 @@ void set_size(QZIDECODER_IMPL* h, int width, int height, int bpp, int colors) {
 
 void set_format_description(QZIDECODER_IMPL* h, const char* text) {
   if (h->size_fixed == 1) return;
-  std::snprintf(h->format_description, sizeof h->format_description, "%s", text ? text : "");
+  // A plain bounded copy: this runs for every initialisation.
+  const size_t n = text ? strnlen(text, sizeof h->format_description - 1) : 0;
+  if (n) std::memcpy(h->format_description, text, n);
+  h->format_description[n] = '\0';
 }
 
 void confirm_variant(QZIDECODER_IMPL* h, uint64_t key) {

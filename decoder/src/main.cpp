@@ -200,9 +200,7 @@ int qziDecoderInitialize(QZIDECODER h, void* stream, int size, QZIDEC_READ_FUNC 
       return static_cast<int>(h->over_max_pixels ? QZIERR_NO_MEMORY : QZIERR_UNSUPPORTED);
     }
     h->format = *f;
-    if (!h->format_description[0]) {
-      std::snprintf(h->format_description, sizeof h->format_description, "%s", format_name(f->id));
-    }
+    if (!h->format_description[0]) set_format_description(h, format_name(f->id));
     h->initialized = true;
     return static_cast<int>(QZIERR_SUCCESS);
   });

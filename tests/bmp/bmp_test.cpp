@@ -193,6 +193,25 @@ TEST(BmpPixels, DirectForms) {
   }
 }
 
+// A 1-bit picture large enough for the rows that bypass the cache, with an odd width so that
+// every other row starts off their alignment and each row ends in a cut byte.
+TEST(BmpPixels, LargeOneBitPicture) {
+  Layout s;
+  s.width = 4099;
+  s.height = 2048;
+  s.bit_count = 1;
+  s.palette = bmpw::grey(2);
+  const Values v = [](int x, int y) { return static_cast<uint32_t>(((x * 7 + y * 3) >> 2) & 1); };
+  s.pixels = bmpw::rows(1, s.width, s.height, v);
+  const Result r = decode_ok(bmpw::file(s));
+  ASSERT_EQ(r.index.size(), static_cast<size_t>(s.width) * s.height);
+  size_t wrong = 0;
+  for (int y = 0; y < s.height; ++y)
+    for (int x = 0; x < s.width; ++x) wrong += r.index[static_cast<size_t>(y) * s.width + x] != v(x, s.height - 1 - y);
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_TRUE(r.padding_zero);
+}
+
 TEST(BmpRle, Codes) {
   for (const auto& c : rows("rle", 7)) {
     SCOPED_TRACE(c[1]);
