@@ -26,17 +26,18 @@ bool decode_astc(const uint8_t* data, const Texture& t, Sink& out) {
   std::vector<uint8_t> strip(static_cast<size_t>(out.width) * t.block_h * 4);
   void* slices[1] = {strip.data()};
   const astcenc_swizzle swizzle{ASTCENC_SWZ_R, ASTCENC_SWZ_G, ASTCENC_SWZ_B, ASTCENC_SWZ_A};
-  uint8_t* rows[12];
-  uint8_t* alphas[12];
   for (int y = 0; y < out.height; y += t.block_h, data += row_bytes) {
     const int h = out.height - y < t.block_h ? out.height - y : t.block_h;
     astcenc_image image{static_cast<unsigned>(out.width), static_cast<unsigned>(h), 1, ASTCENC_TYPE_U8, slices};
     if (astcenc_decompress_image(context.get(), data, row_bytes, &image, &swizzle, 0) != ASTCENC_SUCCESS) {
       return false;
     }
-    for (int ly = 0; ly < h; ++ly) rows[ly] = out.row(y + ly, &alphas[ly]);
-    if (out.failed) return true;
-    put_rgba(strip.data(), out.width, 0, out.width, h, rows, alphas, out.pixel);
+    for (int ly = 0; ly < h; ++ly) {
+      uint8_t* alpha = nullptr;
+      uint8_t* row = out.row(y + ly, &alpha);
+      if (out.failed) return true;
+      put_texels(&strip[static_cast<size_t>(ly) * out.width * 4], 16, out.width, row, alpha, out.pixel);
+    }
   }
   return true;
 }

@@ -12,14 +12,17 @@
 namespace qzipvr {
 namespace {
 
+// Texels widened a word at a time: each 4-byte read takes the next texel's red along, which
+// the opaque alpha then overwrites (the 4 bytes after the block keep the last read inside).
 void etc1(const uint8_t* block, uint8_t* rgba) {
-  etc1_byte rgb[ETC1_DECODED_BLOCK_SIZE];
+  etc1_byte rgb[ETC1_DECODED_BLOCK_SIZE + 4];
+  std::memset(rgb + ETC1_DECODED_BLOCK_SIZE, 0, 4);
   etc1_decode_block(block, rgb);
   for (int k = 0; k < 16; ++k) {
-    rgba[4 * k] = rgb[3 * k];
-    rgba[4 * k + 1] = rgb[3 * k + 1];
-    rgba[4 * k + 2] = rgb[3 * k + 2];
-    rgba[4 * k + 3] = 255;
+    uint32_t v;
+    std::memcpy(&v, rgb + 3 * k, 4);
+    v |= 0xFF000000u;
+    std::memcpy(rgba + 4 * k, &v, 4);
   }
 }
 
@@ -38,26 +41,34 @@ int widen(uint32_t v, int bits) {
   return static_cast<int>(r >> (have - 8));
 }
 
-// A block row is decoded into a strip of 4 texel rows that stays in the cache, then each
-// row goes out in one sequential pass: far fewer cache misses on large pictures than four
-// interleaved rows written block by block.
+// Blocks decoded before their texels go out: 4 KiB of texels, well inside the first-level cache.
+const int kChunkBlocks = 64;
+
+// A block row is decoded a chunk at a time into a strip, block after block as the decoders
+// write them, and each of its texel rows then goes out in one sequential pass. Reading the
+// blocks back only after the whole chunk is decoded keeps the reads clear of the decoders'
+// still pending byte stores (a wide read of narrow stores in flight stalls until they land).
 void run_blocks(const uint8_t* data, BlockFn fn, int block_bytes, Sink& out) {
   const int nbx = (out.width + 3) / 4, nby = (out.height + 3) / 4;
-  const size_t stride = static_cast<size_t>(nbx) * 4;  // texels a strip row
-  std::vector<uint8_t> strip(stride * 4 * 4);
-  uint8_t rgba[64];
+  const int chunk = nbx < kChunkBlocks ? nbx : kChunkBlocks;
+  std::vector<uint8_t> strip(static_cast<size_t>(chunk) * 64);
   uint8_t* rows[4];
   uint8_t* alphas[4];
   for (int by = 0; by < nby; ++by) {
     const int h = out.height - by * 4 < 4 ? out.height - by * 4 : 4;
-    const uint8_t* block = data + static_cast<size_t>(by) * nbx * block_bytes;
-    for (int bx = 0; bx < nbx; ++bx, block += block_bytes) {
-      fn(block, rgba);
-      for (int ly = 0; ly < 4; ++ly) std::memcpy(&strip[(ly * stride + bx * 4) * 4], rgba + 16 * ly, 16);
-    }
     for (int ly = 0; ly < h; ++ly) rows[ly] = out.row(by * 4 + ly, &alphas[ly]);
     if (out.failed) return;
-    put_rgba(strip.data(), static_cast<int>(stride), 0, out.width, h, rows, alphas, out.pixel);
+    const uint8_t* block = data + static_cast<size_t>(by) * nbx * block_bytes;
+    for (int bx0 = 0; bx0 < nbx; bx0 += chunk) {
+      const int n = nbx - bx0 < chunk ? nbx - bx0 : chunk;
+      for (int k = 0; k < n; ++k, block += block_bytes) fn(block, &strip[static_cast<size_t>(k) * 64]);
+      const int x = bx0 * 4;
+      const int w = out.width - x < n * 4 ? out.width - x : n * 4;
+      for (int ly = 0; ly < h; ++ly) {
+        put_texels(&strip[static_cast<size_t>(ly) * 16], 64, w, rows[ly] + static_cast<size_t>(x) * out.pixel,
+                   alphas[ly] ? alphas[ly] + x : nullptr, out.pixel);
+      }
+    }
   }
 }
 

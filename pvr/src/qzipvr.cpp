@@ -63,7 +63,6 @@ int decode(const void* file, const Texture& t, Sink& out) {
   } catch (const std::bad_alloc&) {
     return QZIPVR_ERR_MEMORY;
   }
-  qzipvr::finish_stores();
   if (!out.failed && t.flip_columns) mirror_rows(out);
   return out.failed ? QZIPVR_ERR_OUTPUT : QZIPVR_OK;
 }

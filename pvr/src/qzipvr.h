@@ -96,7 +96,8 @@ QZIPVR_API int qzipvr05(const void* file, size_t file_size, void* pixels, size_t
  * Where qzipvr06 writes: `row` returns the address of picture row y (0 is the top row) for
  * width pixels of 3 bytes (blue, green, red), and stores in *alpha the address of that row's
  * width alpha bytes, or null when alpha is not wanted. Rows may be asked for in any order and
- * more than once; every pixel of every row is written.
+ * more than once; every pixel of every row is written, and every alpha byte of a row whose
+ * alpha address is given.
  */
 typedef struct QZIPVR_ROWS {
   void* user;

@@ -5,9 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <string>
 
 namespace qzipvr {
@@ -104,68 +101,12 @@ void bc7(const uint8_t* block, uint8_t* rgba);
 // Texels are handled as 32-bit words whose lowest byte is red.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "little-endian hosts only");
 
-// Output stores. The picture is written once and not read back here, so on x86 aligned words
-// bypass the cache (no read of each line before it is overwritten); finish_stores() orders
-// them before the picture is handed on.
-inline void store4(uint8_t* d, uint32_t v) {
-#if defined(__SSE2__)
-  if ((reinterpret_cast<uintptr_t>(d) & 3) == 0) {
-    _mm_stream_si32(reinterpret_cast<int*>(d), static_cast<int>(v));
-    return;
-  }
-#endif
-  std::memcpy(d, &v, 4);
-}
-
-inline void store12(uint8_t* d, const uint32_t* v) {
-  store4(d, v[0]);
-  store4(d + 4, v[1]);
-  store4(d + 8, v[2]);
-}
-
-inline void finish_stores() {
-#if defined(__SSE2__)
-  _mm_sfence();
-#endif
-}
-
-// Writes texels of red, green, blue, alpha (`stride` texels a row) into picture rows: `w`
-// texels from column x of each of `h` rows, alpha included where the sink keeps it.
-inline void put_rgba(const uint8_t* src, int stride, int x, int w, int h, uint8_t* const* rows,
-                     uint8_t* const* alphas, int pixel) {
-  for (int ly = 0; ly < h; ++ly) {
-    const uint8_t* s = src + static_cast<size_t>(ly) * stride * 4;
-    uint8_t* d = rows[ly] + static_cast<size_t>(x) * pixel;
-    uint8_t* a = pixel == 3 && alphas[ly] ? alphas[ly] + x : nullptr;
-    int lx = 0;
-    if (pixel == 3) {
-      // Four texels at a time: 16 bytes in, 12 bytes of blue, green, red and 4 of alpha out.
-      for (; lx + 4 <= w; lx += 4, s += 16, d += 12) {
-        uint32_t v[4], bgr[4];
-        std::memcpy(v, s, 16);
-        for (int k = 0; k < 4; ++k) {
-          bgr[k] = (v[k] & 0xFF) << 16 | (v[k] & 0xFF00) | (v[k] >> 16 & 0xFF);
-        }
-        const uint32_t out[3] = {bgr[0] | bgr[1] << 24, bgr[1] >> 8 | bgr[2] << 16, bgr[2] >> 16 | bgr[3] << 8};
-        store12(d, out);
-        if (a) {
-          const uint32_t alpha = v[0] >> 24 | (v[1] >> 24) << 8 | (v[2] >> 24) << 16 | (v[3] >> 24) << 24;
-          store4(a + lx, alpha);
-        }
-      }
-    }
-    for (; lx < w; ++lx, s += 4, d += pixel) {
-      d[0] = s[2];
-      d[1] = s[1];
-      d[2] = s[0];
-      if (pixel == 4) {
-        d[3] = s[3];
-      } else if (a) {
-        a[lx] = s[3];
-      }
-    }
-  }
-}
+// Writes `n` decoded texels (red, green, blue, alpha) as blue, green, red bytes to `bgr` and,
+// when `alpha` is not null, their alpha bytes to `alpha`. Texels come in groups of four,
+// `group` bytes apart: 16 for a row of texels, 64 for one texel row of consecutive 4x4 blocks.
+void split_texels(const uint8_t* src, size_t group, int n, uint8_t* bgr, uint8_t* alpha);
+// The same into a sink's row of `pixel` bytes a pixel: with 4, alpha is the fourth byte.
+void put_texels(const uint8_t* src, size_t group, int n, uint8_t* dst, uint8_t* alpha, int pixel);
 
 inline uint32_t load32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |

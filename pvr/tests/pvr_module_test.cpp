@@ -96,6 +96,9 @@ TEST(PvrModule, HandsOverAndCopiesTopRowFirst) {
     EXPECT_EQ(fake.file_seen, file);
     EXPECT_EQ(s.out.progress, (std::vector<unsigned>{0, 10, 20, 90, 100, 100}));
     ASSERT_TRUE(s.out.img.has_alpha);
+    // Neither bitmap comes cleared: the module clears what the library does not write.
+    EXPECT_TRUE(s.out.padding_zero);
+    EXPECT_TRUE(s.out.alpha_padding_zero);
     ASSERT_EQ(s.out.img.rgba.size(), 24u);
     for (size_t k = 0; k < 24; ++k) EXPECT_EQ(s.out.img.rgba[k], k - k % 4 + "\2\1\0\3"[k % 4]) << k;
   }

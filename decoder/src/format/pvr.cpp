@@ -2,6 +2,7 @@
 // bounds the input, hands it over and gives the library the raster's rows, so that blocks are
 // decoded straight into the 24-bit bitmap and the alpha bitmap.
 #include <cstdint>
+#include <cstring>
 
 #include "internal.h"
 #include "qzipvr.h"
@@ -28,12 +29,19 @@ const unsigned kMaxInput = 104857600;
 const int kMaxSide = 4096;
 
 // The raster's rows for the library; counted from the top of the picture, as the library's.
+// Neither plane is cleared beforehand: the library writes every pixel and alpha byte of a
+// row it is given, and the padding at the rows' ends is cleared here.
 unsigned char* raster_row(void* user, int y, unsigned char** alpha) {
   QZIDECODER_IMPL* h = static_cast<QZIDECODER_IMPL*>(user);
   *alpha = nullptr;
   if (y < 0 || y >= h->height) return nullptr;
-  *alpha = alpha_y_adr(h, y);
-  return y_adr(h, y);
+  uint8_t* row = y_adr(h, y);
+  const size_t used = 3 * static_cast<size_t>(h->width);
+  std::memset(row + used, 0, static_cast<size_t>(h->width_bytes) - used);
+  uint8_t* a = alpha_y_adr(h, y);
+  if (a) std::memset(a + h->width, 0, static_cast<size_t>(qziWidthBytes(h->width) - h->width));
+  *alpha = a;
+  return row;
 }
 
 void free_buffers(QZIDEC_PVR* s) {
@@ -65,13 +73,15 @@ void decode(QZIDECODER_IMPL* h, int mode) {
   if (qzipvr07(header, QZIPVR_HEADER_SIZE, name, sizeof name) == 0) set_format_description(h, name);
   set_size(h, s->width, s->height, 24, 0);
   confirm_variant(h, static_cast<uint64_t>(s->pixel_format));  // a decode must find what the probe accepted
-  set_alpha(h, 1);
   if (mode == 0) return;
+  // Taken here rather than announced by the probe, so that the plane comes uncleared.
+  set_alpha(h, 1);
+  take_alpha_plane(h, false);
 
   rdpos_set(h, 0);
   // The buffers live only for this pass, whichever way it ends.
   auto guard = make_scope_guard([s] { free_buffers(s); });
-  if (!qziMemAlloc(&s->data, size)) fail(QZIERR_NO_MEMORY);
+  if (!qziMemAllocRaw(&s->data, size)) fail(QZIERR_NO_MEMORY);  // filled whole below
   qzimg::do_progress(h, 10, 100);
   // An input shorter than its declared size would leave the tail of `data` unread.
   if (get_read(h, s->data, size) != size) fail(QZIERR_READ);
