@@ -548,7 +548,7 @@ void decode_packed(QZIDEC_BMP* bmp, const Table& table) {
   const int whole = w / kPerByte;
   const int rest = w - whole * kPerByte;
   const uint32_t n = static_cast<uint32_t>(whole + (rest != 0));
-  const bool stream = stream_stores(h);
+  [[maybe_unused]] const bool stream = stream_stores(h);  // read on x86-64 only
   for (int y = 0; y < bmp->height; ++y) {
     uint8_t* dst = y_adr(h, image_row(bmp, y));
     uint8_t* p = dst;
