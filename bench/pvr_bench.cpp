@@ -201,13 +201,9 @@ int register_all() {
   return 0;
 }
 
+// Registered before main runs, so the library's own main finds them.
+const int kRegistered = register_all();
+
 }  // namespace
 
-int main(int argc, char** argv) {
-  register_all();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+BENCHMARK_MAIN();
