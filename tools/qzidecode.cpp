@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "qzi_memstream.h"
-#include "qzi_rgba.h"
+#include "qzi_memview.h"
 #include "qzimgdecoder.h"
+#include "qzirgba.h"
 
 namespace {
 
@@ -271,7 +271,7 @@ bool write_png(Sink* sink, const QZIDEC_LAYERINFO* info) {
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, pinfo);
   for (int y = 0; y < h; ++y) {
-    qzi_rgba::row_rgba(info, y, row);
+    qzimg::rgba::row(info->bi, info->bia, y, row);
     png_write_row(png, row);
   }
   png_write_end(png, nullptr);
@@ -289,7 +289,7 @@ int on_layer(QZIDEC_LAYERINFO* info, int /*index*/) {
   sink->facts->palette = info->bi && info->bi->bmiHeader.biBitCount == 8;
   sink->facts->alpha = info->bia != nullptr;
   if (!sink->out) return 0;
-  if (!qzi_rgba::layout_known(info)) {
+  if (!qzimg::rgba::layout_known(info->bi, info->bia)) {
     sink->write_errno = EINVAL;
     return 1;
   }
