@@ -5,16 +5,12 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QLocale>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkDiskCache>
 #include <QNetworkInformation>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QSslError>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -29,9 +25,6 @@ namespace {
 const QString notifiedItemsKey = QStringLiteral("NotifiedItems");
 const QString readItemsKey = QStringLiteral("ReadItems");
 const QString identifierKey = QStringLiteral("identifier");
-
-// A download that stalls this long is given up, as the platform's default session does.
-constexpr std::chrono::milliseconds transferTimeout{60000};
 
 bool isIdentifier(const QString& text)
 {
@@ -143,12 +136,20 @@ InformationManager::InformationManager(std::optional<QUrl> feedURL, QSettings* s
                                        QNetworkAccessManager* network, QObject* parent)
     : QObject(parent),
       m_feedURL(std::move(feedURL)),
-      m_retrySchedule{std::chrono::minutes(1), std::chrono::minutes(5), std::chrono::minutes(15),
-                      std::chrono::minutes(60)},
       m_clock([] { return QDateTime::currentDateTimeUtc(); }),
       m_settings(settings),
       m_network(network ? network : createDefaultNetworkAccessManager(this))
 {
+    m_fetcher = new FeedFetcher(m_feedURL.value_or(QUrl()), m_network, this);
+    m_fetcher->setLongestRetry(std::chrono::milliseconds(static_cast<qint64>(m_interval * 1000.0)));
+    connect(m_fetcher, &FeedFetcher::fetched, this, &InformationManager::parseFetched);
+    connect(m_fetcher, &FeedFetcher::notModified, this, [this](const QString& source) {
+        // The current list stays, as the validators it was sent with say.
+        qCInfo(lcManager).noquote() << "Feed at" << source << "not modified";
+        succeedRefresh(false);
+    });
+    connect(m_fetcher, &FeedFetcher::failed, this, &InformationManager::failRefresh);
+    connect(m_fetcher, &FeedFetcher::retryDue, this, &InformationManager::refresh);
     m_parsePool.setMaxThreadCount(1);
     restoreState();
 }
@@ -326,16 +327,25 @@ void InformationManager::setDownloadOutcome(QDateTime successTime, QString error
     Q_EMIT updateStatusChanged();
 }
 
-struct InformationManager::DownloadState
+void InformationManager::setDownloadDeadline(std::chrono::milliseconds deadline)
 {
-    bool tooLarge = false;
-    bool pastDeadline = false;
-    QStringList sslErrors;
-};
+    m_fetcher->setDownloadDeadline(deadline);
+}
 
-QByteArray InformationManager::userAgent()
+void InformationManager::setRetrySchedule(QList<std::chrono::milliseconds> schedule)
 {
-    return QByteArrayLiteral("newsbar/" NEWSBAR_VERSION);
+    m_fetcher->setRetrySchedule(std::move(schedule));
+}
+
+void InformationManager::setClock(std::function<QDateTime()> clock)
+{
+    m_fetcher->setClock(clock);
+    m_clock = std::move(clock);
+}
+
+QTimer* InformationManager::retryTimer() const
+{
+    return m_fetcher->retryTimer();
 }
 
 void InformationManager::refresh()
@@ -343,151 +353,23 @@ void InformationManager::refresh()
     if (!m_feedURL || m_refreshing)
         return;
     m_refreshing = true;
-    if (m_retryTimer) {
-        m_retryTimer->deleteLater();
-        m_retryTimer = nullptr;
-    }
-    QNetworkRequest request(*m_feedURL);
-    request.setTransferTimeout(static_cast<int>(transferTimeout.count()));
-    request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
-    // Only http -> http(s) and https -> https; never file: or another scheme.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(5);
-    if (m_informations) {
-        if (!m_validators.first.isEmpty())
-            request.setRawHeader("If-None-Match", m_validators.first);
-        if (!m_validators.second.isEmpty())
-            request.setRawHeader("If-Modified-Since", m_validators.second);
-    }
-    QNetworkReply* reply = m_network->get(request);
-
-    auto download = std::make_shared<DownloadState>();
-    // Give up as soon as the body is known to be too large instead of buffering all of it.
-    const auto checkSize = [reply, download](qint64 size) {
-        if (size > maximumFeedSize && !download->tooLarge) {
-            download->tooLarge = true;
-            reply->abort();
-        }
-    };
-    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, checkSize] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid())
-            checkSize(length.toLongLong());
-    });
-    connect(reply, &QNetworkReply::downloadProgress, this,
-            [checkSize](qint64 received, qint64) { checkSize(received); });
-    // The idle timeout does not stop a server that trickles; the deadline does.
-    auto* deadline = new QTimer(reply);
-    deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, reply, [reply, download] {
-        download->pastDeadline = true;
-        reply->abort();
-    });
-    deadline->start(m_downloadDeadline);
-    // Qt fails the request on any certificate error unless told to ignore it; only the reasons
-    // are kept for the log line.
-    connect(reply, &QNetworkReply::sslErrors, this, [download](const QList<QSslError>& errors) {
-        for (const QSslError& error : errors)
-            download->sslErrors.append(error.errorString());
-    });
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, download] { handleReply(reply, *download); });
+    m_fetcher->fetch(m_informations ? m_validators : FeedValidators{});
 }
 
 void InformationManager::networkDidComeBack()
 {
-    if (m_retryTimer && !m_refreshing)
+    if (m_fetcher->retryTimer() && !m_refreshing)
         refresh();
 }
 
-std::optional<std::chrono::milliseconds> InformationManager::retryAfter(const QNetworkReply* reply) const
+void InformationManager::parseFetched(const QByteArray& body, const FeedValidators& validators,
+                                      const QString& source)
 {
-    const QByteArray value = reply->rawHeader("Retry-After").trimmed();
-    if (value.isEmpty())
-        return std::nullopt;
-    bool isNumber = false;
-    const qlonglong seconds = value.toLongLong(&isNumber);
-    std::chrono::milliseconds delay;
-    if (isNumber) {
-        if (seconds < 0)
-            return std::nullopt;
-        delay = std::chrono::seconds(std::min<qlonglong>(seconds, qlonglong(m_interval)));
-    } else {
-        // An HTTP date, always in GMT: "Wed, 21 Oct 2015 07:28:00 GMT".
-        QDateTime date = QLocale::c().toDateTime(QString::fromLatin1(value),
-                                                 QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
-        date.setTimeSpec(Qt::UTC);
-        if (!date.isValid())
-            return std::nullopt;
-        delay = std::chrono::milliseconds(std::clamp<qint64>(
-            m_clock().msecsTo(date), 0, qint64(m_interval * 1000.0)));
-    }
-    return delay;
-}
-
-void InformationManager::handleReply(QNetworkReply* reply, const DownloadState& download)
-{
-    reply->deleteLater();
-    const QString source = reply->url().toDisplayString(QUrl::RemoveUserInfo);
-
-    if (download.tooLarge) {
-        failRefresh(QStringLiteral("Feed download from %1 refused: larger than %2 bytes")
-                        .arg(source, QString::number(maximumFeedSize)));
-        return;
-    }
-    if (download.pastDeadline) {
-        failRefresh(QStringLiteral("Feed download from %1 failed: not complete within %2 s")
-                        .arg(source, QString::number(m_downloadDeadline.count() / 1000.0)));
-        return;
-    }
-    if (!download.sslErrors.isEmpty()) {
-        failRefresh(QStringLiteral("Feed download from %1 failed: certificate not accepted: %2")
-                        .arg(source, download.sslErrors.join(QStringLiteral("; "))));
-        return;
-    }
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && status.toInt() == 304) {
-        // Not modified: the current list stays, as the validators it was sent with say.
-        qCInfo(lcManager).noquote() << "Feed at" << source << "not modified";
-        succeedRefresh(false);
-        return;
-    }
-    // A server's error page, a captive portal or a refused redirect must not replace the list.
-    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
-        const int code = status.toInt();
-        QString message = QStringLiteral("Feed download from %1 failed: HTTP status %2")
-                              .arg(source, QString::number(code));
-        const QByteArray target = reply->rawHeader("Location");
-        if (code >= 300 && code <= 399 && !target.isEmpty())
-            message += QStringLiteral(", redirect to %1 not followed")
-                           .arg(QUrl(QString::fromUtf8(target)).toDisplayString(QUrl::RemoveUserInfo));
-        failRefresh(message, code == 429 || code == 503 ? retryAfter(reply) : std::nullopt);
-        return;
-    }
-    if (reply->error() != QNetworkReply::NoError) {
-        failRefresh(QStringLiteral("Feed download from %1 failed: %2")
-                        .arg(source, reply->errorString()));
-        return;
-    }
-    QByteArray body = reply->readAll();
-    if (body.size() > maximumFeedSize) {
-        failRefresh(QStringLiteral("Feed download from %1 refused: larger than %2 bytes")
-                        .arg(source, QString::number(maximumFeedSize)));
-        return;
-    }
-    if (body.isEmpty()) {
-        failRefresh(QStringLiteral("Feed download from %1 failed: no body").arg(source));
-        return;
-    }
-    std::pair<QByteArray, QByteArray> validators{reply->rawHeader("ETag"),
-                                                 reply->rawHeader("Last-Modified")};
-
-    m_parsePool.start([this, source, body = std::move(body), validators = std::move(validators)] {
+    m_parsePool.start([this, source, body, validators] {
         FeedParseResult result = parseFeed(body);
         QMetaObject::invokeMethod(
             this,
-            [this, source, result = std::move(result), validators = std::move(validators)]() mutable {
+            [this, source, result = std::move(result), validators]() mutable {
                 installParsed(source, result, std::move(validators));
             },
             Qt::QueuedConnection);
@@ -495,53 +377,36 @@ void InformationManager::handleReply(QNetworkReply* reply, const DownloadState& 
 }
 
 void InformationManager::installParsed(const QString& source, const FeedParseResult& result,
-                                       std::pair<QByteArray, QByteArray> validators)
+                                       FeedValidators validators)
 {
     switch (result.status) {
     case FeedParseResult::Status::NotXml:
-        failRefresh(QStringLiteral("Feed download from %1 ignored: not XML (%2)").arg(source, result.reason));
+        m_fetcher->reject(QStringLiteral("Feed download from %1 ignored: not XML (%2)").arg(source, result.reason));
         return;
     case FeedParseResult::Status::NotRss:
-        failRefresh(QStringLiteral("Feed download from %1 ignored: not an RSS document (root element %2)")
-                        .arg(source, result.reason));
+        m_fetcher->reject(QStringLiteral("Feed download from %1 ignored: not an RSS document (root element %2)")
+                              .arg(source, result.reason));
         return;
     case FeedParseResult::Status::Rss:
         break;
     }
     setInformations(std::make_shared<const QList<Information>>(result.informations));
     m_validators = std::move(validators);
+    m_fetcher->accept();
     succeedRefresh(true);
 }
 
 void InformationManager::succeedRefresh(bool listInstalled)
 {
     m_refreshing = false;
-    m_failures = 0;
-    if (m_retryTimer) {
-        m_retryTimer->deleteLater();
-        m_retryTimer = nullptr;
-    }
     setDownloadOutcome(m_clock(), QString());
     Q_EMIT refreshDidFinish(listInstalled);
 }
 
-void InformationManager::failRefresh(const QString& message,
-                                     std::optional<std::chrono::milliseconds> retryAfter)
+void InformationManager::failRefresh(const QString& message)
 {
     m_refreshing = false;
     qCWarning(lcManager).noquote() << message;
-    const int failures = ++m_failures;
-    std::optional<std::chrono::milliseconds> delay = retryAfter;
-    if (!delay && failures <= m_retrySchedule.size())
-        delay = m_retrySchedule.at(failures - 1);
-    if (delay) {
-        if (!m_retryTimer) {
-            m_retryTimer = new QTimer(this);
-            m_retryTimer->setSingleShot(true);
-            connect(m_retryTimer, &QTimer::timeout, this, &InformationManager::refresh);
-        }
-        m_retryTimer->start(*delay);
-    }
     setDownloadOutcome(m_lastSuccessTime, message);
     Q_EMIT refreshDidFinish(false);
 }

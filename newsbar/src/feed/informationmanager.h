@@ -1,5 +1,6 @@
 #pragma once
 
+#include "feed/feedfetcher.h"
 #include "feed/feedparser.h"
 #include "feed/information.h"
 
@@ -18,7 +19,6 @@
 #include <optional>
 
 class QNetworkAccessManager;
-class QNetworkReply;
 class QSettings;
 class QTimer;
 
@@ -39,19 +39,18 @@ using InformationList = std::shared_ptr<const QList<Information>>;
 // elements that are not 64 lower-case hex digits are dropped. A store that cannot be written is
 // logged once per distinct failure and shown by settingsErrorText(); the sets stay in memory.
 //
-// Downloads: one at a time, each bounded by an idle timeout and an overall deadline, with a
-// User-Agent naming the program, conditional on the current list's validators (ETag and
-// Last-Modified of the response that brought it; kept with the list in memory only, since the
-// list itself is not stored and a 304 after a restart would leave nothing to show). After a
-// failure the manager retries on its backoff schedule (or after a 429's or 503's Retry-After),
-// at once when the network comes back, and otherwise waits for the daily timer.
+// Downloads: its FeedFetcher (fetcher()) performs them, one at a time, conditional on the current
+// list's validators (ETag and Last-Modified of the response that brought it; kept with the list in
+// memory only, since the list itself is not stored and a 304 after a restart would leave nothing
+// to show). The manager parses what it fetches and installs it. After a failure the fetcher's
+// backoff retries, at once when the network comes back, and otherwise the daily timer does.
 class InformationManager : public QObject
 {
     Q_OBJECT
 
 public:
     // A body larger than this is refused as a failed download.
-    static constexpr qint64 maximumFeedSize = feedSizeLimit;
+    static constexpr qint64 maximumFeedSize = FeedFetcher::maximumFeedSize;
 
     // The program's manager, created on the first call (which must come after the
     // QCoreApplication and its organisation and application names exist): feed URL from
@@ -124,29 +123,26 @@ public:
     // shown by settingsErrorText().
     void saveState();
 
-    // The download policy; the defaults suit the program, tests shorten them.
-    static constexpr std::chrono::milliseconds defaultDownloadDeadline{120000};
-    // The overall time one download may take before it is aborted and counts as failed.
-    void setDownloadDeadline(std::chrono::milliseconds deadline) { m_downloadDeadline = deadline; }
-    // Delays of the retries after 1, 2, ... consecutive failures; past its end only the periodic
-    // timer tries again. Default 1, 5, 15 and 60 minutes.
-    void setRetrySchedule(QList<std::chrono::milliseconds> schedule) { m_retrySchedule = std::move(schedule); }
+    // The download policy lives in the fetcher (there is one even without a feed URL); the defaults suit the
+    // program, tests shorten them through these.
+    FeedFetcher* fetcher() const { return m_fetcher; }
+    static constexpr std::chrono::milliseconds defaultDownloadDeadline = FeedFetcher::defaultDownloadDeadline;
+    // See FeedFetcher; past the end of the schedule only the periodic timer tries again.
+    void setDownloadDeadline(std::chrono::milliseconds deadline);
+    void setRetrySchedule(QList<std::chrono::milliseconds> schedule);
     // The clock of lastSuccessTime() and of Retry-After dates; default the system clock.
-    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
-    // The single-shot timer of the pending retry while one is pending (owned by the manager),
-    // else null.
-    QTimer* retryTimer() const { return m_retryTimer; }
-    // The User-Agent sent with every download: "newsbar/<version>".
-    static QByteArray userAgent();
+    void setClock(std::function<QDateTime()> clock);
+    // The fetcher's pending retry timer, else null.
+    QTimer* retryTimer() const;
+    static QByteArray userAgent() { return FeedFetcher::userAgent(); }
 
 public Q_SLOTS:
-    // Starts one download of feedURL() and returns at once (nothing without a feed URL; nothing
-    // while a download or its parse is still running: the new trigger is folded into it). The
-    // result, on the main thread: an RSS document replaces the list (setInformations); a 304
-    // keeps the current list; both count as success and end any backoff. A transport error (a
-    // certificate error included, never ignored), the deadline, a redirect other than to http or
-    // https, an HTTP status outside 200-299, an empty body, a body over maximumFeedSize, or a body
-    // that is not an RSS document changes nothing, logs one line and schedules a retry.
+    // Has the fetcher start one download of feedURL() and returns at once (nothing without a feed
+    // URL; nothing while a download or its parse is still running: the new trigger is folded into
+    // it). The result, on the main thread: an RSS document replaces the list (setInformations); a
+    // 304 keeps the current list; both count as success and end any backoff. A failed download
+    // (see FeedFetcher) or a body that is not an RSS document changes nothing, logs one line and
+    // schedules a retry.
     void refresh();
     // The network is reachable again: a pending retry happens at once.
     void networkDidComeBack();
@@ -165,13 +161,10 @@ Q_SIGNALS:
     void updateStatusChanged();
 
 private:
-    struct DownloadState;
-    void handleReply(QNetworkReply* reply, const DownloadState& download);
-    void installParsed(const QString& source, const FeedParseResult& result,
-                       std::pair<QByteArray, QByteArray> validators);
+    void parseFetched(const QByteArray& body, const FeedValidators& validators, const QString& source);
+    void installParsed(const QString& source, const FeedParseResult& result, FeedValidators validators);
     void succeedRefresh(bool listInstalled);
-    void failRefresh(const QString& message, std::optional<std::chrono::milliseconds> retryAfter = {});
-    std::optional<std::chrono::milliseconds> retryAfter(const QNetworkReply* reply) const;
+    void failRefresh(const QString& message);
     void setDownloadOutcome(QDateTime successTime, QString errorText);
     void setSettingsErrorText(QString text);
 
@@ -187,13 +180,10 @@ private:
     QString m_settingsErrorText;
 
     // ETag and Last-Modified of the response that brought m_informations.
-    std::pair<QByteArray, QByteArray> m_validators;
-    bool m_refreshing = false;
-    int m_failures = 0;  // consecutive failed downloads
-    QTimer* m_retryTimer = nullptr;
-    std::chrono::milliseconds m_downloadDeadline = defaultDownloadDeadline;
-    QList<std::chrono::milliseconds> m_retrySchedule;
+    FeedValidators m_validators;
+    bool m_refreshing = false;  // from refresh() until its download and parse have ended
     std::function<QDateTime()> m_clock;
+    FeedFetcher* m_fetcher = nullptr;  // a child
 
     QSettings* m_settings = nullptr;
     QNetworkAccessManager* m_network = nullptr;
