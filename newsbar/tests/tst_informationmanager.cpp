@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <ctime>
+
 using Ids = std::optional<QSet<QString>>;
 
 namespace {
@@ -21,6 +23,21 @@ namespace {
 InformationList list(const QByteArray& xml)
 {
     return std::make_shared<const QList<Information>>(Information::informationsWithData(xml));
+}
+// Items dated in a zone east of UTC, so that the local date differs from the UTC one anywhere.
+QByteArray datedItems(int count)
+{
+    QByteArray xml;
+    for (int n = 1; n <= count; ++n)
+        xml += "<item><title>Dated " + QByteArray::number(n) + "</title><pubDate>Sun, 01 Mar 2026 0"
+             + QByteArray::number(n) + ":00:00 +0900</pubDate></item>";
+    return xml;
+}
+// The zone identifiers used to be written in; the shared formatter looks it up on every call.
+void pinZone(const char* zone)
+{
+    qputenv("TZ", zone);
+    tzset();
 }
 Ids ids(const QByteArray& xml)
 {
@@ -68,6 +85,18 @@ struct Fixture
     QByteArray sent(const QByteArray& header) const { return server.sent(header); }
 
     static inline const QDateTime now = QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC);
+    // Writes a set into the store behind the manager's back, as an earlier version did.
+    void store(const QString& key, const QSet<QString>& identifiers)
+    {
+        settings.beginWriteArray(key, int(identifiers.size()));
+        int index = 0;
+        for (const QString& identifier : identifiers) {
+            settings.setArrayIndex(index++);
+            settings.setValue("identifier", identifier);
+        }
+        settings.endArray();
+        settings.sync();
+    }
     // Erases the store behind the manager's back: any save writes it again.
     void erase() { settings.clear(); settings.sync(); }
 
@@ -278,6 +307,56 @@ private Q_SLOTS:
         QCOMPARE(f.manager.informations()->size(), 3);
         f.manager.networkDidComeBack();  // nothing pending: nothing happens
         QCOMPARE(f.server.requests.value("/feed.xml"), requests + 1);
+    }
+
+    // Identifiers do not depend on the time zone: read under one zone and restarted under
+    // another, nothing is new. Sets stored under the old rule (the date in the local zone) are
+    // carried over once, by the first list with records.
+    void timeZoneChangeAndUpgrade()
+    {
+        const InformationList dated = list(rss(datedItems(3)));
+        Ids oldRead, oldNotified;
+        pinZone("Asia/Tokyo");
+        for (const Information& information : *dated) {
+            QVERIFY(information.localZoneIdentifier() != information.identifier());
+            oldNotified->insert(information.localZoneIdentifier());
+            if (oldRead->size() < 2)
+                oldRead->insert(information.localZoneIdentifier());
+        }
+        {
+            Fixture f;
+            f.manager.setInformations(dated);  // the first run: seeded
+            QCOMPARE(f.unread(), 0);
+            pinZone("America/New_York");
+            const InformationManager restarted(std::nullopt, &f.settings, &f.network);
+            QCOMPARE(restarted.readItems(), ids(rss(datedItems(3))));
+            for (const Information& information : *dated)
+                QVERIFY(restarted.isInformationNotified(information) && restarted.isInformationRead(information));
+            QCOMPARE(f.settings.value("UTCIdentifiers"), QVariant(true));
+        }
+
+        pinZone("Asia/Tokyo");
+        Fixture upgraded;
+        upgraded.store("ReadItems", *oldRead);
+        upgraded.store("NotifiedItems", *oldNotified);
+        upgraded.manager.restoreState();
+        upgraded.manager.setInformations(dated);
+        QCOMPARE(upgraded.unread(), 1);
+        QVERIFY(!upgraded.manager.isInformationRead(dated->at(2)));
+        for (const Information& information : *dated)
+            QVERIFY(upgraded.manager.isInformationNotified(information));
+        QCOMPARE(upgraded.stored("ReadItems")->size(), 4);  // the old identifiers stay
+        QCOMPARE(upgraded.stored("NotifiedItems")->size(), 6);
+        QCOMPARE(QSettings(upgraded.settings.fileName(), QSettings::IniFormat).value("UTCIdentifiers").toBool(), true);
+
+        // Once only: local-zone identifiers stored after it are not carried over again.
+        Fixture later;
+        later.store("ReadItems", *oldRead);
+        later.settings.setValue("UTCIdentifiers", true);
+        later.manager.restoreState();
+        later.manager.setInformations(dated);
+        QCOMPARE(later.unread(), 3);
+        pinZone("UTC");
     }
 
     // A list of new items costs one write of the store, however many items it brings.

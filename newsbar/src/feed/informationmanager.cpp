@@ -25,6 +25,7 @@ namespace {
 const QString notifiedItemsKey = QStringLiteral("NotifiedItems");
 const QString readItemsKey = QStringLiteral("ReadItems");
 const QString identifierKey = QStringLiteral("identifier");
+const QString utcIdentifiersKey = QStringLiteral("UTCIdentifiers");
 
 bool isIdentifier(const QString& text)
 {
@@ -167,6 +168,8 @@ void InformationManager::setInformations(InformationList informations)
     m_informations = std::move(informations);
     // Validators belong to the response that brought a list; the caller sets them afterwards.
     m_validators = {};
+    if (m_carryOverPending && m_informations && !m_informations->isEmpty())
+        carryOverLocalZoneIdentifiers();
 
     if (!m_readItems) {
         // First run: whatever the first list holds counts as seen, so no burst of notifications.
@@ -268,10 +271,34 @@ void InformationManager::restoreState()
     if (!m_settings) {
         m_notifiedItems.reset();
         m_readItems.reset();
+        m_carryOverPending = false;
         return;
     }
     m_notifiedItems = readIdentifierArray(*m_settings, notifiedItemsKey);
     m_readItems = readIdentifierArray(*m_settings, readItemsKey);
+    m_carryOverPending = (m_notifiedItems || m_readItems)
+                         && !m_settings->value(utcIdentifiersKey).toBool();
+}
+
+void InformationManager::carryOverLocalZoneIdentifiers()
+{
+    qsizetype carried = 0;
+    for (const Information& information : *m_informations) {
+        const QString identifier = information.identifier();
+        const QString old = information.localZoneIdentifier();
+        if (old == identifier)
+            continue;
+        for (std::optional<QSet<QString>>* set : {&m_readItems, &m_notifiedItems}) {
+            if (*set && (*set)->contains(old) && !(*set)->contains(identifier)) {
+                (*set)->insert(identifier);
+                ++carried;
+            }
+        }
+    }
+    m_carryOverPending = false;
+    qCInfo(lcManager) << "Stored read and notified state carried over to identifiers in UTC:"
+                      << carried << "entries added";
+    saveState();
 }
 
 void InformationManager::saveState()
@@ -280,6 +307,8 @@ void InformationManager::saveState()
         return;
     writeIdentifierArray(*m_settings, notifiedItemsKey, m_notifiedItems);
     writeIdentifierArray(*m_settings, readItemsKey, m_readItems);
+    if (!m_carryOverPending)
+        m_settings->setValue(utcIdentifiersKey, true);
     const QSettings::Status before = m_settings->status();
     m_settings->sync();
     // QSettings keeps its first error for good: once one is recorded, whether the file can be

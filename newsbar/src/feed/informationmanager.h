@@ -39,6 +39,12 @@ using InformationList = std::shared_ptr<const QList<Information>>;
 // elements that are not 64 lower-case hex digits are dropped. A store that cannot be written is
 // logged once per distinct failure and shown by settingsErrorText(); the sets stay in memory.
 //
+// Identifiers write their date in UTC (Information::identifier()); earlier versions wrote it in
+// the local time zone. Sets stored before "UTCIdentifiers" (a boolean) was written hold such
+// identifiers: they are carried over once, with the first list that has records: a record whose
+// local-zone identifier is in a set puts its identifier in that set too. Then "UTCIdentifiers"
+// is written true with the sets; a store without sets is written with it from the start.
+//
 // Downloads: its FeedFetcher (fetcher()) performs them, one at a time, conditional on the current
 // list's validators (ETag and Last-Modified of the response that brought it; kept with the list in
 // memory only, since the list itself is not stored and a 304 after a restart would leave nothing
@@ -167,6 +173,7 @@ private:
     void failRefresh(const QString& message);
     void setDownloadOutcome(QDateTime successTime, QString errorText);
     void setSettingsErrorText(QString text);
+    void carryOverLocalZoneIdentifiers();
 
     std::optional<QUrl> m_feedURL;
     double m_interval = 86400.0;
@@ -174,6 +181,8 @@ private:
     QTimer* m_timer = nullptr;
     std::optional<QSet<QString>> m_notifiedItems;
     std::optional<QSet<QString>> m_readItems;
+    // The stored sets may hold local-zone identifiers still to be carried over.
+    bool m_carryOverPending = false;
 
     QDateTime m_lastSuccessTime;
     QString m_lastErrorText;

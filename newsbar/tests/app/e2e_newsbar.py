@@ -228,7 +228,10 @@ def command_line(ctx):
     with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "e2e_command_line.tsv")) as table:
         rows = [line.rstrip("\n").split("\t") for line in table if not line.startswith("#")]
     check(rows, "no rows in e2e_command_line.tsv")
+    feeds = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "feeds")
     for status, text, *arguments in rows:
+        arguments = [os.path.join(feeds, a[len("@feeds/"):]) if a.startswith("@feeds/") else a
+                     for a in arguments]
         result = subprocess.run([ctx.program] + arguments, env=env, capture_output=True, text=True,
                                 timeout=WAIT)
         check(result.returncode == int(status) and text in result.stdout + result.stderr,
@@ -322,6 +325,17 @@ def run(ctx, bus):
     item.click("Quit")
     check(first.exit_code() == 0, "Quit did not end the first instance cleanly")
 
+    # A journey: restarted in another time zone, every item keeps its read and notified state.
+    items, calls, requests = len(registered_items()), len(notify_calls()), ctx.feed.requests
+    travelled = Program(ctx, "travelled", env={"TZ": "America/New_York"})
+    item = TrayItem(bus, travelled.wait("the tray item", lambda: registered_items()[items:])[-1])
+    travelled.wait("the download", lambda: ctx.feed.requests > requests)
+    time.sleep(2)  # room for a wrong notification to show up
+    check(len(notify_calls()) == calls, "the new time zone notified: %r" % notify_calls()[calls:])
+    check(item.tooltip() == "VANDiR News: 0 unread", "after the journey: tooltip %r" % item.tooltip())
+    item.click("Quit")
+    check(travelled.exit_code() == 0, "Quit did not end the travelled instance cleanly")
+
     # An item new since, notified in Japanese; activating the notification shows the window.
     title = ctx.feed.add(1)
     third = Program(ctx, "third", env={"LC_ALL": "ja_JP.UTF-8", "LANG": "ja_JP.UTF-8"})
@@ -395,7 +409,7 @@ def main():
         "QT_QPA_PLATFORMTHEME", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "LANGUAGE", "LC_MESSAGES")}
     env.update(HOME=home, XDG_CONFIG_HOME=home + "/config", XDG_CACHE_HOME=home + "/cache",
                XDG_DATA_HOME=home + "/data", XDG_RUNTIME_DIR=runtime, QT_QPA_PLATFORM="xcb",
-               LC_ALL="C.UTF-8", LANG="C.UTF-8")
+               LC_ALL="C.UTF-8", LANG="C.UTF-8", TZ="Asia/Tokyo")
     # libxkbcommon-x11 hands strndup atom names that end at the given length, not at a
     # terminator: valid, but strict string checks read on and stop the program in the X set-up.
     # Qt has no frame pointers, so leak stacks need the slow unwinder for lsan.supp to match.
