@@ -359,6 +359,75 @@ private Q_SLOTS:
         pinZone("UTC");
     }
 
+    // The last feed that parsed is kept and shown at the next start until a download succeeds;
+    // what does not parse never replaces it.
+    void storedFeedForOfflineStart()
+    {
+        Fixture f;
+        const QString path = f.directory.filePath("cache/last-feed.xml");
+        f.manager.setStoredFeedPath(path);
+        QVERIFY(!f.manager.restoreStoredFeed());  // nothing stored yet
+        QVERIFY(f.refresh(http(200, feed(3)), true));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not an RSS document"));
+        QVERIFY(f.refresh(http(200, "<html xmlns=\"http://www.w3.org/1999/xhtml\"/>"), false));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("HTTP status 500"));
+        QVERIFY(f.refresh(http(500, feed(9)), false));
+        QFile stored(path);
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QCOMPARE(stored.readAll(), feed(3));
+        stored.close();
+        QCOMPARE(stored.fileTime(QFileDevice::FileModificationTime), Fixture::now);
+        QCOMPARE(QDir(f.directory.filePath("cache")).entryList(QDir::Files), QStringList{"last-feed.xml"});
+
+        // The next start, offline: the stored list with the read state it had.
+        f.manager.setInformationRead(f.manager.informations()->at(0));
+        QTcpServer probe;  // a port that was free a moment ago
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const QUrl offline(QStringLiteral("http://127.0.0.1:%1/feed.xml").arg(probe.serverPort()));
+        probe.close();
+        InformationManager restarted(offline, &f.settings, &f.network);
+        restarted.setClock([] { return Fixture::now.addDays(1); });
+        restarted.setStoredFeedPath(path);
+        QSignalSpy status(&restarted, &InformationManager::updateStatusChanged);
+        QVERIFY(restarted.restoreStoredFeed());
+        QCOMPARE(status.size(), 1);
+        QCOMPARE(restarted.informations()->size(), 3);
+        QCOMPARE(restarted.numberOfUnreadItems(), 0u);
+        QCOMPARE(restarted.storedListTime(), Fixture::now);
+        QVERIFY(!restarted.restoreStoredFeed());  // a list is held
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Connection refused"));
+        QSignalSpy finished(&restarted, &InformationManager::refreshDidFinish);
+        restarted.refresh();
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(restarted.storedListTime(), Fixture::now);  // still the stored list
+        QCOMPARE(restarted.informations()->size(), 3);
+
+        // A download ends it; a 304 renews the stored feed's time.
+        f.server.responses["/feed.xml"] = "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n";
+        f.manager.setClock([] { return Fixture::now.addDays(2); });
+        QVERIFY(f.refresh("HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n", false));
+        QCOMPARE(QFileInfo(path).lastModified().toUTC(), Fixture::now.addDays(2));
+        InformationManager online(f.server.url(), &f.settings, &f.network);
+        online.setStoredFeedPath(path);
+        QVERIFY(online.restoreStoredFeed());
+        QCOMPARE(online.storedListTime(), Fixture::now.addDays(2));
+        f.server.responses["/feed.xml"] = http(200, feed(4));
+        QSignalSpy onlineFinished(&online, &InformationManager::refreshDidFinish);
+        online.refresh();
+        QVERIFY(onlineFinished.wait(20000));
+        QVERIFY(!online.storedListTime().isValid());
+        QCOMPARE(online.informations()->size(), 4);
+
+        // A file over the cap is never read.
+        QVERIFY(stored.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        stored.write(padded(feed(2), InformationManager::maximumFeedSize + 1));
+        stored.close();
+        InformationManager capped(std::nullopt, &f.settings, &f.network);
+        capped.setStoredFeedPath(path);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not read: too large"));
+        QVERIFY(!capped.restoreStoredFeed());
+    }
+
     // A list of new items costs one write of the store, however many items it brings.
     void newItemsSavedOnce()
     {

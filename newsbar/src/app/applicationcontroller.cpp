@@ -151,6 +151,8 @@ void ApplicationController::applicationDidFinishLaunching(const LaunchInfo& laun
     connect(m_manager, &InformationManager::InformationManagerDidUpdate, this,
             &ApplicationController::informationManagerDidUpdate);
 
+    // The last feed that arrived is shown until a download brings a new one.
+    m_manager->restoreStoredFeed();
     m_manager->refresh();
     m_manager->startPeriodicalUpdate();
 

@@ -180,7 +180,8 @@ void WindowController::informationManagerDidUpdate()
 }
 
 QString WindowController::statusLineText(const QDateTime& lastSuccess, const QString& errorText,
-                                         const QString& settingsErrorText, const QDateTime& now)
+                                         const QString& settingsErrorText, const QDateTime& now,
+                                         const QDateTime& storedList)
 {
     QString text;
     const auto when = [&now](const QDateTime& time) {
@@ -195,9 +196,18 @@ QString WindowController::statusLineText(const QDateTime& lastSuccess, const QSt
                     + localizedString(QT_TRID_NOOP("STATUS_LAST_UPDATE"),
                                       QStringLiteral("(last update %1)"))
                           .arg(when(lastSuccess));
+        else if (storedList.isValid())
+            text += QStringLiteral(" \u00b7 ")
+                    + localizedString(QT_TRID_NOOP("STATUS_STORED_LIST"),
+                                      QStringLiteral("News of the last update (%1)"))
+                          .arg(when(storedList));
     } else if (lastSuccess.isValid()) {
         text = localizedString(QT_TRID_NOOP("STATUS_UPDATED"), QStringLiteral("Updated %1"))
                    .arg(when(lastSuccess));
+    } else if (storedList.isValid()) {
+        text = localizedString(QT_TRID_NOOP("STATUS_STORED_LIST"),
+                               QStringLiteral("News of the last update (%1)"))
+                   .arg(when(storedList));
     } else {
         text = localizedString(QT_TRID_NOOP("STATUS_NOT_UPDATED"), QStringLiteral("Not updated yet"));
     }
@@ -225,7 +235,7 @@ void WindowController::updateStatusChanged()
         return;
     const QString line = statusLineText(m_manager->lastSuccessTime(), m_manager->lastErrorText(),
                                         m_manager->settingsErrorText(),
-                                        QDateTime::currentDateTime());
+                                        QDateTime::currentDateTime(), m_manager->storedListTime());
     if (line != m_statusLabel->text()) {
         m_statusLabel->setText(line);
         m_statusLabel->setToolTip(line);

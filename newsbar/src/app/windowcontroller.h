@@ -65,10 +65,13 @@ public:
     QVariant tableViewObjectValue(const QTableView* tableView, int column, int row) const;
 
     // The line under the table: "Updated 14:02", or "Could not update: <reason> (last update
-    // <date time>)", with the settings store's failure after it. now decides whether the last
-    // update is today (time alone) or earlier (date and time).
+    // <date time>)", with the settings store's failure after it. While the list shown is the
+    // stored one (storedList valid, no download succeeded yet) it says so: "News of the last
+    // update (<date time>)". now decides whether a time is today (time alone) or earlier (date
+    // and time).
     static QString statusLineText(const QDateTime& lastSuccess, const QString& errorText,
-                                  const QString& settingsErrorText, const QDateTime& now);
+                                  const QString& settingsErrorText, const QDateTime& now,
+                                  const QDateTime& storedList = QDateTime());
     // What an empty table says instead: "No news yet", or the download's failure.
     static QString emptyTableText(const QString& errorText);
     QString statusLine() const;

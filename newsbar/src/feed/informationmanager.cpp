@@ -4,7 +4,9 @@
 #include "feed/feedparser.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkDiskCache>
@@ -101,6 +103,9 @@ InformationManager* InformationManager::sharedManager()
         auto* settings = new QSettings;
         auto* network = createDefaultNetworkAccessManager();
         auto* manager = new InformationManager(feedURL, settings, network);
+        if (const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+            !cache.isEmpty())
+            manager->setStoredFeedPath(cache + QStringLiteral("/last-feed.xml"));
         settings->setParent(manager);
         network->setParent(manager);
         // The timer and the replies need the main thread's event loop.
@@ -347,13 +352,64 @@ void InformationManager::setSettingsErrorText(QString text)
     Q_EMIT updateStatusChanged();
 }
 
-void InformationManager::setDownloadOutcome(QDateTime successTime, QString errorText)
+bool InformationManager::restoreStoredFeed()
+{
+    if (m_informations || m_storedFeedPath.isEmpty())
+        return false;
+    QFile file(m_storedFeedPath);
+    if (!file.exists())
+        return false;
+    const bool tooLarge = file.size() > maximumFeedSize;
+    if (tooLarge || !file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcManager).noquote() << "Stored feed" << m_storedFeedPath << "not read:"
+                                       << (tooLarge ? QStringLiteral("too large") : file.errorString());
+        return false;
+    }
+    const QDateTime time = file.fileTime(QFileDevice::FileModificationTime).toUTC();
+    const FeedParseResult result = parseFeed(file.read(maximumFeedSize));
+    if (result.status != FeedParseResult::Status::Rss) {
+        qCWarning(lcManager).noquote() << "Stored feed" << m_storedFeedPath << "not used:" << result.reason;
+        return false;
+    }
+    setInformations(std::make_shared<const QList<Information>>(result.informations));
+    qCInfo(lcManager).noquote() << "Showing the stored feed of" << time.toString(Qt::ISODate)
+                                << "until a download succeeds";
+    m_storedListTime = time;
+    Q_EMIT updateStatusChanged();
+    return true;
+}
+
+void InformationManager::storeFeed(const QByteArray& body)
+{
+    if (m_storedFeedPath.isEmpty())
+        return;
+    QDir().mkpath(QFileInfo(m_storedFeedPath).absolutePath());
+    QSaveFile file(m_storedFeedPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size() || !file.commit()) {
+        qCWarning(lcManager).noquote() << "Feed not stored in" << m_storedFeedPath << ":" << file.errorString();
+        return;
+    }
+    touchStoredFeed();
+}
+
+void InformationManager::touchStoredFeed()
+{
+    if (m_storedFeedPath.isEmpty())
+        return;
+    // The file's time is the time of the download that brought or confirmed it.
+    QFile file(m_storedFeedPath);
+    if (file.open(QIODevice::Append))
+        file.setFileTime(m_clock(), QFileDevice::FileModificationTime);
+}
+
+bool InformationManager::setDownloadOutcome(QDateTime successTime, QString errorText)
 {
     if (successTime == m_lastSuccessTime && errorText == m_lastErrorText)
-        return;
+        return false;
     m_lastSuccessTime = std::move(successTime);
     m_lastErrorText = std::move(errorText);
     Q_EMIT updateStatusChanged();
+    return true;
 }
 
 void InformationManager::setDownloadDeadline(std::chrono::milliseconds deadline)
@@ -398,15 +454,15 @@ void InformationManager::parseFetched(const QByteArray& body, const FeedValidato
         FeedParseResult result = parseFeed(body);
         QMetaObject::invokeMethod(
             this,
-            [this, source, result = std::move(result), validators]() mutable {
-                installParsed(source, result, std::move(validators));
+            [this, source, result = std::move(result), validators, body]() mutable {
+                installParsed(source, result, std::move(validators), body);
             },
             Qt::QueuedConnection);
     });
 }
 
 void InformationManager::installParsed(const QString& source, const FeedParseResult& result,
-                                       FeedValidators validators)
+                                       FeedValidators validators, const QByteArray& body)
 {
     switch (result.status) {
     case FeedParseResult::Status::NotXml:
@@ -422,13 +478,19 @@ void InformationManager::installParsed(const QString& source, const FeedParseRes
     setInformations(std::make_shared<const QList<Information>>(result.informations));
     m_validators = std::move(validators);
     m_fetcher->accept();
+    storeFeed(body);
     succeedRefresh(true);
 }
 
 void InformationManager::succeedRefresh(bool listInstalled)
 {
     m_refreshing = false;
-    setDownloadOutcome(m_clock(), QString());
+    if (!listInstalled)
+        touchStoredFeed();
+    const bool wasStoredList = m_storedListTime.isValid();
+    m_storedListTime = QDateTime();
+    if (!setDownloadOutcome(m_clock(), QString()) && wasStoredList)
+        Q_EMIT updateStatusChanged();
     Q_EMIT refreshDidFinish(listInstalled);
 }
 

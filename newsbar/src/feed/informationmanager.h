@@ -46,9 +46,9 @@ using InformationList = std::shared_ptr<const QList<Information>>;
 // is written true with the sets; a store without sets is written with it from the start.
 //
 // Downloads: its FeedFetcher (fetcher()) performs them, one at a time, conditional on the current
-// list's validators (ETag and Last-Modified of the response that brought it; kept with the list in
-// memory only, since the list itself is not stored and a 304 after a restart would leave nothing
-// to show). The manager parses what it fetches and installs it. After a failure the fetcher's
+// list's validators (ETag and Last-Modified of the response that brought it; kept in memory
+// only, so the first download after a start, with the stored feed shown, asks for the whole
+// feed). The manager parses what it fetches and installs it. After a failure the fetcher's
 // backoff retries, at once when the network comes back, and otherwise the daily timer does.
 class InformationManager : public QObject
 {
@@ -113,8 +113,8 @@ public:
     void startPeriodicalUpdate();
     void endPeriodicalUpdate();
 
-    // The outcome of the downloads, for the window. Each change of any of the three emits
-    // updateStatusChanged().
+    // The outcome of the downloads, for the window. Each change of any of these (and of
+    // storedListTime()) emits updateStatusChanged().
     // Time of the last download that installed a list or confirmed the current one; invalid
     // while none has.
     QDateTime lastSuccessTime() const { return m_lastSuccessTime; }
@@ -122,6 +122,20 @@ public:
     QString lastErrorText() const { return m_lastErrorText; }
     // Why the settings store could not be written, in one line; empty while it saves fine.
     QString settingsErrorText() const { return m_settingsErrorText; }
+
+    // The file that keeps the last feed that parsed as RSS, so that a start without network has
+    // news to show; empty (the default) keeps nothing. sharedManager() uses "last-feed.xml" in
+    // the user's cache location. Written whole or not at all (a new file renamed over the old),
+    // with the time of its download as the file's modification time; a 304 renews that time.
+    // A file larger than maximumFeedSize is never read.
+    void setStoredFeedPath(QString path) { m_storedFeedPath = std::move(path); }
+    const QString& storedFeedPath() const { return m_storedFeedPath; }
+    // When no list is held yet, installs the stored feed's records (setInformations) and returns
+    // true; nothing when there is no stored feed or it does not parse as RSS.
+    bool restoreStoredFeed();
+    // While the current list is the stored feed's: the time of the download that brought it.
+    // Invalid once a download has installed or confirmed a list, and when nothing was restored.
+    QDateTime storedListTime() const { return m_storedListTime; }
 
     // Loads both sets from the settings store (see the class comment).
     void restoreState();
@@ -168,10 +182,13 @@ Q_SIGNALS:
 
 private:
     void parseFetched(const QByteArray& body, const FeedValidators& validators, const QString& source);
-    void installParsed(const QString& source, const FeedParseResult& result, FeedValidators validators);
+    void installParsed(const QString& source, const FeedParseResult& result, FeedValidators validators,
+                       const QByteArray& body);
+    void storeFeed(const QByteArray& body);
+    void touchStoredFeed();
     void succeedRefresh(bool listInstalled);
     void failRefresh(const QString& message);
-    void setDownloadOutcome(QDateTime successTime, QString errorText);
+    bool setDownloadOutcome(QDateTime successTime, QString errorText);
     void setSettingsErrorText(QString text);
     void carryOverLocalZoneIdentifiers();
 
@@ -187,6 +204,8 @@ private:
     QDateTime m_lastSuccessTime;
     QString m_lastErrorText;
     QString m_settingsErrorText;
+    QString m_storedFeedPath;
+    QDateTime m_storedListTime;
 
     // ETag and Last-Modified of the response that brought m_informations.
     FeedValidators m_validators;

@@ -186,16 +186,18 @@ private Q_SLOTS:
     // The line under the table and what an empty table says.
     void statusLine_data()
     {
-        addTableRows("window_cases.tsv", "status", {"lastSuccess", "error", "settingsError", "line", "empty"});
+        addTableRows("window_cases.tsv", "status", {"lastSuccess", "error", "settingsError", "stored", "line", "empty"});
     }
     void statusLine()
     {
-        const auto [lastSuccess, error, settingsError, line, empty] = tableRow<5>();
+        const auto [lastSuccess, error, settingsError, stored, line, empty] = tableRow<6>();
         const QDateTime now(QDate(2026, 12, 7), QTime(15, 30), Qt::UTC);
-        const QDateTime last = lastSuccess == "today" ? QDateTime(QDate(2026, 12, 7), QTime(14, 2, 59), Qt::UTC)
-                               : lastSuccess == "earlier" ? QDateTime(QDate(2026, 12, 2), QTime(14, 2), Qt::UTC)
-                                                          : QDateTime();
-        QCOMPARE(WindowController::statusLineText(last, error, settingsError, now), line);
+        const auto time = [](const QString& when) {
+            return when == "today" ? QDateTime(QDate(2026, 12, 7), QTime(14, 2, 59), Qt::UTC)
+                 : when == "earlier" ? QDateTime(QDate(2026, 12, 2), QTime(14, 2), Qt::UTC)
+                                     : QDateTime();
+        };
+        QCOMPARE(WindowController::statusLineText(time(lastSuccess), error, settingsError, now, time(stored)), line);
         QCOMPARE(WindowController::emptyTableText(error), empty);
     }
 

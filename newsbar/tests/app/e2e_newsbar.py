@@ -383,13 +383,26 @@ def run(ctx, bus):
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         port = s.getsockname()[1]  # closed again, so connections are refused
-    refused = Program(ctx, "refused", "--feed-url", "http://127.0.0.1:%d/feed.xml" % port, feed=False)
+    refused = Program(ctx, "refused", "--feed-url", "http://127.0.0.1:%d/feed.xml" % port, feed=False,
+                      env={"XDG_CACHE_HOME": os.path.join(ctx.work, "empty-cache")})
     window = refused.wait("the window", viewable_window)
     refused.wait("the status line", lambda: "Status: Could not update:" in refused.output())
     check("Connection refused" in refused.output(), "the status line does not say why:\n" + refused.output())
     time.sleep(0.5)
     screenshot(ctx, window, "window-refused.png")
     check(refused.exit_code(terminate=True) == 0, "the refused instance failed on SIGTERM")
+
+    # Offline with the last feed kept from before: its news is shown, and the status line says
+    # from when.
+    offline = Program(ctx, "offline", "--feed-url", "http://127.0.0.1:%d/feed.xml" % port, feed=False)
+    window = offline.wait("the window", viewable_window)
+    offline.wait("the status line", lambda: "Status: Could not update:" in offline.output())
+    check(re.search(r"Status: Could not update: .*News of the last update \(", offline.output())
+          and "Showing the stored feed" in offline.output(),
+          "offline, the last feed is not shown:\n" + offline.output())
+    time.sleep(0.5)
+    screenshot(ctx, window, "window-offline.png")
+    check(offline.exit_code(terminate=True) == 0, "the offline instance failed on SIGTERM")
 
 
 def main():
