@@ -6,8 +6,10 @@ With a mock notification server (python3-dbusmock's notification_daemon template
 stand-in browser, it drives the program through its tray menu and notifications and checks what
 it does on the bus: the command line without a display, the hand-over of later launches to the
 running instance (--show twice: one process, one window), the window at launch without a tray,
-the status line after a refused download and the notifications' "Open" button. Screenshots of
-the tray image (24 px at 1x and 2x) and of the window go into the artefacts folder.
+the status line after a refused download and the notifications' "Open" button, a restart in
+another time zone, an offline start with the last feed kept, and a tray (trayer) that starts after
+the program. Screenshots of the tray image (22, 24 and 48 px on a light and a dark panel), of the
+late tray and of the window go into the artefacts folder.
 """
 
 import argparse
@@ -178,18 +180,19 @@ class TrayItem:
         self.menu.Event(found[0], "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
 
     def save(self, ctx, stem):
-        """PNGs of the 24 px slot at 1x and at device pixel ratio 2 (48 px), on a light panel
-        colour, enlarged to be looked at."""
-        for side, scale, suffix in ((24, 8, ""), (48, 4, "@2x")):
-            data = self.image(side)
-            pixels = [bytes((c * 255 + 0xd8 * (255 - data[i])) // 255 for c in data[i + 1:i + 4]) * scale
-                      for i in range(0, 4 * side * side, 4)]
-            raw = b"".join((b"\0" + b"".join(pixels[y * side:(y + 1) * side])) * scale for y in range(side))
-            chunks = ((b"IHDR", struct.pack(">IIBBBBB", side * scale, side * scale, 8, 2, 0, 0, 0)),
-                      (b"IDAT", zlib.compress(raw)), (b"IEND", b""))
-            with open(os.path.join(ctx.artifacts, "%s-24px%s.png" % (stem, suffix)), "wb") as f:
-                f.write(b"\x89PNG\r\n\x1a\n" + b"".join(struct.pack(">I", len(d)) + k + d
-                                                       + struct.pack(">I", zlib.crc32(k + d)) for k, d in chunks))
+        """PNGs of the 22, 24 and 48 px images on a light (#f0f0f0) and a dark (#2b2b2b) panel,
+        enlarged to be looked at."""
+        for side, scale in ((22, 8), (24, 8), (48, 4)):
+            for panel, name in ((0xf0, "light"), (0x2b, "dark")):
+                data = self.image(side)
+                pixels = [bytes((c * data[i] + panel * (255 - data[i])) // 255 for c in data[i + 1:i + 4]) * scale
+                          for i in range(0, 4 * side * side, 4)]
+                raw = b"".join((b"\0" + b"".join(pixels[y * side:(y + 1) * side])) * scale for y in range(side))
+                chunks = ((b"IHDR", struct.pack(">IIBBBBB", side * scale, side * scale, 8, 2, 0, 0, 0)),
+                          (b"IDAT", zlib.compress(raw)), (b"IEND", b""))
+                with open(os.path.join(ctx.artifacts, "%s-%dpx-%s.png" % (stem, side, name)), "wb") as f:
+                    f.write(b"\x89PNG\r\n\x1a\n" + b"".join(struct.pack(">I", len(d)) + k + d
+                                                           + struct.pack(">I", zlib.crc32(k + d)) for k, d in chunks))
 
 
 def viewable_windows():
@@ -219,6 +222,13 @@ def settings_array_size(ctx, key):
     check(group, "no %s in the settings" % key)
     size = re.search(r"^size=(\d+)$", group.group(1), re.M)
     return int(size.group(1)) if size else 0
+
+
+def docked_in_tray():
+    """True when one of the program's windows is embedded in trayer's panel."""
+    tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True, timeout=WAIT).stdout
+    panel = re.search(r'^( +)0x[0-9a-f]+ "panel": \("panel" "trayer"\).*\n((?:\1 +.*\n)*)', tree, re.M)
+    return bool(panel and '("newsbar" "newsbar")' in panel.group(2))
 
 
 def command_line(ctx):
@@ -265,6 +275,7 @@ def run(ctx, bus):
     check(notify_calls() == [], "the first run notified: %r" % notify_calls())
     sides = sorted(item.pixmaps())
     check(all(side in sides for side in (16, 22, 24, 32, 48)), "tray image sides %r" % sides)
+    check(item.properties.Get(ITEM, "IconName") == "", "the tray image is not the drawn one")
     plain = item.image()
     check(item.tooltip() == "VANDiR News: 0 unread", "tooltip %r" % item.tooltip())
     item.save(ctx, "tray-unread-0")
@@ -403,6 +414,28 @@ def run(ctx, bus):
     time.sleep(0.5)
     screenshot(ctx, window, "window-offline.png")
     check(offline.exit_code(terminate=True) == 0, "the offline instance failed on SIGTERM")
+
+    # The tray starts after the program, as at many a login: the item docks when it comes.
+    if not shutil.which("trayer"):
+        print("e2e: trayer not installed; the late tray is not tried")
+        return
+    late = Program(ctx, "late")
+    late.wait("the window without a tray", viewable_window)
+    check(not docked_in_tray(), "docked before any tray ran")
+    tray_process = subprocess.Popen(["trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel",
+                                     "--width", "100", "--height", "22", "--tint", "0x2b2b2b",
+                                     "--transparent", "true", "--alpha", "0"],
+                                    env=ctx.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        late.wait("the item docked in the late tray", docked_in_tray)
+        time.sleep(0.5)
+        tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True, timeout=WAIT).stdout
+        panel = re.search(r'(0x[0-9a-f]+) "panel": \("panel" "trayer"\)', tree).group(1)
+        screenshot(ctx, panel, "tray-late-dark-panel.png")
+    finally:
+        tray_process.terminate()
+        tray_process.wait(WAIT)
+    check(late.exit_code(terminate=True) == 0, "the late instance failed on SIGTERM")
 
 
 def main():
