@@ -39,6 +39,27 @@ struct Fixture
     QSignalSpy failed;
 };
 
+QString kindName(FeedFailure::Kind kind)
+{
+    using Kind = FeedFailure::Kind;
+    switch (kind) {
+    case Kind::None: return "None";
+    case Kind::Unreachable: return "Unreachable";
+    case Kind::Timeout: return "Timeout";
+    case Kind::Deadline: return "Deadline";
+    case Kind::Certificate: return "Certificate";
+    case Kind::HttpError: return "HttpError";
+    case Kind::Busy: return "Busy";
+    case Kind::Redirect: return "Redirect";
+    case Kind::TooLarge: return "TooLarge";
+    case Kind::Empty: return "Empty";
+    case Kind::NotXml: return "NotXml";
+    case Kind::NotFeed: return "NotFeed";
+    case Kind::Other: return "Other";
+    }
+    return {};
+}
+
 } // namespace
 
 class TestFeedFetcher : public QObject
@@ -48,11 +69,11 @@ class TestFeedFetcher : public QObject
 private Q_SLOTS:
     void failureReported_data()
     {
-        addTableRows("feedfetcher_cases.tsv", "fetch", {"code", "headers", "body", "length", "reason", "retry"});
+        addTableRows("feedfetcher_cases.tsv", "fetch", {"code", "headers", "body", "length", "reason", "retry", "kind"});
     }
     void failureReported()
     {
-        const auto [code, headers, body, length, reason, retry] = tableRow<6>();
+        const auto [code, headers, body, length, reason, retry, kind] = tableRow<7>();
         QByteArray content = body.toUtf8();
         if (body == "@feed")
             content = feed(1, 50);
@@ -77,6 +98,9 @@ private Q_SLOTS:
         QCOMPARE(f.failed.last().at(1).value<std::optional<std::chrono::milliseconds>>().value_or(std::chrono::milliseconds(-1)).count(),
                  retry.toLongLong());
         QCOMPARE(f.retry(), retry.toLongLong());
+        const auto failure = f.failed.last().at(2).value<FeedFailure>();
+        QCOMPARE(kindName(failure.kind), kind);
+        QCOMPARE(failure.httpStatus, kind.startsWith("Http") || kind == "Busy" || kind == "Redirect" ? code.toInt() : 0);
         QVERIFY(!f.fetcher.isDownloading());
         // Qt itself may send a GET again when the server drops the connection early (seen once
         // with the unannounced 8 MiB body on a loaded machine).

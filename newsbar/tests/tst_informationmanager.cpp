@@ -244,8 +244,16 @@ private Q_SLOTS:
         QCOMPARE(f.manager.readItems(), readBefore);
         const int requests = f.server.requests.value("/feed.xml");
         QVERIFY2(response.isEmpty() ? requests == 0 : requests >= 1, qPrintable(QString::number(requests)));
-        // Shown to the window, retried later; nothing has succeeded yet.
-        QCOMPARE(status.size(), 1);
+        // Shown to the window (once as the download starts, once as it ends), retried later;
+        // nothing has succeeded yet.
+        QCOMPARE(status.size(), 2);
+        QVERIFY(f.manager.lastFailure().kind
+                == (log.contains("not XML")                 ? FeedFailure::Kind::NotXml
+                    : log.contains("not an RSS document")   ? FeedFailure::Kind::NotFeed
+                    : log.contains("Connection refused")    ? FeedFailure::Kind::Unreachable
+                    : log.contains("503")                   ? FeedFailure::Kind::Busy
+                                                            : FeedFailure::Kind::HttpError));
+        QVERIFY(!f.manager.isDownloading());
         QVERIFY2(f.manager.lastErrorText().contains(log), qPrintable(f.manager.lastErrorText()));
         QVERIFY(!f.manager.lastSuccessTime().isValid());
         QCOMPARE(f.retry(), retry.toLongLong());
@@ -277,6 +285,7 @@ private Q_SLOTS:
         QVERIFY(f.sent("If-None-Match").isEmpty());
         QCOMPARE(f.manager.lastSuccessTime(), Fixture::now);
         QVERIFY(f.manager.lastErrorText().isEmpty());
+        QVERIFY(f.manager.lastFailure().kind == FeedFailure::Kind::None);
         QCOMPARE(f.retry(), -1);
 
         // Not modified: the list stays, announced to nobody, and it counts as success.

@@ -133,19 +133,23 @@ void FeedFetcher::handleReply(QNetworkReply* reply, const DownloadState& downloa
     reply->deleteLater();
     const QString source = reply->url().toDisplayString(QUrl::RemoveUserInfo);
 
+    using Kind = FeedFailure::Kind;
     if (download.tooLarge) {
         fail(QStringLiteral("Feed download from %1 refused: larger than %2 bytes")
-                 .arg(source, QString::number(maximumFeedSize)));
+                 .arg(source, QString::number(maximumFeedSize)),
+             {Kind::TooLarge, 0});
         return;
     }
     if (download.pastDeadline) {
         fail(QStringLiteral("Feed download from %1 failed: not complete within %2 s")
-                 .arg(source, QString::number(m_downloadDeadline.count() / 1000.0)));
+                 .arg(source, QString::number(m_downloadDeadline.count() / 1000.0)),
+             {Kind::Deadline, 0});
         return;
     }
     if (!download.sslErrors.isEmpty()) {
         fail(QStringLiteral("Feed download from %1 failed: certificate not accepted: %2")
-                 .arg(source, download.sslErrors.join(QStringLiteral("; "))));
+                 .arg(source, download.sslErrors.join(QStringLiteral("; "))),
+             {Kind::Certificate, 0});
         return;
     }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -163,21 +167,54 @@ void FeedFetcher::handleReply(QNetworkReply* reply, const DownloadState& downloa
         if (code >= 300 && code <= 399 && !target.isEmpty())
             message += QStringLiteral(", redirect to %1 not followed")
                            .arg(QUrl(QString::fromUtf8(target)).toDisplayString(QUrl::RemoveUserInfo));
-        fail(message, code == 429 || code == 503 ? retryAfter(reply) : std::nullopt);
+        const Kind kind = code == 429 || code == 503         ? Kind::Busy
+                        : code >= 300 && code <= 399 ? Kind::Redirect
+                                                     : Kind::HttpError;
+        fail(message, {kind, code}, code == 429 || code == 503 ? retryAfter(reply) : std::nullopt);
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        fail(QStringLiteral("Feed download from %1 failed: %2").arg(source, reply->errorString()));
+        Kind kind = Kind::Other;
+        switch (reply->error()) {
+        case QNetworkReply::ConnectionRefusedError:
+        case QNetworkReply::HostNotFoundError:
+        case QNetworkReply::NetworkSessionFailedError:
+        case QNetworkReply::TemporaryNetworkFailureError:
+        case QNetworkReply::UnknownNetworkError:
+        case QNetworkReply::ProxyConnectionRefusedError:
+        case QNetworkReply::ProxyNotFoundError:
+            kind = Kind::Unreachable;
+            break;
+        // The idle timeout aborts the reply: Qt reports that as cancelled.
+        case QNetworkReply::OperationCanceledError:
+        case QNetworkReply::TimeoutError:
+        case QNetworkReply::RemoteHostClosedError:
+        case QNetworkReply::ProxyTimeoutError:
+            kind = Kind::Timeout;
+            break;
+        case QNetworkReply::SslHandshakeFailedError:
+            kind = Kind::Certificate;
+            break;
+        case QNetworkReply::InsecureRedirectError:
+        case QNetworkReply::TooManyRedirectsError:
+            kind = Kind::Redirect;
+            break;
+        default:
+            break;
+        }
+        fail(QStringLiteral("Feed download from %1 failed: %2").arg(source, reply->errorString()),
+             {kind, 0});
         return;
     }
     const QByteArray body = reply->readAll();
     if (body.size() > maximumFeedSize) {
         fail(QStringLiteral("Feed download from %1 refused: larger than %2 bytes")
-                 .arg(source, QString::number(maximumFeedSize)));
+                 .arg(source, QString::number(maximumFeedSize)),
+             {Kind::TooLarge, 0});
         return;
     }
     if (body.isEmpty()) {
-        fail(QStringLiteral("Feed download from %1 failed: no body").arg(source));
+        fail(QStringLiteral("Feed download from %1 failed: no body").arg(source), {Kind::Empty, 0});
         return;
     }
     Q_EMIT fetched(body, FeedValidators{reply->rawHeader("ETag"), reply->rawHeader("Last-Modified")},
@@ -189,9 +226,9 @@ void FeedFetcher::accept()
     succeed();
 }
 
-void FeedFetcher::reject(const QString& reason)
+void FeedFetcher::reject(const QString& reason, FeedFailure failure)
 {
-    fail(reason);
+    fail(reason, failure);
 }
 
 void FeedFetcher::succeed()
@@ -203,7 +240,8 @@ void FeedFetcher::succeed()
     }
 }
 
-void FeedFetcher::fail(const QString& reason, std::optional<std::chrono::milliseconds> retryAfter)
+void FeedFetcher::fail(const QString& reason, FeedFailure failure,
+                       std::optional<std::chrono::milliseconds> retryAfter)
 {
     const int failures = ++m_failures;
     std::optional<std::chrono::milliseconds> delay = retryAfter;
@@ -217,5 +255,5 @@ void FeedFetcher::fail(const QString& reason, std::optional<std::chrono::millise
         }
         m_retryTimer->start(*delay);
     }
-    Q_EMIT failed(reason, delay);
+    Q_EMIT failed(reason, delay, failure);
 }

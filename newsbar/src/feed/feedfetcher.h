@@ -25,6 +25,28 @@ struct FeedValidators
     QByteArray lastModified;
 };
 
+// Why a refresh failed, in the terms the user is told; the log line has the details.
+struct FeedFailure
+{
+    enum class Kind {
+        None,
+        Unreachable,  // no connection: refused, no such host, no network
+        Timeout,      // the server stopped sending
+        Deadline,     // the download took longer than the deadline
+        Certificate,  // TLS: the certificate or the handshake was refused
+        HttpError,    // a status outside 200-299 (httpStatus)
+        Busy,         // 429 or 503: the server asks to come back later
+        Redirect,     // a redirect that is not followed
+        TooLarge,     // over the size cap
+        Empty,        // no body
+        NotXml,       // the owner's verdict: not well-formed XML
+        NotFeed,      // the owner's verdict: XML, but not a feed
+        Other,
+    };
+    Kind kind = Kind::None;
+    int httpStatus = 0;
+};
+
 // The HTTP side of one feed: performs one download at a time and says how it ended. It knows
 // nothing of lists or read state; its owner judges the bytes.
 //
@@ -81,19 +103,21 @@ public:
     // The owner's verdict on the bytes of the last fetched(): a success, or a failure whose
     // reason is reported through failed() like a download's.
     void accept();
-    void reject(const QString& reason);
+    void reject(const QString& reason, FeedFailure failure = {FeedFailure::Kind::Other, 0});
 
 Q_SIGNALS:
     void fetched(const QByteArray& body, const FeedValidators& validators, const QString& source);
     void notModified(const QString& source);
     // reason: one line naming the source; retryIn: the delay of the retry now pending, if any.
-    void failed(const QString& reason, std::optional<std::chrono::milliseconds> retryIn);
+    void failed(const QString& reason, std::optional<std::chrono::milliseconds> retryIn,
+                const FeedFailure& failure);
     void retryDue();
 
 private:
     struct DownloadState;
     void handleReply(QNetworkReply* reply, const DownloadState& download);
-    void fail(const QString& reason, std::optional<std::chrono::milliseconds> retryAfter = {});
+    void fail(const QString& reason, FeedFailure failure,
+              std::optional<std::chrono::milliseconds> retryAfter = {});
     void succeed();
     std::optional<std::chrono::milliseconds> retryAfter(const QNetworkReply* reply) const;
 

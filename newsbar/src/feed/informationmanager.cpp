@@ -438,6 +438,7 @@ void InformationManager::refresh()
     if (!m_feedURL || m_refreshing)
         return;
     m_refreshing = true;
+    Q_EMIT updateStatusChanged();
     m_fetcher->fetch(m_informations ? m_validators : FeedValidators{});
 }
 
@@ -466,11 +467,13 @@ void InformationManager::installParsed(const QString& source, const FeedParseRes
 {
     switch (result.status) {
     case FeedParseResult::Status::NotXml:
-        m_fetcher->reject(QStringLiteral("Feed download from %1 ignored: not XML (%2)").arg(source, result.reason));
+        m_fetcher->reject(QStringLiteral("Feed download from %1 ignored: not XML (%2)").arg(source, result.reason),
+                          {FeedFailure::Kind::NotXml, 0});
         return;
     case FeedParseResult::Status::NotRss:
         m_fetcher->reject(QStringLiteral("Feed download from %1 ignored: not an RSS document (root element %2)")
-                              .arg(source, result.reason));
+                              .arg(source, result.reason),
+                          {FeedFailure::Kind::NotFeed, 0});
         return;
     case FeedParseResult::Status::Rss:
         break;
@@ -487,17 +490,22 @@ void InformationManager::succeedRefresh(bool listInstalled)
     m_refreshing = false;
     if (!listInstalled)
         touchStoredFeed();
-    const bool wasStoredList = m_storedListTime.isValid();
     m_storedListTime = QDateTime();
-    if (!setDownloadOutcome(m_clock(), QString()) && wasStoredList)
+    m_lastFailure = {};
+    // The end of the download is a change in itself.
+    if (!setDownloadOutcome(m_clock(), QString()))
         Q_EMIT updateStatusChanged();
     Q_EMIT refreshDidFinish(listInstalled);
 }
 
-void InformationManager::failRefresh(const QString& message)
+void InformationManager::failRefresh(const QString& message,
+                                     std::optional<std::chrono::milliseconds> /*retryIn*/,
+                                     const FeedFailure& failure)
 {
     m_refreshing = false;
     qCWarning(lcManager).noquote() << message;
-    setDownloadOutcome(m_lastSuccessTime, message);
+    m_lastFailure = failure;
+    if (!setDownloadOutcome(m_lastSuccessTime, message))
+        Q_EMIT updateStatusChanged();
     Q_EMIT refreshDidFinish(false);
 }

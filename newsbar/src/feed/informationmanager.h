@@ -114,12 +114,17 @@ public:
     void endPeriodicalUpdate();
 
     // The outcome of the downloads, for the window. Each change of any of these (and of
-    // storedListTime()) emits updateStatusChanged().
+    // storedListTime() and isDownloading()) emits updateStatusChanged(), once per change.
     // Time of the last download that installed a list or confirmed the current one; invalid
     // while none has.
     QDateTime lastSuccessTime() const { return m_lastSuccessTime; }
-    // The last download's failure in one line; empty after a success or before any attempt.
+    // The last download's failure in one line, as logged; empty after a success or before any
+    // attempt.
     QString lastErrorText() const { return m_lastErrorText; }
+    // The same failure in the terms the user is told (kind None with an empty lastErrorText()).
+    const FeedFailure& lastFailure() const { return m_lastFailure; }
+    // True from refresh() until its download (and parse) has ended.
+    bool isDownloading() const { return m_refreshing; }
     // Why the settings store could not be written, in one line; empty while it saves fine.
     QString settingsErrorText() const { return m_settingsErrorText; }
 
@@ -187,7 +192,8 @@ private:
     void storeFeed(const QByteArray& body);
     void touchStoredFeed();
     void succeedRefresh(bool listInstalled);
-    void failRefresh(const QString& message);
+    void failRefresh(const QString& message, std::optional<std::chrono::milliseconds> retryIn,
+                     const FeedFailure& failure);
     bool setDownloadOutcome(QDateTime successTime, QString errorText);
     void setSettingsErrorText(QString text);
     void carryOverLocalZoneIdentifiers();
@@ -203,6 +209,7 @@ private:
 
     QDateTime m_lastSuccessTime;
     QString m_lastErrorText;
+    FeedFailure m_lastFailure;
     QString m_settingsErrorText;
     QString m_storedFeedPath;
     QDateTime m_storedListTime;
