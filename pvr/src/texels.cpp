@@ -104,6 +104,14 @@ void split_neon(const uint8_t* src, size_t group, int n, uint8_t* bgr, uint8_t* 
 
 }  // namespace
 
+bool have_ssse3() {
+#if defined(__x86_64__)
+  return kHaveSsse3;
+#else
+  return false;
+#endif
+}
+
 void split_texels(const uint8_t* src, size_t group, int n, uint8_t* bgr, uint8_t* alpha) {
 #if defined(__x86_64__)
   if (kHaveSsse3) {

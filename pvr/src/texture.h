@@ -63,6 +63,8 @@ struct Sink {
 
 // Decodes one 4x4 block into 16 texels of red, green, blue, alpha in row order.
 using BlockFn = void (*)(const uint8_t* block, uint8_t* rgba);
+// Decodes `n` consecutive blocks so, 64 bytes of texels each, one after another.
+using ChunkFn = void (*)(const uint8_t* blocks, int n, uint8_t* rgba);
 
 // Reads a header of `size` bytes. False for anything this library does not decode.
 bool parse_header(const uint8_t* p, size_t size, Texture* t);
@@ -84,7 +86,10 @@ void decode_blocks(const uint8_t* data, const Texture& t, Sink& out);
 void decode_uncompressed(const uint8_t* data, const Layout& layout, Sink& out);
 // The 4x4 block decoder of a format, with its block size in bytes; null for the others.
 BlockFn block_fn(const Texture& t, int* block_bytes);
-// Blocks written here (ETC2, EAC, BC4, BC5, BC7).
+// The decoder of runs of blocks of a format where one is faster than block after block
+// (SIMD where the processor has it); null for the others.
+ChunkFn bcn_chunk(int format, bool is_signed);
+// Blocks written here (ETC2, EAC, BC1 to BC5, BC7).
 void etc2_rgb(const uint8_t* block, uint8_t* rgba);
 void etc2_rgba(const uint8_t* block, uint8_t* rgba);
 void etc2_rgb_a1(const uint8_t* block, uint8_t* rgba);
@@ -92,6 +97,9 @@ void eac_r11(const uint8_t* block, uint8_t* rgba);
 void eac_rg11(const uint8_t* block, uint8_t* rgba);
 void eac_r11_signed(const uint8_t* block, uint8_t* rgba);
 void eac_rg11_signed(const uint8_t* block, uint8_t* rgba);
+void bc1(const uint8_t* block, uint8_t* rgba);
+void bc2(const uint8_t* block, uint8_t* rgba);
+void bc3(const uint8_t* block, uint8_t* rgba);
 void bc4(const uint8_t* block, uint8_t* rgba);
 void bc5(const uint8_t* block, uint8_t* rgba);
 void bc4_signed(const uint8_t* block, uint8_t* rgba);
@@ -100,6 +108,9 @@ void bc7(const uint8_t* block, uint8_t* rgba);
 
 // Texels are handled as 32-bit words whose lowest byte is red.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "little-endian hosts only");
+
+// Whether the processor has SSSE3 (x86-64; false elsewhere).
+bool have_ssse3();
 
 // Writes `n` decoded texels (red, green, blue, alpha) as blue, green, red bytes to `bgr` and,
 // when `alpha` is not null, their alpha bytes to `alpha`. Texels come in groups of four,
