@@ -101,13 +101,6 @@ void bc4_palette(const uint8_t* block, bool is_signed, uint8_t pal[8]) {
   }
 }
 
-// Sixteen 3-bit indices (texel 0 lowest) as eight bytes of two: byte j holds texel 2j in bits
-// 0-2 and texel 2j + 1 in bits 3-5.
-uint64_t index_pairs(uint64_t v) {
-  v = (v & 0xFFF) | (v & 0xFFF000) << 4 | (v & 0xFFF000000) << 8 | (v & 0xFFF000000000) << 12;
-  return (v & 0x003F003F003F003Full) | (v & 0x0FC00FC00FC00FC0ull) << 2;
-}
-
 // One texel at a time, for processors without byte shuffles.
 void put_colours(const uint32_t pal[4], uint32_t indices, uint8_t* rgba) {
   for (int i = 0; i < 16; ++i) std::memcpy(rgba + 4 * i, &pal[indices >> (2 * i) & 3], 4);

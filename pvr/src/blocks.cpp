@@ -101,7 +101,9 @@ void decode_blocks(const uint8_t* data, const Texture& t, Sink& out) {
   int bytes = 0;
   const BlockFn fn = block_fn(t, &bytes);
   if (!fn) return;
-  run_blocks(data, bcn_chunk(t.format, t.is_signed), fn, bytes, out);
+  ChunkFn many = bcn_chunk(t.format, t.is_signed);
+  if (!many) many = eac_chunk(t.format, t.is_signed);
+  run_blocks(data, many, fn, bytes, out);
 }
 
 void decode_uncompressed(const uint8_t* data, const Layout& layout, Sink& out) {

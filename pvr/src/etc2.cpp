@@ -2,6 +2,15 @@
 // 8-bit alpha and the 11-bit one- and two-channel forms, unsigned and signed. Blocks are
 // 64-bit big-endian words; texel index i inside the index fields is column x = i / 4, row
 // y = i % 4.
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <tmmintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#endif
+
+#include "qzipvr.h"
 #include "texture.h"
 
 namespace qzipvr {
@@ -11,7 +20,7 @@ const int kEtcModifiers[8][4] = {{2, 8, -2, -8},     {5, 17, -5, -17},   {9, 29,
                                  {18, 60, -18, -60}, {24, 80, -24, -80}, {33, 106, -33, -106},
                                  {47, 183, -47, -183}};
 const int kDistances[8] = {3, 6, 11, 16, 23, 32, 41, 64};
-const int kEacModifiers[16][8] = {
+alignas(16) const int16_t kEacModifiers[16][8] = {
     {-3, -6, -9, -15, 2, 5, 8, 14}, {-3, -7, -10, -13, 2, 6, 9, 12}, {-2, -5, -8, -13, 1, 4, 7, 12},
     {-2, -4, -6, -13, 1, 3, 5, 12}, {-3, -6, -8, -12, 2, 5, 7, 11},  {-3, -7, -9, -11, 2, 6, 8, 10},
     {-4, -7, -8, -11, 3, 6, 7, 10}, {-3, -5, -8, -11, 2, 4, 7, 10},  {-2, -6, -8, -10, 1, 5, 7, 9},
@@ -165,7 +174,7 @@ Eac eac(const uint8_t* block) {
   Eac e;
   e.base = block[0];
   e.multiplier = block[1] >> 4;
-  const int* row = kEacModifiers[block[1] & 15];
+  const int16_t* row = kEacModifiers[block[1] & 15];
   for (int i = 0; i < 16; ++i) e.m[(i % 4) * 4 + i / 4] = row[v >> (45 - 3 * i) & 7];
   return e;
 }
@@ -191,6 +200,132 @@ void eac11_signed(const uint8_t* block, uint8_t* rgba, int channel) {
     rgba[4 * k + channel] = static_cast<uint8_t>(((v + 1023) * 255 + 1023) / 2046);
   }
 }
+
+#if defined(__x86_64__) || defined(__aarch64__)
+// Runs of 11-bit blocks, sixteen texels at a time: the eight values an index can select are
+// worked out once a block, and the indices pick them with byte shuffles. The index bytes come
+// out last texel first (index_pairs of the big-endian word), texels column by column.
+
+// For texel row r: the value of texel (x, r), byte 15 - (4x + r) of the sixteen, into byte
+// `at` of texel word x; the other bytes 0.
+struct EacPicks {
+  alignas(16) uint8_t v[4][16];
+};
+constexpr EacPicks make_eac_picks(int at) {
+  EacPicks p{};
+  for (int r = 0; r < 4; ++r) {
+    for (int k = 0; k < 16; ++k) p.v[r][k] = k % 4 == at ? static_cast<uint8_t>(15 - (4 * (k / 4) + r)) : 0x80;
+  }
+  return p;
+}
+constexpr EacPicks kEacRed = make_eac_picks(0), kEacGreen = make_eac_picks(1);
+
+uint64_t eac_pairs(const uint8_t* block) { return index_pairs(load_be64(block) & 0xFFFFFFFFFFFFull); }
+#endif
+
+#if defined(__x86_64__)
+#define QZI_SSSE3 __attribute__((target("ssse3")))
+
+// The eight 8-bit values of an 11-bit block in the low bytes: 11-bit values in 16-bit lanes,
+// then the rounded scaling in single precision (exact here: the scaled value is at least
+// 0.5 / 2047 away from the next integer, the rounding error far below that).
+QZI_SSSE3 inline __m128i eac_values_sse(const uint8_t* block, bool is_signed) {
+  const int multiplier = block[1] >> 4;
+  const __m128i mod = _mm_load_si128(reinterpret_cast<const __m128i*>(kEacModifiers[block[1] & 15]));
+  const int base = is_signed ? (block[0] == 0x80 ? -127 : static_cast<int8_t>(block[0])) * 8 + 1023 : block[0] * 8 + 4;
+  __m128i v = _mm_add_epi16(_mm_mullo_epi16(mod, _mm_set1_epi16(static_cast<short>(multiplier ? multiplier * 8 : 1))),
+                            _mm_set1_epi16(static_cast<short>(base)));
+  // Signed values are moved up by 1023 above: both forms clamp to 0 .. 2046 or 2047.
+  v = _mm_min_epi16(_mm_max_epi16(v, _mm_setzero_si128()), _mm_set1_epi16(is_signed ? 2046 : 2047));
+  const __m128 scale = _mm_set1_ps(255.0f), offset = _mm_set1_ps(1023.5f);
+  const __m128 inverse = _mm_set1_ps(is_signed ? 1.0f / 2046 : 1.0f / 2047);
+  const __m128 lo = _mm_cvtepi32_ps(_mm_unpacklo_epi16(v, _mm_setzero_si128()));
+  const __m128 hi = _mm_cvtepi32_ps(_mm_unpackhi_epi16(v, _mm_setzero_si128()));
+  const __m128i qlo = _mm_cvttps_epi32(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(lo, scale), offset), inverse));
+  const __m128i qhi = _mm_cvttps_epi32(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(hi, scale), offset), inverse));
+  const __m128i q = _mm_packs_epi32(qlo, qhi);
+  return _mm_packus_epi16(q, q);
+}
+
+// The sixteen values of an 11-bit block, in index_pairs order.
+QZI_SSSE3 inline __m128i eac_texels_sse(const uint8_t* block, bool is_signed) {
+  const __m128i pairs = _mm_cvtsi64_si128(static_cast<long long>(eac_pairs(block)));
+  const __m128i seven = _mm_set1_epi8(7);
+  const __m128i idx = _mm_unpacklo_epi8(_mm_and_si128(pairs, seven), _mm_and_si128(_mm_srli_epi16(pairs, 3), seven));
+  return _mm_shuffle_epi8(eac_values_sse(block, is_signed), idx);
+}
+
+QZI_SSSE3 inline __m128i pick(__m128i v, const uint8_t* shuffle) {
+  return _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(shuffle)));
+}
+
+template <bool S>
+QZI_SSSE3 void r11_ssse3(const uint8_t* b, int n, uint8_t* out) {
+  const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  for (int k = 0; k < n; ++k, b += 8, out += 64) {
+    const __m128i red = eac_texels_sse(b, S);
+    for (int r = 0; r < 4; ++r) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * r), _mm_or_si128(pick(red, kEacRed.v[r]), opaque));
+    }
+  }
+}
+
+template <bool S>
+QZI_SSSE3 void rg11_ssse3(const uint8_t* b, int n, uint8_t* out) {
+  const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  for (int k = 0; k < n; ++k, b += 16, out += 64) {
+    const __m128i red = eac_texels_sse(b, S), green = eac_texels_sse(b + 8, S);
+    for (int r = 0; r < 4; ++r) {
+      const __m128i rg = _mm_or_si128(pick(red, kEacRed.v[r]), pick(green, kEacGreen.v[r]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * r), _mm_or_si128(rg, opaque));
+    }
+  }
+}
+#elif defined(__aarch64__)
+// The eight values in general code, picked with table lookups.
+uint8x16_t eac_texels_neon(const uint8_t* block, bool is_signed) {
+  const int multiplier = block[1] >> 4;
+  const int16_t* mod = kEacModifiers[block[1] & 15];
+  uint8_t values[16] = {};
+  for (int j = 0; j < 8; ++j) {
+    const int m = multiplier ? mod[j] * multiplier * 8 : mod[j];
+    if (is_signed) {
+      const int base = block[0] == 0x80 ? -127 : static_cast<int8_t>(block[0]);
+      int v = base * 8 + m;
+      v = v < -1023 ? -1023 : v > 1023 ? 1023 : v;
+      values[j] = static_cast<uint8_t>(((v + 1023) * 255 + 1023) / 2046);
+    } else {
+      int v = block[0] * 8 + 4 + m;
+      v = v < 0 ? 0 : v > 2047 ? 2047 : v;
+      values[j] = static_cast<uint8_t>((510 * v + 2047) / 4094);
+    }
+  }
+  const uint8x8_t pairs = vcreate_u8(eac_pairs(block));
+  const uint8x8x2_t z = vzip_u8(vand_u8(pairs, vdup_n_u8(7)), vshr_n_u8(pairs, 3));
+  return vqtbl1q_u8(vld1q_u8(values), vcombine_u8(z.val[0], z.val[1]));
+}
+
+template <bool S>
+void r11_neon(const uint8_t* b, int n, uint8_t* out) {
+  const uint8x16_t opaque = vreinterpretq_u8_u32(vdupq_n_u32(0xFF000000u));
+  for (int k = 0; k < n; ++k, b += 8, out += 64) {
+    const uint8x16_t red = eac_texels_neon(b, S);
+    for (int r = 0; r < 4; ++r) vst1q_u8(out + 16 * r, vorrq_u8(vqtbl1q_u8(red, vld1q_u8(kEacRed.v[r])), opaque));
+  }
+}
+
+template <bool S>
+void rg11_neon(const uint8_t* b, int n, uint8_t* out) {
+  const uint8x16_t opaque = vreinterpretq_u8_u32(vdupq_n_u32(0xFF000000u));
+  for (int k = 0; k < n; ++k, b += 16, out += 64) {
+    const uint8x16_t red = eac_texels_neon(b, S), green = eac_texels_neon(b + 8, S);
+    for (int r = 0; r < 4; ++r) {
+      const uint8x16_t rg = vorrq_u8(vqtbl1q_u8(red, vld1q_u8(kEacRed.v[r])), vqtbl1q_u8(green, vld1q_u8(kEacGreen.v[r])));
+      vst1q_u8(out + 16 * r, vorrq_u8(rg, opaque));
+    }
+  }
+}
+#endif
 
 void one_or_two(uint8_t* rgba, bool green) {
   for (int k = 0; k < 16; ++k) {
@@ -231,6 +366,23 @@ void eac_rg11_signed(const uint8_t* block, uint8_t* rgba) {
   eac11_signed(block, rgba, 0);
   eac11_signed(block + 8, rgba, 1);
   one_or_two(rgba, true);
+}
+
+ChunkFn eac_chunk(int format, bool is_signed) {
+  if (format != QZIPVR_FORMAT_EAC_R11 && format != QZIPVR_FORMAT_EAC_RG11) return nullptr;
+  const bool two = format == QZIPVR_FORMAT_EAC_RG11;
+#if defined(__x86_64__)
+  if (!have_ssse3()) return nullptr;
+  if (two) return is_signed ? rg11_ssse3<true> : rg11_ssse3<false>;
+  return is_signed ? r11_ssse3<true> : r11_ssse3<false>;
+#elif defined(__aarch64__)
+  if (two) return is_signed ? rg11_neon<true> : rg11_neon<false>;
+  return is_signed ? r11_neon<true> : r11_neon<false>;
+#else
+  (void)two;
+  (void)is_signed;
+  return nullptr;
+#endif
 }
 
 }  // namespace qzipvr

@@ -1,6 +1,6 @@
-// The BC1 to BC5 block decoders, compiled in here: the SIMD runs (where the processor has
-// them) and the general block-by-block code give the same texels, and for BC1 to BC3 the same
-// as libsquish, on random blocks and on every BC1-BC3 block of the corpora.
+// The BC1 to BC5 and EAC block decoders, compiled in here: the SIMD runs (where the processor
+// has them) and the general block-by-block code give the same texels, and for BC1 to BC3 the
+// same as libsquish, on random blocks and on every BC1-BC3 block of the corpora.
 #include <gtest/gtest.h>
 #include <squish.h>
 
@@ -35,6 +35,10 @@ const Kind kKinds[] = {
     {QZIPVR_FORMAT_BC4, true, 8, qzipvr::bc4_signed, 0},
     {QZIPVR_FORMAT_BC5, false, 16, qzipvr::bc5, 0},
     {QZIPVR_FORMAT_BC5, true, 16, qzipvr::bc5_signed, 0},
+    {QZIPVR_FORMAT_EAC_R11, false, 8, qzipvr::eac_r11, 0},
+    {QZIPVR_FORMAT_EAC_R11, true, 8, qzipvr::eac_r11_signed, 0},
+    {QZIPVR_FORMAT_EAC_RG11, false, 16, qzipvr::eac_rg11, 0},
+    {QZIPVR_FORMAT_EAC_RG11, true, 16, qzipvr::eac_rg11_signed, 0},
 };
 
 // Decodes `blocks` three ways and returns the index of the first block where they differ
@@ -42,12 +46,14 @@ const Kind kKinds[] = {
 size_t first_difference(const Kind& kind, const Bytes& blocks) {
   const size_t n = blocks.size() / static_cast<size_t>(kind.bytes);
   Bytes runs(n * 64), single(n * 64), reference(n * 64);
-  const qzipvr::ChunkFn chunk = qzipvr::bcn_chunk(kind.format, kind.is_signed);
-  for (size_t k = 0; k < n; k += 64) {  // in runs of up to 64, as the library decodes
+  qzipvr::ChunkFn chunk = qzipvr::bcn_chunk(kind.format, kind.is_signed);
+  if (!chunk) chunk = qzipvr::eac_chunk(kind.format, kind.is_signed);  // none without SIMD
+  for (size_t k = 0; k < n && chunk; k += 64) {  // in runs of up to 64, as the library decodes
     chunk(&blocks[k * kind.bytes], static_cast<int>(std::min<size_t>(64, n - k)), &runs[k * 64]);
   }
   for (size_t k = 0; k < n; ++k) {
     kind.block(&blocks[k * kind.bytes], &single[k * 64]);
+    if (!chunk) std::copy_n(&single[k * 64], 64, &runs[k * 64]);
     if (kind.squish_flags) {
       squish::Decompress(&reference[k * 64], &blocks[k * kind.bytes], kind.squish_flags);
     } else {
@@ -65,7 +71,7 @@ size_t first_difference(const Kind& kind, const Bytes& blocks) {
 
 // Random blocks; a quarter have equal endpoints and an eighth swapped ones, the cases where the
 // palettes change form.
-TEST(BcBlocks, RandomBlocks) {
+TEST(BlockRuns, RandomBlocks) {
   std::mt19937 rng(24);
   for (const Kind& kind : kKinds) {
     SCOPED_TRACE(testing::Message() << "format " << kind.format << (kind.is_signed ? " signed" : ""));
@@ -112,7 +118,7 @@ int bc_data(const Bytes& f, size_t* offset) {
   return id == 7 ? squish::kDxt1 : id == 9 ? squish::kDxt3 : id == 11 ? squish::kDxt5 : 0;
 }
 
-TEST(BcBlocks, CorpusBlocksEqualLibsquish) {
+TEST(BlockRuns, CorpusBc1ToBc3EqualLibsquish) {
   std::vector<fs::path> files;
   for (const char* variable : {"QZI_PVR_DIR", "QZI_PVR_MODERN_DIR", "QZI_TEXTURES_DIR"}) {
     const char* dir = std::getenv(variable);
