@@ -49,87 +49,74 @@ void set(uint8_t* rgba, int x, int y, int r, int g, int b, int a) {
   p[3] = static_cast<uint8_t>(a);
 }
 
-// `punch`: the block belongs to an RGB A1 texture; its bit 33 is then the opaque flag, and
-// every block uses the differential layout.
-void etc2_colour(const uint8_t* block, uint8_t* rgba, bool punch) {
-  const uint64_t v = load_be64(block);
-  const uint32_t hi = static_cast<uint32_t>(v >> 32), lo = static_cast<uint32_t>(v);
-  const bool bit33 = (hi >> 1) & 1;
-  const bool differential = punch || bit33;
-  const bool opaque = !punch || bit33;
-
-  if (differential) {
-    const int r = static_cast<int>(hi >> 27 & 31) + sign3(hi >> 24 & 7);
-    const int g = static_cast<int>(hi >> 19 & 31) + sign3(hi >> 16 & 7);
-    const int b = static_cast<int>(hi >> 11 & 31) + sign3(hi >> 8 & 7);
-    if (r < 0 || r > 31 || g < 0 || g > 31) {
-      // T mode (red overflows) or H mode (green overflows): four paint colours.
-      int c[2][3];
-      int d = 0;
-      if (r < 0 || r > 31) {
-        c[0][0] = ext4((hi >> 27 & 3) << 2 | (hi >> 24 & 3));
-        c[0][1] = ext4(hi >> 20 & 15);
-        c[0][2] = ext4(hi >> 16 & 15);
-        c[1][0] = ext4(hi >> 12 & 15);
-        c[1][1] = ext4(hi >> 8 & 15);
-        c[1][2] = ext4(hi >> 4 & 15);
-        d = kDistances[(hi >> 2 & 3) << 1 | (hi & 1)];
-      } else {
-        const uint32_t r1 = hi >> 27 & 15, g1 = (hi >> 24 & 7) << 1 | (hi >> 20 & 1);
-        const uint32_t b1 = (hi >> 19 & 1) << 3 | (hi >> 15 & 7);
-        const uint32_t r2 = hi >> 11 & 15, g2 = hi >> 7 & 15, b2 = hi >> 3 & 15;
-        const uint32_t order = (r1 << 8 | g1 << 4 | b1) >= (r2 << 8 | g2 << 4 | b2) ? 1 : 0;
-        c[0][0] = ext4(r1);
-        c[0][1] = ext4(g1);
-        c[0][2] = ext4(b1);
-        c[1][0] = ext4(r2);
-        c[1][1] = ext4(g2);
-        c[1][2] = ext4(b2);
-        d = kDistances[(hi >> 2 & 1) << 2 | (hi & 1) << 1 | order];
-      }
-      const bool t_mode = r < 0 || r > 31;
-      int paint[4][3];
-      for (int ch = 0; ch < 3; ++ch) {
-        if (t_mode) {
-          paint[0][ch] = c[0][ch];
-          paint[1][ch] = clamp8(c[1][ch] + d);
-          paint[2][ch] = c[1][ch];
-          paint[3][ch] = clamp8(c[1][ch] - d);
-        } else {
-          paint[0][ch] = clamp8(c[0][ch] + d);
-          paint[1][ch] = clamp8(c[0][ch] - d);
-          paint[2][ch] = clamp8(c[1][ch] + d);
-          paint[3][ch] = clamp8(c[1][ch] - d);
-        }
-      }
-      for (int i = 0; i < 16; ++i) {
-        const int idx = static_cast<int>((lo >> (16 + i) & 1) << 1 | (lo >> i & 1));
-        if (!opaque && idx == 2) {
-          set(rgba, i / 4, i % 4, 0, 0, 0, 0);
-        } else {
-          set(rgba, i / 4, i % 4, paint[idx][0], paint[idx][1], paint[idx][2], 255);
-        }
-      }
-      return;
-    }
-    if (b < 0 || b > 31) {
-      // Planar: three colours at the corners, extrapolated; always opaque.
-      const int ro = ext6(hi >> 25 & 63), go = ext7((hi >> 24 & 1) << 6 | (hi >> 17 & 63));
-      const int bo = ext6((hi >> 16 & 1) << 5 | (hi >> 11 & 3) << 3 | (hi >> 7 & 7));
-      const int rh = ext6((hi >> 2 & 31) << 1 | (hi & 1)), gh = ext7(lo >> 25 & 127), bh = ext6(lo >> 19 & 63);
-      const int rv = ext6(lo >> 13 & 63), gv = ext7(lo >> 6 & 127), bv = ext6(lo & 63);
-      for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 4; ++x) {
-          set(rgba, x, y, clamp8((x * (rh - ro) + y * (rv - ro) + 4 * ro + 2) >> 2),
-              clamp8((x * (gh - go) + y * (gv - go) + 4 * go + 2) >> 2),
-              clamp8((x * (bh - bo) + y * (bv - bo) + 4 * bo + 2) >> 2), 255);
-        }
-      }
-      return;
+// T mode (red overflows in the differential layout) or H mode (green overflows): two base
+// colours and a distance give four paint colours. Without `opaque`, index 2 is transparent.
+void t_or_h_mode(uint32_t hi, uint32_t lo, bool t_mode, bool opaque, uint8_t* rgba) {
+  int c[2][3];
+  int d = 0;
+  if (t_mode) {
+    c[0][0] = ext4((hi >> 27 & 3) << 2 | (hi >> 24 & 3));
+    c[0][1] = ext4(hi >> 20 & 15);
+    c[0][2] = ext4(hi >> 16 & 15);
+    c[1][0] = ext4(hi >> 12 & 15);
+    c[1][1] = ext4(hi >> 8 & 15);
+    c[1][2] = ext4(hi >> 4 & 15);
+    d = kDistances[(hi >> 2 & 3) << 1 | (hi & 1)];
+  } else {
+    const uint32_t r1 = hi >> 27 & 15, g1 = (hi >> 24 & 7) << 1 | (hi >> 20 & 1);
+    const uint32_t b1 = (hi >> 19 & 1) << 3 | (hi >> 15 & 7);
+    const uint32_t r2 = hi >> 11 & 15, g2 = hi >> 7 & 15, b2 = hi >> 3 & 15;
+    const uint32_t order = (r1 << 8 | g1 << 4 | b1) >= (r2 << 8 | g2 << 4 | b2) ? 1 : 0;
+    c[0][0] = ext4(r1);
+    c[0][1] = ext4(g1);
+    c[0][2] = ext4(b1);
+    c[1][0] = ext4(r2);
+    c[1][1] = ext4(g2);
+    c[1][2] = ext4(b2);
+    d = kDistances[(hi >> 2 & 1) << 2 | (hi & 1) << 1 | order];
+  }
+  int paint[4][3];
+  for (int ch = 0; ch < 3; ++ch) {
+    if (t_mode) {
+      paint[0][ch] = c[0][ch];
+      paint[1][ch] = clamp8(c[1][ch] + d);
+      paint[2][ch] = c[1][ch];
+      paint[3][ch] = clamp8(c[1][ch] - d);
+    } else {
+      paint[0][ch] = clamp8(c[0][ch] + d);
+      paint[1][ch] = clamp8(c[0][ch] - d);
+      paint[2][ch] = clamp8(c[1][ch] + d);
+      paint[3][ch] = clamp8(c[1][ch] - d);
     }
   }
+  for (int i = 0; i < 16; ++i) {
+    const int idx = static_cast<int>((lo >> (16 + i) & 1) << 1 | (lo >> i & 1));
+    if (!opaque && idx == 2) {
+      set(rgba, i / 4, i % 4, 0, 0, 0, 0);
+    } else {
+      set(rgba, i / 4, i % 4, paint[idx][0], paint[idx][1], paint[idx][2], 255);
+    }
+  }
+}
 
-  // The two ETC1 modes: two subblocks, each a base colour and a modifier table.
+// Planar (blue overflows): three colours at the corners, extrapolated; always opaque.
+void planar_mode(uint32_t hi, uint32_t lo, uint8_t* rgba) {
+  const int ro = ext6(hi >> 25 & 63), go = ext7((hi >> 24 & 1) << 6 | (hi >> 17 & 63));
+  const int bo = ext6((hi >> 16 & 1) << 5 | (hi >> 11 & 3) << 3 | (hi >> 7 & 7));
+  const int rh = ext6((hi >> 2 & 31) << 1 | (hi & 1)), gh = ext7(lo >> 25 & 127), bh = ext6(lo >> 19 & 63);
+  const int rv = ext6(lo >> 13 & 63), gv = ext7(lo >> 6 & 127), bv = ext6(lo & 63);
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 4; ++x) {
+      set(rgba, x, y, clamp8((x * (rh - ro) + y * (rv - ro) + 4 * ro + 2) >> 2),
+          clamp8((x * (gh - go) + y * (gv - go) + 4 * go + 2) >> 2),
+          clamp8((x * (bh - bo) + y * (bv - bo) + 4 * bo + 2) >> 2), 255);
+    }
+  }
+}
+
+// The two ETC1 modes, individual and differential: two subblocks, each a base colour and a
+// modifier table. Without `opaque`, index 2 is transparent and index 0 has no modifier.
+void etc1_modes(uint32_t hi, uint32_t lo, bool differential, bool opaque, uint8_t* rgba) {
   int base[2][3];
   if (differential) {
     const int r = static_cast<int>(hi >> 27 & 31), g = static_cast<int>(hi >> 19 & 31), b = static_cast<int>(hi >> 11 & 31);
@@ -161,6 +148,24 @@ void etc2_colour(const uint8_t* block, uint8_t* rgba, bool punch) {
     }
     set(rgba, x, y, clamp8(base[sub][0] + m), clamp8(base[sub][1] + m), clamp8(base[sub][2] + m), 255);
   }
+}
+
+// `punch`: the block belongs to an RGB A1 texture; its bit 33 is then the opaque flag, and
+// every block uses the differential layout, whose overflowing sums select the other modes.
+void etc2_colour(const uint8_t* block, uint8_t* rgba, bool punch) {
+  const uint64_t v = load_be64(block);
+  const uint32_t hi = static_cast<uint32_t>(v >> 32), lo = static_cast<uint32_t>(v);
+  const bool bit33 = (hi >> 1) & 1;
+  const bool differential = punch || bit33;
+  const bool opaque = !punch || bit33;
+  if (differential) {
+    const int r = static_cast<int>(hi >> 27 & 31) + sign3(hi >> 24 & 7);
+    const int g = static_cast<int>(hi >> 19 & 31) + sign3(hi >> 16 & 7);
+    const int b = static_cast<int>(hi >> 11 & 31) + sign3(hi >> 8 & 7);
+    if (r < 0 || r > 31 || g < 0 || g > 31) return t_or_h_mode(hi, lo, r < 0 || r > 31, opaque, rgba);
+    if (b < 0 || b > 31) return planar_mode(hi, lo, rgba);
+  }
+  etc1_modes(hi, lo, differential, opaque, rgba);
 }
 
 // EAC: the modifier of each texel, in row order, and base, multiplier and table of the block.
