@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "qzi_memstream.h"
+#include "qzi_memview.h"
 #include "qzimgdecoder.h"
 
 namespace {

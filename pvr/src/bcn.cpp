@@ -11,6 +11,7 @@
 #include <arm_neon.h>
 #endif
 
+#include "qzicpu.h"
 #include "qzipvr.h"
 #include "texture.h"
 
@@ -436,7 +437,7 @@ const Chunks kShuffles = {bc1_neon, bc2_neon, bc3_neon, bc4_neon<false>, bc4_neo
 
 const Chunks& chunks() {
 #if defined(__x86_64__)
-  return have_ssse3() ? kShuffles : kGeneral;
+  return qzimg::kHaveSsse3 ? kShuffles : kGeneral;
 #elif defined(__aarch64__)
   (void)kGeneral;
   return kShuffles;

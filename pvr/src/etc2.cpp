@@ -10,6 +10,7 @@
 #include <arm_neon.h>
 #endif
 
+#include "qzicpu.h"
 #include "qzipvr.h"
 #include "texture.h"
 
@@ -377,7 +378,7 @@ ChunkFn eac_chunk(int format, bool is_signed) {
   if (format != QZIPVR_FORMAT_EAC_R11 && format != QZIPVR_FORMAT_EAC_RG11) return nullptr;
   const bool two = format == QZIPVR_FORMAT_EAC_RG11;
 #if defined(__x86_64__)
-  if (!have_ssse3()) return nullptr;
+  if (!qzimg::kHaveSsse3) return nullptr;
   if (two) return is_signed ? rg11_ssse3<true> : rg11_ssse3<false>;
   return is_signed ? r11_ssse3<true> : r11_ssse3<false>;
 #elif defined(__aarch64__)

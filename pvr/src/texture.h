@@ -110,9 +110,6 @@ void bc7(const uint8_t* block, uint8_t* rgba);
 // Texels are handled as 32-bit words whose lowest byte is red.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "little-endian hosts only");
 
-// Whether the processor has SSSE3 (x86-64; false elsewhere).
-bool have_ssse3();
-
 // Writes `n` decoded texels (red, green, blue, alpha) as blue, green, red bytes to `bgr` and,
 // when `alpha` is not null, their alpha bytes to `alpha`. Texels come in groups of four,
 // `group` bytes apart: 16 for a row of texels, 64 for one texel row of consecutive 4x4 blocks.
