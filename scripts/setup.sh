@@ -93,6 +93,7 @@ export_test_data() {
   if [ -d "$data/bmpsuite" ]; then export QZI_BMPSUITE_DIR=$(cd "$data/bmpsuite" && pwd); fi
   if [ -d "$data/pvr" ]; then export QZI_PVR_DIR=$(cd "$data/pvr" && pwd); fi
   if [ -d "$data/pvr-modern" ]; then export QZI_PVR_MODERN_DIR=$(cd "$data/pvr-modern" && pwd); fi
+  if [ -d "$data/textures" ]; then export QZI_TEXTURES_DIR=$(cd "$data/textures" && pwd); fi
   return 0
 }
 
