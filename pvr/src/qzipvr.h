@@ -179,7 +179,7 @@ typedef struct QZIPVR_INFO {
  * (the whole file, or at least QZIPVR_HEAD_SIZE bytes of it). `choice` may be null for the
  * default image. Checks that the chosen image lies inside the file. Returns QZIPVR_OK and
  * fills `info`; QZIPVR_ERR_SHORT when the container's metadata lies beyond the bytes given
- * (give info->head_needed bytes); QZIPVR_ERR_HEADER for what is not a texture decoded here,
+ * (give info->head_needed bytes; the next answer may ask for more again); QZIPVR_ERR_HEADER for what is not a texture decoded here,
  * QZIPVR_ERR_DATA for a file shorter than its image, QZIPVR_ERR_CHOICE for an image the
  * file does not have, each with info->reason set.
  */
