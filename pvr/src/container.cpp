@@ -477,7 +477,8 @@ Choice to_choice(const QZIPVR_CHOICE* c) {
 
 std::string description(const Texture& t) {
   if (t.container == QZIPVR_CONTAINER_PVR) return describe(t);
-  std::string s = t.label + " " + t.format_name;
+  // .astc files: "ASTC 6x6", the container's name already in the format's.
+  std::string s = t.format_name.rfind(t.label + " ", 0) == 0 ? t.format_name : t.label + " " + t.format_name;
   if (t.format == QZIPVR_FORMAT_ASTC && t.astc_hdr) s += " HDR";
   if (t.is_signed) s += " signed";
   if (t.srgb || t.srgb_tagged) s += " sRGB";
