@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "qzi_memstream.h"
+#include "qzi_memview.h"
 #include "qzimgdecoder.h"
 
 namespace {
