@@ -264,10 +264,11 @@ bool Handler::read(QImage* image) {
     qCWarning(lcQzimg, "%s", qPrintable(reason));
     return false;
   }
-  if (description_.contains(QLatin1String(" sRGB")))
-    picture.setColorSpace(QColorSpace(QColorSpace::SRgb));
-  else if (format_->linear_prefix && description_.startsWith(QLatin1String(format_->linear_prefix)))
-    picture.setColorSpace(QColorSpace(QColorSpace::SRgbLinear));
+  // sRGB textures say so. The others are left untagged rather than tagged linear: most files
+  // that state "linear" hold ordinary sRGB pictures (the writers' default), and colour-managed
+  // viewers would brighten them; untagged, their values are shown as stored, as texture tools
+  // and the library's references show them.
+  if (description_.contains(QLatin1String(" sRGB"))) picture.setColorSpace(QColorSpace(QColorSpace::SRgb));
   picture.setText(QStringLiteral("Texture"), description_);
   if (scaled_.isValid() && !scaled_.isEmpty() && scaled_ != size_)
     picture = picture.scaled(scaled_, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

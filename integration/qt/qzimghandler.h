@@ -25,9 +25,6 @@ struct TextureFormat {
   const char* mime;  // its MIME type
   int id;            // the library's format id
   Probe probes[4];   // any one recognises the header; unused entries have no bytes
-  // Descriptions starting with this state a colour space: without " sRGB" they are linear.
-  // Null when the container never states one.
-  const char* linear_prefix;
 };
 
 // The formats this plugin offers, and how many.
