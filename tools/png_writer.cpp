@@ -64,17 +64,71 @@ class ChunkWriter {
 
 // One band of rows as raw deflate data that continues the stream of the bands before it: the
 // window is primed with the unfiltered rows just above the band, and the data ends on a byte
-// boundary (a sync flush) unless it is the last band.
+// boundary (a sync flush) unless it is the last band. A band slot keeps its zlib state and
+// buffers from one band to the next, so that memory is taken (and paged in) once.
 struct Band {
   int first = 0, end = 0;
   bool last = false;
-  std::vector<uint8_t> data;
+  std::vector<uint8_t> data;  // the first `size` bytes hold the band
+  size_t size = 0;
   uLong adler = 1;
   size_t raw = 0;
   int error = 0;
+
+  z_stream z{};
+  bool z_ready = false;
+  std::vector<uint8_t> line, dict;
+
+  Band() = default;
+  Band(const Band&) = delete;
+  Band& operator=(const Band&) = delete;
+  ~Band() {
+    if (z_ready) deflateEnd(&z);
+  }
 };
 
-void compress_band_or_fail(Band* band, int width, int level, RowFunction row, const void* user);
+void compress_band_or_fail(Band* band, int width, int level, RowFunction row, const void* user) {
+  const size_t stride = 1 + static_cast<size_t>(width) * 4;
+  band->adler = 1;
+  band->raw = stride * static_cast<size_t>(band->end - band->first);
+  band->error = 0;
+  z_stream& z = band->z;
+  if (!band->z_ready) {
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+      band->error = ENOMEM;
+      return;
+    }
+    band->z_ready = true;
+  } else {
+    deflateReset(&z);
+  }
+  band->line.assign(stride, 0);  // filter byte 0 (none), then the row
+  uint8_t* line = band->line.data();
+  if (band->first > 0) {
+    const int above = static_cast<int>(std::min<size_t>(band->first, (kWindow + stride - 1) / stride));
+    band->dict.assign(static_cast<size_t>(above) * stride, 0);
+    for (int i = 0; i < above; ++i) row(user, band->first - above + i, &band->dict[static_cast<size_t>(i) * stride + 1]);
+    const size_t keep = std::min(band->dict.size(), kWindow);
+    deflateSetDictionary(&z, band->dict.data() + band->dict.size() - keep, static_cast<uInt>(keep));
+  }
+  // Room for the whole band however badly it compresses, and the sync flush's few bytes.
+  const size_t room = deflateBound(&z, static_cast<uLong>(band->raw)) + stride + 64;
+  if (band->data.size() < room) band->data.resize(room);
+  z.next_out = band->data.data();
+  z.avail_out = static_cast<uInt>(band->data.size());
+  int rc = Z_OK;
+  for (int y = band->first; y < band->end && rc == Z_OK; ++y) {
+    row(user, y, line + 1);
+    band->adler = adler32(band->adler, line, static_cast<uInt>(stride));
+    z.next_in = line;
+    z.avail_in = static_cast<uInt>(stride);
+    rc = deflate(&z, Z_NO_FLUSH);
+    if (z.avail_in != 0) rc = Z_BUF_ERROR;
+  }
+  if (rc == Z_OK) rc = deflate(&z, band->last ? Z_FINISH : Z_SYNC_FLUSH);
+  if (rc != (band->last ? Z_STREAM_END : Z_OK) || z.avail_in != 0) band->error = EIO;
+  band->size = z.total_out;
+}
 
 // Runs on the helper thread too, where an exception would end the program.
 void compress_band(Band* band, int width, int level, RowFunction row, const void* user) {
@@ -83,41 +137,6 @@ void compress_band(Band* band, int width, int level, RowFunction row, const void
   } catch (const std::bad_alloc&) {
     band->error = ENOMEM;
   }
-}
-
-void compress_band_or_fail(Band* band, int width, int level, RowFunction row, const void* user) {
-  const size_t stride = 1 + static_cast<size_t>(width) * 4;
-  z_stream z{};
-  if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    band->error = ENOMEM;
-    return;
-  }
-  std::vector<uint8_t> line(stride, 0);  // filter byte 0 (none), then the row
-  if (band->first > 0) {
-    const int above = static_cast<int>(std::min<size_t>(band->first, (kWindow + stride - 1) / stride));
-    std::vector<uint8_t> dict(static_cast<size_t>(above) * stride, 0);
-    for (int i = 0; i < above; ++i) row(user, band->first - above + i, &dict[static_cast<size_t>(i) * stride + 1]);
-    const size_t keep = std::min(dict.size(), kWindow);
-    deflateSetDictionary(&z, dict.data() + dict.size() - keep, static_cast<uInt>(keep));
-  }
-  // Room for the whole band however badly it compresses, and the sync flush's few bytes.
-  band->data.resize(deflateBound(&z, static_cast<uLong>(stride) * (band->end - band->first)) + stride + 64);
-  z.next_out = band->data.data();
-  z.avail_out = static_cast<uInt>(band->data.size());
-  int rc = Z_OK;
-  for (int y = band->first; y < band->end && rc == Z_OK; ++y) {
-    row(user, y, line.data() + 1);
-    band->adler = adler32(band->adler, line.data(), static_cast<uInt>(stride));
-    z.next_in = line.data();
-    z.avail_in = static_cast<uInt>(stride);
-    rc = deflate(&z, Z_NO_FLUSH);
-    if (z.avail_in != 0) rc = Z_BUF_ERROR;
-  }
-  if (rc == Z_OK) rc = deflate(&z, band->last ? Z_FINISH : Z_SYNC_FLUSH);
-  if (rc != (band->last ? Z_STREAM_END : Z_OK) || z.avail_in != 0) band->error = EIO;
-  band->data.resize(z.total_out);
-  band->raw = stride * static_cast<size_t>(band->end - band->first);
-  deflateEnd(&z);
 }
 
 bool write_header(ChunkWriter& chunks, FILE* out, int width, int height) {
@@ -150,7 +169,6 @@ int write_fast(FILE* out, int width, int height, int level, RowFunction row, con
     int count = 0;
     for (Band& b : bands) {
       if (first >= height) break;
-      b = Band();
       b.first = first;
       b.end = static_cast<int>(std::min<size_t>(height, first + band_rows));
       b.last = b.end == height;
@@ -169,7 +187,7 @@ int write_fast(FILE* out, int width, int height, int level, RowFunction row, con
     if (helper.joinable()) helper.join();
     for (int i = 0; i < count; ++i) {
       if (bands[i].error) return bands[i].error;
-      if (!chunks.idat(bands[i].data.data(), bands[i].data.size())) return errno ? errno : EIO;
+      if (!chunks.idat(bands[i].data.data(), bands[i].size)) return errno ? errno : EIO;
       adler = adler32_combine(adler, bands[i].adler, static_cast<z_off_t>(bands[i].raw));
     }
   }
