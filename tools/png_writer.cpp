@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <thread>
 #include <vector>
@@ -28,7 +29,7 @@ void put32(uint8_t* p, uint32_t v) {
 // PNG chunks straight to the file; the IDAT data is gathered into chunks of kChunkBytes.
 class ChunkWriter {
  public:
-  explicit ChunkWriter(FILE* out) : out_(out) {}
+  explicit ChunkWriter(FILE* out) : out_(out) { pending_.reserve(kChunkBytes); }
   bool chunk(const char* type, const uint8_t* data, size_t size) {
     uint8_t head[8];
     put32(head, static_cast<uint32_t>(size));
@@ -69,8 +70,8 @@ class ChunkWriter {
 struct Band {
   int first = 0, end = 0;
   bool last = false;
-  std::vector<uint8_t> data;  // the first `size` bytes hold the band
-  size_t size = 0;
+  std::unique_ptr<uint8_t[]> data;  // not cleared: zlib writes the first `size` bytes
+  size_t capacity = 0, size = 0;
   uLong adler = 1;
   size_t raw = 0;
   int error = 0;
@@ -113,9 +114,12 @@ void compress_band_or_fail(Band* band, int width, int level, RowFunction row, co
   }
   // Room for the whole band however badly it compresses, and the sync flush's few bytes.
   const size_t room = deflateBound(&z, static_cast<uLong>(band->raw)) + stride + 64;
-  if (band->data.size() < room) band->data.resize(room);
-  z.next_out = band->data.data();
-  z.avail_out = static_cast<uInt>(band->data.size());
+  if (band->capacity < room) {
+    band->data.reset(new uint8_t[room]);
+    band->capacity = room;
+  }
+  z.next_out = band->data.get();
+  z.avail_out = static_cast<uInt>(band->capacity);
   int rc = Z_OK;
   for (int y = band->first; y < band->end && rc == Z_OK; ++y) {
     row(user, y, line + 1);
@@ -187,7 +191,7 @@ int write_fast(FILE* out, int width, int height, int level, RowFunction row, con
     if (helper.joinable()) helper.join();
     for (int i = 0; i < count; ++i) {
       if (bands[i].error) return bands[i].error;
-      if (!chunks.idat(bands[i].data.data(), bands[i].size)) return errno ? errno : EIO;
+      if (!chunks.idat(bands[i].data.get(), bands[i].size)) return errno ? errno : EIO;
       adler = adler32_combine(adler, bands[i].adler, static_cast<z_off_t>(bands[i].raw));
     }
   }
