@@ -7,11 +7,11 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev
-  libsquish-dev android-libetc1-dev libastcenc-dev
-  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  libsquish-dev android-libetc1-dev libastcenc-dev libzstd-dev zlib1g-dev
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qtbase5-dev
   libxml2-dev libicu-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info xdg-utils dpkg-dev file lintian
-  xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core
+  xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core trayer
 )
 
 # Every apt call waits for the package lock (a fresh machine's daily apt job holds it for minutes)
@@ -54,7 +54,7 @@ install_packages() {
 ARM64_PACKAGES=(
   g++-aarch64-linux-gnu qemu-user
   libgtest-dev:arm64 libgmock-dev:arm64 libboost-dev:arm64 libpng-dev:arm64 libsquish-dev:arm64
-  libastcenc-dev:arm64
+  libastcenc-dev:arm64 libzstd-dev:arm64 zlib1g-dev:arm64
 )
 # The ETC1 library's packages cannot be installed beside the native ones (not multiarch): they
 # are unpacked into a folder of the arm64 build tree instead and found from there.
@@ -99,7 +99,7 @@ export_test_data() {
 
 # The Release tree build/ as scripts/test makes it; scripts/package reuses it.
 RELEASE_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DQZI_SANITIZE=OFF -DQZI_BUILD_NEWSBAR=ON -DQZI_BUILD_BENCH=ON
-                 -DQZI_PIXBUF_LOADER=ON)
+                 -DQZI_PIXBUF_LOADER=ON -DQZI_QT5_PLUGIN=ON -DQZI_QT6_PLUGIN=ON)
 
 # configure DIR [cmake args...]: configures quietly; when that fails, shows CMake's own message
 # (its log stays in DIR/configure.log) and which packages of the list named by NEEDED_PACKAGES

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "container.h"
 #include "qzipvr.h"
 #include "texture.h"
 
@@ -80,7 +81,7 @@ BlockFn block_fn(const Texture& t, int* block_bytes) {
   BlockFn fn = nullptr;
   switch (t.format) {
     case QZIPVR_FORMAT_ETC1: fn = etc1; bytes = 8; break;
-    case QZIPVR_FORMAT_BC1: fn = bc1; bytes = 8; break;
+    case QZIPVR_FORMAT_BC1: fn = t.bc1_opaque ? bc1_opaque : bc1; bytes = 8; break;
     case QZIPVR_FORMAT_BC2: fn = bc2; break;
     case QZIPVR_FORMAT_BC3: fn = bc3; break;
     case QZIPVR_FORMAT_BC4: fn = t.is_signed ? bc4_signed : bc4; bytes = 8; break;
