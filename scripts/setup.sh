@@ -8,10 +8,10 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev
   libsquish-dev android-libetc1-dev libastcenc-dev libzstd-dev zlib1g-dev
-  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qtbase5-dev
   libxml2-dev libicu-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info xdg-utils dpkg-dev file lintian
-  xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core
+  xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core trayer
 )
 
 # Every apt call waits for the package lock (a fresh machine's daily apt job holds it for minutes)
@@ -99,7 +99,7 @@ export_test_data() {
 
 # The Release tree build/ as scripts/test makes it; scripts/package reuses it.
 RELEASE_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DQZI_SANITIZE=OFF -DQZI_BUILD_NEWSBAR=ON -DQZI_BUILD_BENCH=ON
-                 -DQZI_PIXBUF_LOADER=ON)
+                 -DQZI_PIXBUF_LOADER=ON -DQZI_QT5_PLUGIN=ON -DQZI_QT6_PLUGIN=ON)
 
 # configure DIR [cmake args...]: configures quietly; when that fails, shows CMake's own message
 # (its log stays in DIR/configure.log) and which packages of the list named by NEEDED_PACKAGES

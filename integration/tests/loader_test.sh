@@ -15,7 +15,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
-for component in lib pixbuf; do cmake --install "$build" --prefix "$prefix" --component $component >/dev/null; done
+for component in lib mime pixbuf; do cmake --install "$build" --prefix "$prefix" --component $component >/dev/null; done
 module=$prefix/$moduledir/libpixbufloader-qzipvr.so
 [ -f "$module" ] || { echo "no module at $module"; exit 1; }
 

@@ -12,7 +12,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" --component pixbuf >/dev/null
+cmake --install "$build" --prefix "$prefix" --component mime >/dev/null
 
 # Only the prefix's database counts, not the machine's or the user's.
 export XDG_DATA_DIRS=$prefix/share XDG_DATA_HOME=$work/home

@@ -1,7 +1,6 @@
 // The container-neutral calls: which container a file is (by its first bytes), the image
 // chosen in it, the format tables the readers share, and the decode of the chosen image by
 // the same codecs as PVR textures.
-#include <squish.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -57,7 +56,7 @@ uint64_t slice_offset(Texture* t, uint64_t w, uint64_t h, int slice) {
 }
 
 void bc1_opaque(const uint8_t* block, uint8_t* rgba) {
-  squish::Decompress(rgba, block, squish::kDxt1);
+  bc1(block, rgba);
   for (int k = 0; k < 16; ++k) rgba[4 * k + 3] = 255;
 }
 

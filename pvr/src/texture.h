@@ -108,6 +108,8 @@ struct Sink {
 
 // Decodes one 4x4 block into 16 texels of red, green, blue, alpha in row order.
 using BlockFn = void (*)(const uint8_t* block, uint8_t* rgba);
+// Decodes `n` consecutive blocks so, 64 bytes of texels each, one after another.
+using ChunkFn = void (*)(const uint8_t* blocks, int n, uint8_t* rgba);
 
 // Reads a header of `size` bytes. False for anything this library does not decode.
 bool parse_header(const uint8_t* p, size_t size, Texture* t);
@@ -129,7 +131,11 @@ void decode_blocks(const uint8_t* data, const Texture& t, Sink& out);
 void decode_uncompressed(const uint8_t* data, const Layout& layout, Sink& out);
 // The 4x4 block decoder of a format, with its block size in bytes; null for the others.
 BlockFn block_fn(const Texture& t, int* block_bytes);
-// Blocks written here (ETC2, EAC, BC4, BC5, BC7).
+// The decoder of runs of blocks of a format where one is faster than block after block
+// (SIMD where the processor has it); null for the others.
+ChunkFn bcn_chunk(int format, bool is_signed);
+ChunkFn eac_chunk(int format, bool is_signed);
+// Blocks written here (ETC2, EAC, BC1 to BC5, BC7).
 void etc2_rgb(const uint8_t* block, uint8_t* rgba);
 void etc2_rgba(const uint8_t* block, uint8_t* rgba);
 void etc2_rgb_a1(const uint8_t* block, uint8_t* rgba);
@@ -137,6 +143,9 @@ void eac_r11(const uint8_t* block, uint8_t* rgba);
 void eac_rg11(const uint8_t* block, uint8_t* rgba);
 void eac_r11_signed(const uint8_t* block, uint8_t* rgba);
 void eac_rg11_signed(const uint8_t* block, uint8_t* rgba);
+void bc1(const uint8_t* block, uint8_t* rgba);
+void bc2(const uint8_t* block, uint8_t* rgba);
+void bc3(const uint8_t* block, uint8_t* rgba);
 void bc4(const uint8_t* block, uint8_t* rgba);
 void bc5(const uint8_t* block, uint8_t* rgba);
 void bc4_signed(const uint8_t* block, uint8_t* rgba);
@@ -156,6 +165,13 @@ void put_texels(const uint8_t* src, size_t group, int n, uint8_t* dst, uint8_t* 
 inline uint32_t load32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
          static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Sixteen 3-bit indices (the first lowest) as eight bytes of two: byte j holds index 2j in
+// bits 0-2 and index 2j + 1 in bits 3-5.
+inline uint64_t index_pairs(uint64_t v) {
+  v = (v & 0xFFF) | (v & 0xFFF000) << 4 | (v & 0xFFF000000) << 8 | (v & 0xFFF000000000) << 12;
+  return (v & 0x003F003F003F003Full) | (v & 0x0FC00FC00FC00FC0ull) << 2;
 }
 
 }  // namespace qzipvr
