@@ -10,6 +10,7 @@
 #include "localization.h"
 #include "logging.h"
 #include "runningapplications.h"
+#include "statusitemcontroller.h"
 #include "usernotificationcenter.h"
 
 #include "feed/bundleinfo.h"
@@ -21,6 +22,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDBusConnection>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
@@ -219,6 +221,8 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("newsbar"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NEWSBAR_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("newsbar"));
+    // The installed icon where the theme has it, else the mark drawn here.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("newsbar"), StatusItemController::applicationIcon()));
     // The program lives in the tray: closing its window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     installTerminationHandler(app);
