@@ -25,12 +25,31 @@ struct FeedParseResult
     QString reason;
 };
 
-// Reads the bytes with libxml2 and makes one record per node of "/rss/channel/item", in document
-// order. Per item, the first direct child element named exactly "title", "category", "pubDate" or
-// "link" (a prefixed "dc:title" is not "title") gives the field as its string value: all text
-// beneath it in document order, entities resolved and character data included, not trimmed.
-// Dates are read with the shared formatter, links with Url::fromString; a missing element or
-// unreadable text leaves the field absent. Items are neither sorted nor de-duplicated.
+// What one feed may cost beyond its bytes. No document tree is built: the items are read as the
+// parser goes, and only what they show is kept.
+//
+// Entity replacement texts are the only parsed nodes kept: a document whose entity declarations
+// would make more than this many (elements, text runs and references), or which declares more
+// entities than this, is refused.
+inline constexpr int feedEntityNodeLimit = 10000;
+// At most this many items are kept, the newest by date (an item without a date is older than
+// any dated one; of equal dates the first in the document wins); the others are dropped with
+// one log line. The kept items stay in document order.
+inline constexpr int feedItemLimit = 1000;
+// The most text an item's field may hold, in UTF-8 bytes; an item with a longer field is
+// dropped (and counted in the same log line).
+inline constexpr qsizetype feedFieldLimit = 64 * 1024;
+// A start tag with more attributes than this refuses the document (the parser checks
+// attribute names for duplicates pairwise).
+inline constexpr int feedAttributeLimit = 10000;
+
+// Reads the bytes with libxml2 as a stream of events and makes one record per element matched by
+// "/rss/channel/item", in document order. Per item, the first direct child element named exactly
+// "title", "category", "pubDate" or "link" (a prefixed "dc:title" is not "title") gives the field
+// as its string value: all text beneath it in document order, entities resolved and character
+// data included, not trimmed, read in one pass. Dates are read with the shared formatter, links
+// with Url::fromString; a missing element or unreadable text leaves the field absent. Items are
+// neither sorted nor de-duplicated (but see feedItemLimit).
 //
 // Text is never dropped silently: the predefined entities, character references and the
 // document's own internal entities resolve; a name the document does not declare resolves as the
@@ -44,11 +63,12 @@ struct FeedParseResult
 //
 // Hostile input: no DTD or external entity is ever loaded and nothing touches the network or the
 // file system. A document larger than feedSizeLimit, or whose text with every entity reference
-// expanded would be larger, is refused before anything is expanded; nested expansion bombs are
-// parse errors under libxml2's own limits.
+// expanded would be larger, is refused as soon as the parser gets there; an entity is expanded
+// only into the fields that are kept, and at most feedFieldLimit bytes of it. Nested expansion
+// bombs are parse errors under libxml2's own limits. Memory thus stays within a few times the
+// input, whatever the document holds.
 //
-// Every refusal is NotXml and logs one line, "Failed to read rss document with error: ...";
-// "Failed to find nodes with error: ..." when the XPath evaluation fails. libxml2's own messages
-// never reach standard error: they are folded into that line (warnings of a readable document go
-// to the debug log, one line). Thread-safe.
+// Every refusal is NotXml and logs one line, "Failed to read rss document with error: ...".
+// libxml2's own messages never reach standard error: they are folded into that line (warnings of
+// a readable document go to the debug log, one line). Thread-safe.
 FeedParseResult parseFeed(const QByteArray& data);

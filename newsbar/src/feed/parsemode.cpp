@@ -61,7 +61,7 @@ int runParseMode(const QString& path, QTextStream& out, QTextStream& err)
         return 1;
     }
     // One byte more than allowed tells a file at the cap from a larger or endless one.
-    const QByteArray data = file.read(feedSizeLimit + 1);
+    QByteArray data = file.read(feedSizeLimit + 1);
     if (file.error() != QFileDevice::NoError) {
         err << "newsbar: cannot read " << path << ": " << file.errorString() << Qt::endl;
         return 1;
@@ -71,6 +71,7 @@ int runParseMode(const QString& path, QTextStream& out, QTextStream& err)
         return 1;
     }
     const FeedParseResult result = parseFeed(data);
+    data = QByteArray();  // the records are all that is needed now
     switch (result.status) {
     case FeedParseResult::Status::NotXml:
         // The parser has logged its one line with the reason.
