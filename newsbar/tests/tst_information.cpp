@@ -155,6 +155,20 @@ private Q_SLOTS:
         QVERIFY(parseFeed(data.toLatin1()).status == want);
     }
 
+    // Atom dates: RFC 3339 with "Z" or a numeric offset; anything else leaves the date absent.
+    void atomDate_data() { addTableRows("information_cases.tsv", "atomdate", {"text", "instant"}); }
+    void atomDate()
+    {
+        const auto [text, instant] = tableRow<2>();
+        const QByteArray feed = "<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><updated>" + text.toUtf8()
+            + "</updated></entry></feed>";
+        const FeedParseResult result = parseFeed(feed);
+        QVERIFY(result.status == Status::Rss);
+        QCOMPARE(result.informations.size(), 1);
+        const std::optional<QDateTime> date = result.informations.first().date();
+        QCOMPARE(date ? date->toUTC().toString(Qt::ISODate) : QStringLiteral("-"), instant);
+    }
+
     // Beyond the item budget the newest items are kept, in document order, and one line says
     // how many were dropped; at the budget nothing is dropped.
     void itemBudget_data()

@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QLoggingCategory>
 #include <QStringDecoder>
+#include <QUrl>
 
 #include <libxml/HTMLparser.h>
 #include <libxml/SAX2.h>
@@ -14,6 +15,7 @@
 #include <libxml/xmlerror.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -45,13 +47,20 @@ const char* chars(const xmlChar* text)
     return reinterpret_cast<const char*>(text);
 }
 
-// The fields of an item, in the order of the record.
-enum Field { Title, Category, Date, Link, FieldCount };
+// The fields of an item, in the order of the record, and an Atom entry's second date.
+enum Field { Title, Category, Date, Link, Updated, FieldCount };
+
+// How an Atom text construct carries its text.
+enum class TextType { Text, Html, Xhtml };
+
+const char atomNamespace[] = "http://www.w3.org/2005/Atom";
+const char xmlNamespace[] = "http://www.w3.org/XML/1998/namespace";
 
 // One item as the parser goes: the UTF-8 text of each field met so far.
 struct ItemDraft
 {
     std::optional<QByteArray> fields[FieldCount];
+    TextType titleType = TextType::Text;
     bool tooLong = false;
 };
 
@@ -73,6 +82,99 @@ bool isNewer(const Candidate& a, const Candidate& b)
     return a.index < b.index;
 }
 
+// An Atom date (RFC 3339: "2026-03-01T09:00:00+09:00", "...T00:00:00.5Z"), white space around it
+// allowed; fractions of a second are dropped, as the identity text has none.
+std::optional<QDateTime> atomDate(const std::optional<QByteArray>& field)
+{
+    if (!field)
+        return std::nullopt;
+    const QByteArray text = field->trimmed();
+    const auto digits = [&text](qsizetype at, qsizetype count) {
+        int value = 0;
+        for (qsizetype i = at; i < at + count; ++i) {
+            if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i])))
+                return -1;
+            value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    };
+    const auto at = [&text](qsizetype i, const char* any) {
+        return i < text.size() && text[i] != '\0' && std::strchr(any, text[i]);
+    };
+    if (text.size() < 20 || !at(4, "-") || !at(7, "-") || !at(10, "Tt ") || !at(13, ":") || !at(16, ":"))
+        return std::nullopt;
+    const QDate day(digits(0, 4), digits(5, 2), digits(8, 2));
+    const QTime time(digits(11, 2), digits(14, 2), digits(17, 2));
+    qsizetype i = 19;
+    if (at(i, ".")) {
+        const qsizetype first = ++i;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
+            ++i;
+        if (i == first)
+            return std::nullopt;
+    }
+    int offset = 0;
+    if (at(i, "Zz") && i + 1 == text.size()) {
+        offset = 0;
+    } else if (at(i, "+-") && i + 6 == text.size() && at(i + 3, ":")) {
+        const int hours = digits(i + 1, 2), minutes = digits(i + 4, 2);
+        if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59)
+            return std::nullopt;
+        offset = (text[i] == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
+    } else {
+        return std::nullopt;
+    }
+    if (!day.isValid() || !time.isValid())
+        return std::nullopt;
+    return QDateTime(day, time, Qt::UTC).addSecs(-offset);
+}
+
+// Runs of white space as one space, none at either end: a title as a browser shows it.
+QByteArray collapseWhiteSpace(const QByteArray& text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    bool space = false;
+    for (const char c : text) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
+            space = !out.isEmpty();
+            continue;
+        }
+        if (space)
+            out += ' ';
+        space = false;
+        out += c;
+    }
+    return out;
+}
+
+void appendHtmlText(QByteArray& out, const xmlNode* node)
+{
+    for (; node; node = node->next) {
+        if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
+            if (node->content)
+                out.append(chars(node->content));
+        } else if (node->type == XML_ELEMENT_NODE && qstricmp(chars(node->name), "script") != 0
+                   && qstricmp(chars(node->name), "style") != 0) {
+            appendHtmlText(out, node->children);
+        }
+    }
+}
+
+// The text that HTML markup shows: tags left out, entities and character references resolved.
+QByteArray htmlText(const QByteArray& html)
+{
+    if (!html.contains('<') && !html.contains('&'))
+        return html;
+    htmlDocPtr doc = htmlReadMemory(html.constData(), int(html.size()), nullptr, "UTF-8",
+                                    HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
+    QByteArray out;
+    if (doc)
+        appendHtmlText(out, doc->children);
+    xmlFreeDoc(doc);
+    return out;
+}
+
 // Everything one parse knows, reached from every callback through the parser context's _private
 // (libxml2 hands it on to the contexts in which it parses entity replacement texts).
 class FeedReader
@@ -87,9 +189,12 @@ public:
     QByteArray unresolvedEntity;  // first reference nothing could resolve
     QString refusal;          // why the parse was stopped (the budget or an external entity)
 
-    // The root element: its name, and whether it is RSS.
+    // The root element: its name, and which feed it is.
     QString rootName;
     bool isRss = false;
+    bool isAtom = false;
+    // What relative links of an Atom feed resolve against when it names no xml:base.
+    QUrl documentUrl;
 
     // The kept items in document order, and how many were met and dropped.
     QList<Information> takeInformations();
@@ -108,7 +213,8 @@ public:
     bool addEntityNode(void* ctx);
     bool addEntityDeclaration();
 
-    void startElement(const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri);
+    void startElement(const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri,
+                      int attributeCount, const xmlChar** attributes);
     void endElement();
     void text(const xmlChar* text, int length);
     void reference(const xmlChar* name);
@@ -121,6 +227,11 @@ private:
     qint64 listSize(const xmlNode* node);
     void appendList(QByteArray& out, const xmlNode* node, int depth);
     bool capturing() const { return m_field != FieldCount; }
+    void startAtomElement(const char* name, const xmlChar* uri, int attributeCount,
+                          const xmlChar** attributes);
+    std::optional<QByteArray> attribute(int count, const xmlChar** attributes, const char* name,
+                                        const char* uri = nullptr);
+    void setField(Field field, QByteArray text);
     void finishItem();
     void prune();
 
@@ -131,6 +242,7 @@ private:
     int m_fieldDepth = 0;     // of the element whose text is read, or 0
     Field m_field = FieldCount;
     ItemDraft m_item;
+    std::vector<QUrl> m_bases;  // an Atom feed's xml:base in effect at each depth
     qint64 m_expanded = 0;
     QHash<const xmlEntity*, qint64> m_entitySizes;
     int m_entityNodes = 0;
@@ -171,7 +283,8 @@ bool FeedReader::addExpanded(qint64 size)
     return false;
 }
 
-void FeedReader::startElement(const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri)
+void FeedReader::startElement(const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri,
+                               int attributeCount, const xmlChar** attributes)
 {
     ++m_depth;
     if (capturing())
@@ -179,8 +292,13 @@ void FeedReader::startElement(const xmlChar* localName, const xmlChar* prefix, c
     const char* name = chars(localName);
     if (m_depth == 1) {
         isRss = !uri && qstrcmp(name, "rss") == 0;
+        isAtom = uri && qstrcmp(chars(uri), atomNamespace) == 0 && qstrcmp(name, "feed") == 0;
         rootName = uri ? QStringLiteral("{%1}%2").arg(QString::fromUtf8(chars(uri)), QString::fromUtf8(name))
                        : QString::fromUtf8(name);
+        m_bases.assign(1, documentUrl);
+    }
+    if (isAtom) {
+        startAtomElement(name, uri, attributeCount, attributes);
         return;
     }
     if (!isRss)
@@ -192,8 +310,8 @@ void FeedReader::startElement(const xmlChar* localName, const xmlChar* prefix, c
         m_itemDepth = m_depth;
         m_item = ItemDraft();
     } else if (m_itemDepth && m_depth == 4 && !prefix) {
-        static const char* const names[FieldCount] = {"title", "category", "pubDate", "link"};
-        for (int field = 0; field < FieldCount; ++field) {
+        static const char* const names[] = {"title", "category", "pubDate", "link"};
+        for (int field = Title; field <= Link; ++field) {
             if (qstrcmp(name, names[field]) == 0 && !m_item.fields[field]) {
                 m_field = Field(field);
                 m_fieldDepth = m_depth;
@@ -204,8 +322,105 @@ void FeedReader::startElement(const xmlChar* localName, const xmlChar* prefix, c
     }
 }
 
+// An attribute's value with its references resolved (the parser leaves those to the caller), or
+// nothing when the element has no such attribute.
+std::optional<QByteArray> FeedReader::attribute(int count, const xmlChar** attributes, const char* name,
+                                                const char* uri)
+{
+    for (int i = 0; i < count; ++i) {
+        const xmlChar* const* a = attributes + 5 * i;  // name, prefix, namespace, value, end
+        if (qstrcmp(chars(a[0]), name) != 0 || (uri ? !a[2] || qstrcmp(chars(a[2]), uri) != 0 : a[2] != nullptr))
+            continue;
+        const int length = int(a[4] - a[3]);
+        QByteArray value(chars(a[3]), length);
+        if (value.contains('&')) {
+            xmlChar* decoded = xmlStringDecodeEntities(m_ctxt, reinterpret_cast<const xmlChar*>(value.constData()),
+                                                       XML_SUBSTITUTE_REF, 0, 0, 0);
+            value = decoded ? QByteArray(chars(decoded)) : QByteArray();
+            xmlFree(decoded);
+        }
+        if (!addExpanded(value.size()))
+            return std::nullopt;
+        return value;
+    }
+    return std::nullopt;
+}
+
+// A field read from an attribute: the first one counts, within the field budget.
+void FeedReader::setField(Field field, QByteArray text)
+{
+    if (m_item.fields[field])
+        return;
+    if (text.size() > feedFieldLimit)
+        m_item.tooLong = true;
+    else
+        m_item.fields[field] = std::move(text);
+}
+
+// An Atom 1.0 feed: "/feed/entry" and its fields, every name in the Atom namespace whatever its
+// prefix; xml:base on any element down to a field sets what relative links resolve against.
+void FeedReader::startAtomElement(const char* name, const xmlChar* uri, int attributeCount,
+                                  const xmlChar** attributes)
+{
+    QUrl base = m_bases.back();
+    if (const auto xmlBase = attribute(attributeCount, attributes, "base", xmlNamespace)) {
+        const QUrl relative(QString::fromUtf8(*xmlBase));
+        base = base.isEmpty() ? relative : base.resolved(relative);
+    }
+    m_bases.push_back(base);
+    const bool atom = uri && qstrcmp(chars(uri), atomNamespace) == 0;
+    if (!atom)
+        return;
+    if (m_depth == 2 && qstrcmp(name, "entry") == 0) {
+        m_itemDepth = m_depth;
+        m_item = ItemDraft();
+        return;
+    }
+    if (!m_itemDepth || m_depth != 3)
+        return;
+    const auto capture = [this](Field field) {
+        if (m_item.fields[field])
+            return;
+        m_field = field;
+        m_fieldDepth = m_depth;
+        m_item.fields[field] = QByteArray();
+    };
+    if (qstrcmp(name, "title") == 0 && !m_item.fields[Title]) {
+        const QByteArray type = attribute(attributeCount, attributes, "type").value_or(QByteArray()).trimmed();
+        m_item.titleType = type == "html" ? TextType::Html : type == "xhtml" ? TextType::Xhtml : TextType::Text;
+        capture(Title);
+    } else if (qstrcmp(name, "published") == 0) {
+        capture(Date);
+    } else if (qstrcmp(name, "updated") == 0) {
+        capture(Updated);
+    } else if (qstrcmp(name, "category") == 0 && !m_item.fields[Category]) {
+        // The label is for people; the term when there is none.
+        std::optional<QByteArray> text = attribute(attributeCount, attributes, "label");
+        if (!text || text->trimmed().isEmpty())
+            text = attribute(attributeCount, attributes, "term");
+        if (text)
+            setField(Category, *text);
+    } else if (qstrcmp(name, "link") == 0 && !m_item.fields[Link]) {
+        // The entry's page: rel "alternate" (the default) of an HTML type or of none.
+        const QByteArray rel = attribute(attributeCount, attributes, "rel").value_or("alternate").trimmed();
+        const QByteArray type = attribute(attributeCount, attributes, "type").value_or(QByteArray()).trimmed().toLower();
+        const std::optional<QByteArray> href = attribute(attributeCount, attributes, "href");
+        if (!href || (rel != "alternate" && rel != "http://www.iana.org/assignments/relation/alternate")
+            || !(type.isEmpty() || type == "text/html" || type == "application/xhtml+xml"))
+            return;
+        const QUrl link(QString::fromUtf8(*href));
+        if (link.isRelative() && !base.isEmpty() && link.isValid())
+            setField(Link, base.resolved(link).toString(QUrl::FullyEncoded).toUtf8());
+        else
+            setField(Link, *href);
+    }
+}
+
 void FeedReader::endElement()
 {
+    // Each element pushed its base, except those within a field's text.
+    if (isAtom && (!capturing() || m_depth == m_fieldDepth) && m_bases.size() > 1)
+        m_bases.pop_back();
     if (m_depth == m_fieldDepth) {
         m_field = FieldCount;
         m_fieldDepth = 0;
@@ -318,8 +533,16 @@ void FeedReader::finishItem()
         return;
     }
     std::optional<QDateTime> date;
-    if (m_item.fields[Date])
+    if (isAtom) {
+        date = atomDate(m_item.fields[Date]);
+        if (!date)
+            date = atomDate(m_item.fields[Updated]);
+        m_item.fields[Updated].reset();
+        if (QByteArray* title = m_item.fields[Title] ? &*m_item.fields[Title] : nullptr)
+            *title = collapseWhiteSpace(m_item.titleType == TextType::Html ? htmlText(*title) : *title);
+    } else if (m_item.fields[Date]) {
         date = DateFormatter::shared().dateFromString(QString::fromUtf8(*m_item.fields[Date]));
+    }
     m_candidates.push_back({index, date, std::move(m_item)});
     m_item = ItemDraft();
     // Pruned in batches, so that each item costs a constant share of the work.
@@ -433,7 +656,7 @@ void onStartElement(void* ctx, const xmlChar* localName, const xmlChar* prefix, 
                                   attributeCount, defaultedCount, attributes);
         return;
     }
-    reader->startElement(localName, prefix, uri);
+    reader->startElement(localName, prefix, uri, attributeCount, attributes);
 }
 
 void onEndElement(void* ctx, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri)
@@ -623,7 +846,7 @@ void logDropped(const FeedReader& reader)
 }
 
 // Reads the document into result, or gives the one-line reason it was refused.
-bool readDocument(const QByteArray& input, FeedParseResult& result)
+bool readDocument(const QByteArray& input, const QUrl& documentUrl, FeedParseResult& result)
 {
     if (input.size() > feedSizeLimit) {
         result.reason = QStringLiteral("document larger than %1 bytes").arg(feedSizeLimit);
@@ -656,6 +879,7 @@ bool readDocument(const QByteArray& input, FeedParseResult& result)
         return false;
     }
     FeedReader reader(ctxt.get());
+    reader.documentUrl = documentUrl;
     const ErrorChannel channel(&reader);
     ctxt->_private = &reader;
     xmlSAXHandler* sax = ctxt->sax;
@@ -699,7 +923,7 @@ bool readDocument(const QByteArray& input, FeedParseResult& result)
         qCDebug(lcFeedParser).noquote() << "Read rss document with" << reader.messageCount
                                         << "warning(s), the first:" << reader.firstMessage;
 
-    if (reader.isRss) {
+    if (reader.isRss || reader.isAtom) {
         result.status = FeedParseResult::Status::Rss;
         result.informations = reader.takeInformations();
         logDropped(reader);
@@ -712,11 +936,11 @@ bool readDocument(const QByteArray& input, FeedParseResult& result)
 
 } // namespace
 
-FeedParseResult parseFeed(const QByteArray& data)
+FeedParseResult parseFeed(const QByteArray& data, const QUrl& documentUrl)
 {
     ensureLibxmlInitialised();
     FeedParseResult result;
-    if (!readDocument(data, result))
+    if (!readDocument(data, documentUrl, result))
         logRefusal(result.reason);
     return result;
 }
