@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "qzimgdecoder.h"
+#include "qzirgba.h"
 
 namespace {
 
@@ -15,33 +16,17 @@ struct Target {
   int result = QZIERR_SUCCESS;  // a failure of the conversion itself
 };
 
-const uint8_t* dib_bits(const BITMAPINFO* bi) {
-  return reinterpret_cast<const uint8_t*>(bi) + bi->bmiHeader.biSize + size_t{bi->bmiHeader.biClrUsed} * 4;
-}
-
-size_t dib_stride(const BITMAPINFO* bi) {
-  return (size_t{static_cast<uint32_t>(bi->bmiHeader.biWidth)} * bi->bmiHeader.biBitCount + 31) / 32 * 4;
-}
-
-const RGBQUAD* dib_table(const BITMAPINFO* bi) {
-  return reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const uint8_t*>(bi) + bi->bmiHeader.biSize);
-}
-
 // Converts the first picture; later layers are ignored.
 int on_layer(QZIDEC_LAYERINFO* info, int /*index*/) {
   Target* t = reinterpret_cast<Target*>(static_cast<uintptr_t>(info->layer_user));
   if (t->pixels || t->result != QZIERR_SUCCESS) return 1;
   const BITMAPINFO* bi = info->bi;
   const BITMAPINFO* bia = info->bia;
-  const BITMAPINFOHEADER& hd = bi->bmiHeader;
-  const int w = hd.biWidth, h = hd.biHeight;
-  const bool layout_known = w > 0 && h > 0 && (hd.biBitCount == 8 || hd.biBitCount == 24) &&
-                            (!bia || (bia->bmiHeader.biBitCount == 8 && bia->bmiHeader.biWidth == w &&
-                                      bia->bmiHeader.biHeight == h));
-  if (!layout_known) {
+  if (!qzimg::rgba::layout_known(bi, bia)) {
     t->result = QZIERR_UNSUPPORTED;
     return 1;
   }
+  const int w = bi->bmiHeader.biWidth, h = bi->bmiHeader.biHeight;
   t->pixels = static_cast<unsigned char*>(std::malloc(size_t{static_cast<uint32_t>(w)} * static_cast<uint32_t>(h) * 4));
   if (!t->pixels) {
     t->result = QZIERR_NO_MEMORY;
@@ -50,28 +35,8 @@ int on_layer(QZIDEC_LAYERINFO* info, int /*index*/) {
   t->width = w;
   t->height = h;
 
-  const RGBQUAD* table = dib_table(bi);
-  const uint32_t entries = hd.biClrUsed;
-  const RGBQUAD* alpha_table = bia ? dib_table(bia) : nullptr;
-  const uint32_t alpha_entries = bia ? bia->bmiHeader.biClrUsed : 0;
   for (int y = 0; y < h; ++y) {
-    // Delivered rows are bottom-up.
-    const uint8_t* row = dib_bits(bi) + static_cast<size_t>(h - 1 - y) * dib_stride(bi);
-    const uint8_t* arow = bia ? dib_bits(bia) + static_cast<size_t>(h - 1 - y) * dib_stride(bia) : nullptr;
-    unsigned char* out = t->pixels + static_cast<size_t>(y) * static_cast<size_t>(w) * 4;
-    for (int x = 0; x < w; ++x, out += 4) {
-      if (hd.biBitCount == 8) {
-        const RGBQUAD c = row[x] < entries ? table[row[x]] : RGBQUAD{0, 0, 0, 0};
-        out[0] = c.rgbRed;
-        out[1] = c.rgbGreen;
-        out[2] = c.rgbBlue;
-      } else {
-        out[0] = row[3 * x + 2];
-        out[1] = row[3 * x + 1];
-        out[2] = row[3 * x];
-      }
-      out[3] = !arow ? 255 : arow[x] < alpha_entries ? alpha_table[arow[x]].rgbRed : 0;
-    }
+    qzimg::rgba::row(bi, bia, y, t->pixels + static_cast<size_t>(y) * static_cast<size_t>(w) * 4);
   }
   return 0;
 }
