@@ -148,16 +148,25 @@ QByteArray collapseWhiteSpace(const QByteArray& text)
     return out;
 }
 
-void appendHtmlText(QByteArray& out, const xmlNode* node)
+// Walks the tree without recursion: the HTML parser sets no limit on how deep elements nest.
+void appendHtmlText(QByteArray& out, const xmlNode* root)
 {
-    for (; node; node = node->next) {
-        if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
-            if (node->content)
-                out.append(chars(node->content));
-        } else if (node->type == XML_ELEMENT_NODE && qstricmp(chars(node->name), "script") != 0
-                   && qstricmp(chars(node->name), "style") != 0) {
-            appendHtmlText(out, node->children);
+    const xmlNode* node = root;
+    while (node) {
+        const bool hidden = node->type == XML_ELEMENT_NODE
+            && (qstricmp(chars(node->name), "script") == 0 || qstricmp(chars(node->name), "style") == 0);
+        if ((node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) && node->content)
+            out.append(chars(node->content));
+        if (node->type == XML_ELEMENT_NODE && !hidden && node->children) {
+            node = node->children;
+            continue;
         }
+        while (node && !node->next) {
+            node = node->parent;
+            if (!node || node == root->parent)
+                return;
+        }
+        node = node->next;
     }
 }
 
@@ -169,7 +178,7 @@ QByteArray htmlText(const QByteArray& html)
     htmlDocPtr doc = htmlReadMemory(html.constData(), int(html.size()), nullptr, "UTF-8",
                                     HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
     QByteArray out;
-    if (doc)
+    if (doc && doc->children)
         appendHtmlText(out, doc->children);
     xmlFreeDoc(doc);
     return out;
@@ -409,7 +418,7 @@ void FeedReader::startAtomElement(const char* name, const xmlChar* uri, int attr
             || !(type.isEmpty() || type == "text/html" || type == "application/xhtml+xml"))
             return;
         const QUrl link(QString::fromUtf8(*href));
-        if (link.isRelative() && !base.isEmpty() && link.isValid())
+        if (link.isRelative() && !base.isEmpty())
             setField(Link, base.resolved(link).toString(QUrl::FullyEncoded).toUtf8());
         else
             setField(Link, *href);
@@ -503,8 +512,8 @@ qint64 FeedReader::listSize(const xmlNode* node)
 // is one pass into a buffer that has room.
 void FeedReader::appendList(QByteArray& out, const xmlNode* node, int depth)
 {
-    if (depth > 64)
-        return;  // deeper than libxml2 lets entities nest
+    if (depth > 1024)
+        return;  // deeper than libxml2 lets elements and entities nest
     for (; node; node = node->next) {
         switch (node->type) {
         case XML_TEXT_NODE:
