@@ -7,7 +7,8 @@
 //
 // The hostile feeds fill the 8 MiB input cap: 2.8 million references to a 3-byte entity (in an
 // item's description, or spread over 1,380 titles of 6 KB), 1.1 million "&nbsp;" references,
-// 67,000 small items; and a 10 KB feed whose title references a 3.6 KB entity 2,307 times.
+// 67,000 small items, 2.8 million references to an entity whose text is a comment; and a 10 KB
+// feed whose title references a 3.6 KB entity 2,307 times.
 #include "feed/feedparser.h"
 
 #include <benchmark/benchmark.h>
@@ -98,6 +99,15 @@ QByteArray entityRefsInTitles()
     }, 1'380);
 }
 
+// An entity whose text is a comment: it has no text node, and so once made the parser read it
+// again at every reference.
+QByteArray commentEntityRefs()
+{
+    return filled("<!DOCTYPE rss [<!ENTITY e \"<!---->\">]>\n", [](int) {
+        return "<item><title>One</title><description>" + repeated("&e;", 2'790'000) + "</description></item>";
+    }, 1);
+}
+
 QByteArray nbspRefs()
 {
     return filled(QByteArray(), [](int) {
@@ -129,6 +139,7 @@ const std::vector<std::pair<const char*, QByteArray (*)()>>& feeds()
         {"entity-refs-description", entityRefsInDescription},
         {"entity-refs-titles", entityRefsInTitles},
         {"nbsp-refs", nbspRefs},
+        {"comment-entity-refs", commentEntityRefs},
         {"many-items", manyItems},
         {"big-entity-repeated", bigEntityRepeated},
     };

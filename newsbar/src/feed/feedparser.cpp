@@ -710,10 +710,24 @@ void onReference(void* ctx, const xmlChar* name)
     reader->reference(name);
 }
 
-// Comments, processing instructions and declarations that only a validating parser would use
-// are not kept (in the document libxml2 would hang them on the document node).
-void ignoreComment(void*, const xmlChar*) {}
-void ignoreProcessingInstruction(void*, const xmlChar*, const xmlChar*) {}
+// Comments and processing instructions are not kept (in the document libxml2 would hang them on
+// the document node), except in an entity's replacement text: an entity without nodes would be
+// parsed again at every reference.
+void onComment(void* ctx, const xmlChar* text)
+{
+    FeedReader* reader = FeedReader::of(ctx);
+    if (reader->isEntityContent(ctx) && reader->addEntityNode(ctx))
+        xmlSAX2Comment(ctx, text);
+}
+
+void onProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar* data)
+{
+    FeedReader* reader = FeedReader::of(ctx);
+    if (reader->isEntityContent(ctx) && reader->addEntityNode(ctx))
+        xmlSAX2ProcessingInstruction(ctx, target, data);
+}
+
+// Declarations that only a validating parser would use are not kept.
 void ignoreElementDeclaration(void*, const xmlChar*, int, xmlElementContentPtr) {}
 void ignoreAttributeDeclaration(void*, const xmlChar*, const xmlChar*, int, int, const xmlChar*,
                                 xmlEnumerationPtr tree)
@@ -907,8 +921,8 @@ bool readDocument(const QByteArray& input, const QUrl& documentUrl, FeedParseRes
     sax->ignorableWhitespace = onText;
     sax->cdataBlock = onCData;
     sax->reference = onReference;
-    sax->comment = ignoreComment;
-    sax->processingInstruction = ignoreProcessingInstruction;
+    sax->comment = onComment;
+    sax->processingInstruction = onProcessingInstruction;
 
     // No DTD loading, no entity substitution by the parser (the reader expands references itself,
     // measured, into the fields it keeps), no network, libxml2's default limits (no
