@@ -3,7 +3,10 @@
 #   lib     -> libqzimg1            the three shared libraries
 #   dev     -> libqzimg-dev         headers, link names, CMake package, pkg-config file
 #   tools   -> qzimg-tools          qzidecode and its manual page
-#   pixbuf  -> qzimg-pixbuf-loader  gdk-pixbuf module, MIME type, thumbnailer entry
+#   mime    -> qzimg-mime           the MIME type of PVR textures (the desktop packages need it)
+#   pixbuf  -> qzimg-pixbuf-loader  gdk-pixbuf module, thumbnailer entry
+#   qt5     -> qzimg-qt5-imageformats  the texture image plugin for Qt 5 applications
+#   qt6     -> qzimg-qt6-imageformats  the texture image plugin for Qt 6 applications
 #   newsbar -> newsbar              the tray news reader
 # Packages install under /usr, with the library directory the tree was configured with
 # (scripts/test and scripts/package give the multiarch one).
@@ -47,7 +50,7 @@ function(qzi_deb_package component name section summary description)
 endfunction()
 
 qzi_deb_package(lib libqzimg1 libs "BMP/DIB and PVR texture decoding libraries"
-  "libqzimgdecoder decodes BMP/DIB files and PVR textures into device-independent\nbitmaps with an 8-bit alpha plane; libqzimgcore and libqzipvr are its memory\nand texture libraries.")
+  "libqzimgdecoder decodes BMP/DIB files and GPU textures (PVR, DDS, KTX, KTX2,\n.astc, PKM) into device-independent bitmaps with an 8-bit alpha plane; libqzimgcore and libqzipvr are its memory\nand texture libraries.")
 qzi_deb_package(dev libqzimg-dev libdevel "BMP/DIB and PVR texture decoding libraries - development files"
   "Headers, link names, CMake package and pkg-config file of libqzimgdecoder." DEPENDS lib)
 if(TARGET qzidecode)
@@ -55,26 +58,40 @@ qzi_deb_package(tools qzimg-tools graphics "command-line BMP/DIB and PVR texture
   "qzidecode decodes BMP/DIB files and PVR textures into PNG files and prints\nwhat they hold."
   DEPENDS lib)
 endif()
+if(TARGET pixbufloader-qzipvr OR TARGET qzimg_qt5 OR TARGET qzimg_qt6)
+qzi_deb_package(mime qzimg-mime misc "MIME type of PVR textures"
+  "The image/x-pvr MIME type, so that file managers and image viewers recognise\nPVR textures by name and content.")
+endif()
 if(TARGET pixbufloader-qzipvr)
 qzi_deb_package(pixbuf qzimg-pixbuf-loader graphics "PVR texture support for gdk-pixbuf"
-  "A gdk-pixbuf loader for PVR textures, the image/x-pvr MIME type and a\nthumbnailer entry, so that image viewers and file managers built on gdk-pixbuf\nshow textures."
-  DEPENDS lib)
+  "A gdk-pixbuf loader for PVR textures and a thumbnailer entry, so that image\nviewers and file managers built on gdk-pixbuf show textures."
+  DEPENDS lib mime)
 endif()
+foreach(_qt 5 6)
+  if(TARGET qzimg_qt${_qt})
+    qzi_deb_package(qt${_qt} qzimg-qt${_qt}-imageformats graphics "PVR texture support for Qt ${_qt} applications"
+      "A Qt ${_qt} image plugin for PVR textures, so that image viewers and other\nprograms built on Qt ${_qt} open textures."
+      DEPENDS lib mime)
+  endif()
+endforeach()
 if(TARGET newsbar)
 qzi_deb_package(newsbar newsbar net "tray reader for the product news feed"
   "newsbar shows the unread items of the product news feed in the system tray\nand opens them.")
 endif()
 # The loader cache and the MIME database are rebuilt by gdk-pixbuf's and shared-mime-info's
 # triggers on these folders; naming them here also runs them when the package is configured.
-set(CPACK_DEBIAN_PIXBUF_PACKAGE_DEPENDS "shared-mime-info")
+set(CPACK_DEBIAN_MIME_PACKAGE_DEPENDS "shared-mime-info")
+set(CPACK_DEBIAN_MIME_PACKAGE_ARCHITECTURE all)
 # The thumbnailer entry runs gdk-pixbuf-thumbnailer, which Debian ships apart from the library.
 set(CPACK_DEBIAN_PIXBUF_PACKAGE_RECOMMENDS "libgdk-pixbuf2.0-bin")
 if(DEFINED QZI_PIXBUF_MODULEDIR)
   file(WRITE ${_deb_doc}/pixbuf/triggers
-    "activate-noawait ${CPACK_PACKAGING_INSTALL_PREFIX}/${QZI_PIXBUF_MODULEDIR}\n"
-    "activate-noawait ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/mime/packages\n")
+    "activate-noawait ${CPACK_PACKAGING_INSTALL_PREFIX}/${QZI_PIXBUF_MODULEDIR}\n")
   set(CPACK_DEBIAN_PIXBUF_PACKAGE_CONTROL_EXTRA ${_deb_doc}/pixbuf/triggers)
 endif()
+file(WRITE ${_deb_doc}/mime/triggers
+  "activate-noawait ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/mime/packages\n")
+set(CPACK_DEBIAN_MIME_PACKAGE_CONTROL_EXTRA ${_deb_doc}/mime/triggers)
 # The library package gets a shlibs file and the ldconfig trigger. The shlibs file is written
 # here, not by CPack: CPack's would scan every package and warn about the gdk-pixbuf module,
 # which as a loadable module has no soname.

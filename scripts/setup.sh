@@ -7,11 +7,11 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev
-  libsquish-dev android-libetc1-dev libastcenc-dev
-  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  libsquish-dev android-libetc1-dev libastcenc-dev libzstd-dev zlib1g-dev
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qtbase5-dev
   libxml2-dev libicu-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info xdg-utils dpkg-dev file lintian
-  xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core
+  xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core trayer
   time python3-feedparser
 )
 
@@ -55,7 +55,7 @@ install_packages() {
 ARM64_PACKAGES=(
   g++-aarch64-linux-gnu qemu-user
   libgtest-dev:arm64 libgmock-dev:arm64 libboost-dev:arm64 libpng-dev:arm64 libsquish-dev:arm64
-  libastcenc-dev:arm64
+  libastcenc-dev:arm64 libzstd-dev:arm64 zlib1g-dev:arm64
 )
 # The ETC1 library's packages cannot be installed beside the native ones (not multiarch): they
 # are unpacked into a folder of the arm64 build tree instead and found from there.
@@ -94,12 +94,13 @@ export_test_data() {
   if [ -d "$data/bmpsuite" ]; then export QZI_BMPSUITE_DIR=$(cd "$data/bmpsuite" && pwd); fi
   if [ -d "$data/pvr" ]; then export QZI_PVR_DIR=$(cd "$data/pvr" && pwd); fi
   if [ -d "$data/pvr-modern" ]; then export QZI_PVR_MODERN_DIR=$(cd "$data/pvr-modern" && pwd); fi
+  if [ -d "$data/textures" ]; then export QZI_TEXTURES_DIR=$(cd "$data/textures" && pwd); fi
   return 0
 }
 
 # The Release tree build/ as scripts/test makes it; scripts/package reuses it.
 RELEASE_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DQZI_SANITIZE=OFF -DQZI_BUILD_NEWSBAR=ON -DQZI_BUILD_BENCH=ON
-                 -DQZI_PIXBUF_LOADER=ON)
+                 -DQZI_PIXBUF_LOADER=ON -DQZI_QT5_PLUGIN=ON -DQZI_QT6_PLUGIN=ON)
 
 # configure DIR [cmake args...]: configures quietly; when that fails, shows CMake's own message
 # (its log stays in DIR/configure.log) and which packages of the list named by NEEDED_PACKAGES

@@ -35,16 +35,17 @@ class TestInformation : public QObject
 private Q_SLOTS:
     void identifier_data()
     {
-        addTableRows("information_cases.tsv", "identifier", {"zone", "title", "category", "date", "link", "identity", "digest"});
+        addTableRows("information_cases.tsv", "identifier", {"zone", "title", "category", "date", "link", "identity", "digest", "identifier"});
     }
     void identifier()
     {
-        const auto [zone, title, category, date, link, identity, digest] = tableRow<7>();
+        const auto [zone, title, category, date, link, identity, digest, identifier] = tableRow<8>();
         pinZone(qPrintable(zone));
         const auto text = [](const QString& field) { return field == "-" ? Text() : Text(field); };
         const Information information(text(title), text(category), QDateTime::fromString(date, Qt::ISODate),
                                       Url::fromString(link == "-" ? QString() : link));
-        QCOMPARE(information.identifier(), digest);
+        QCOMPARE(information.localZoneIdentifier(), digest);
+        QCOMPARE(information.identifier(), identifier);
         QVERIFY(information.description().startsWith(QLatin1String("<Information: 0x")));
         QVERIFY2(information.description().endsWith("> " + identity), qPrintable(information.description()));
     }

@@ -186,17 +186,37 @@ private Q_SLOTS:
     // The line under the table and what an empty table says.
     void statusLine_data()
     {
-        addTableRows("window_cases.tsv", "status", {"lastSuccess", "error", "settingsError", "line", "empty"});
+        addTableRows("window_cases.tsv", "status", {"lastSuccess", "failure", "settingsError", "stored", "downloading", "line", "empty"});
     }
     void statusLine()
     {
-        const auto [lastSuccess, error, settingsError, line, empty] = tableRow<5>();
+        const auto [lastSuccess, failure, settingsError, stored, downloading, line, empty] = tableRow<7>();
         const QDateTime now(QDate(2026, 12, 7), QTime(15, 30), Qt::UTC);
-        const QDateTime last = lastSuccess == "today" ? QDateTime(QDate(2026, 12, 7), QTime(14, 2, 59), Qt::UTC)
-                               : lastSuccess == "earlier" ? QDateTime(QDate(2026, 12, 2), QTime(14, 2), Qt::UTC)
-                                                          : QDateTime();
-        QCOMPARE(WindowController::statusLineText(last, error, settingsError, now), line);
-        QCOMPARE(WindowController::emptyTableText(error), empty);
+        const auto time = [](const QString& when) {
+            return when == "today" ? QDateTime(QDate(2026, 12, 7), QTime(14, 2, 59), Qt::UTC)
+                 : when == "earlier" ? QDateTime(QDate(2026, 12, 2), QTime(14, 2), Qt::UTC)
+                                     : QDateTime();
+        };
+        WindowController::UpdateStatus status;
+        status.lastSuccess = time(lastSuccess);
+        status.failure = failure;
+        status.settingsError = settingsError;
+        status.storedList = time(stored);
+        status.downloading = downloading == "1";
+        QCOMPARE(WindowController::statusLineText(status, now), line);
+        QCOMPARE(WindowController::emptyTableText(failure, status.downloading), empty);
+    }
+
+    // Each failure in short, plain words.
+    void failureText_data() { addTableRows("window_cases.tsv", "failure", {"kind", "status", "deadline", "text"}); }
+    void failureText()
+    {
+        const auto [kind, status, deadline, text] = tableRow<4>();
+        static const QStringList kinds = {"None", "Unreachable", "Timeout", "Deadline", "Certificate", "HttpError", "Busy",
+                                          "Redirect", "TooLarge", "Empty", "NotXml", "NotFeed", "Other"};
+        QVERIFY(kinds.contains(kind));
+        const FeedFailure failure{FeedFailure::Kind(kinds.indexOf(kind)), status.toInt()};
+        QCOMPARE(WindowController::failureText(failure, std::chrono::milliseconds(deadline.toLongLong())), text);
     }
 
     // An empty list says so in place of the table; records bring the table back.
