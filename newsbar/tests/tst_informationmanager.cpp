@@ -249,7 +249,7 @@ private Q_SLOTS:
         QCOMPARE(status.size(), 2);
         QVERIFY(f.manager.lastFailure().kind
                 == (log.contains("not XML")                 ? FeedFailure::Kind::NotXml
-                    : log.contains("not an RSS document")   ? FeedFailure::Kind::NotFeed
+                    : log.contains("not an RSS or Atom document")   ? FeedFailure::Kind::NotFeed
                     : log.contains("Connection refused")    ? FeedFailure::Kind::Unreachable
                     : log.contains("503")                   ? FeedFailure::Kind::Busy
                                                             : FeedFailure::Kind::HttpError));
@@ -377,7 +377,7 @@ private Q_SLOTS:
         f.manager.setStoredFeedPath(path);
         QVERIFY(!f.manager.restoreStoredFeed());  // nothing stored yet
         QVERIFY(f.refresh(http(200, feed(3)), true));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not an RSS document"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not an RSS or Atom document"));
         QVERIFY(f.refresh(http(200, "<html xmlns=\"http://www.w3.org/1999/xhtml\"/>"), false));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("HTTP status 500"));
         QVERIFY(f.refresh(http(500, feed(9)), false));
