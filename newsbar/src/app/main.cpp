@@ -4,6 +4,7 @@
 //   newsbar --show          shows the news window at once (the launcher's "Show news")
 //   newsbar --feed-url URL  reads the feed from URL (http or https) for this run
 //   newsbar --parse FILE    prints the records of a feed file as JSON lines, needs no display
+//                           (with --feed-url URL: the address relative links resolve against)
 //   newsbar --version, --help
 // Every launch first asks a running instance to show its window and ends when one answers.
 #include "applicationcontroller.h"
@@ -208,7 +209,10 @@ int main(int argc, char* argv[])
         QCoreApplication app(argc, argv);
         QTextStream out(stdout);
         QTextStream err(stderr);
-        return runParseMode(parser.value(options.parse), out, err);
+        // --feed-url says where the file came from: relative links of an Atom feed resolve
+        // against it.
+        return runParseMode(parser.value(options.parse), out, err,
+                            parser.isSet(options.feedURL) ? QUrl(parser.value(options.feedURL)) : QUrl());
     }
     if (!hasDisplay(arguments)) {
         std::fputs("newsbar: no display to show the tray item and window on"
