@@ -324,13 +324,13 @@ private Q_SLOTS:
     void timeZoneChangeAndUpgrade()
     {
         const InformationList dated = list(rss(datedItems(3)));
-        Ids oldRead, oldNotified;
+        QSet<QString> oldRead, oldNotified;
         pinZone("Asia/Tokyo");
         for (const Information& information : *dated) {
             QVERIFY(information.localZoneIdentifier() != information.identifier());
-            oldNotified->insert(information.localZoneIdentifier());
-            if (oldRead->size() < 2)
-                oldRead->insert(information.localZoneIdentifier());
+            oldNotified.insert(information.localZoneIdentifier());
+            if (oldRead.size() < 2)
+                oldRead.insert(information.localZoneIdentifier());
         }
         {
             Fixture f;
@@ -346,8 +346,8 @@ private Q_SLOTS:
 
         pinZone("Asia/Tokyo");
         Fixture upgraded;
-        upgraded.store("ReadItems", *oldRead);
-        upgraded.store("NotifiedItems", *oldNotified);
+        upgraded.store("ReadItems", oldRead);
+        upgraded.store("NotifiedItems", oldNotified);
         upgraded.manager.restoreState();
         upgraded.manager.setInformations(dated);
         QCOMPARE(upgraded.unread(), 1);
@@ -360,7 +360,7 @@ private Q_SLOTS:
 
         // Once only: local-zone identifiers stored after it are not carried over again.
         Fixture later;
-        later.store("ReadItems", *oldRead);
+        later.store("ReadItems", oldRead);
         later.settings.setValue("UTCIdentifiers", true);
         later.manager.restoreState();
         later.manager.setInformations(dated);
