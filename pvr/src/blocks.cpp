@@ -102,7 +102,8 @@ void decode_blocks(const uint8_t* data, const Texture& t, Sink& out) {
   int bytes = 0;
   const BlockFn fn = block_fn(t, &bytes);
   if (!fn) return;
-  ChunkFn many = bcn_chunk(t.format, t.is_signed);
+  // BC1 without alpha keeps its own block decoder (index 3 opaque black).
+  ChunkFn many = t.bc1_opaque ? nullptr : bcn_chunk(t.format, t.is_signed);
   if (!many) many = eac_chunk(t.format, t.is_signed);
   run_blocks(data, many, fn, bytes, out);
 }
