@@ -102,7 +102,7 @@ void decode_blocks(const uint8_t* data, const Texture& t, Sink& out) {
   int bytes = 0;
   const BlockFn fn = block_fn(t, &bytes);
   if (!fn) return;
-  // BC1 without alpha keeps its own block decoder (index 3 opaque black).
+  // BC1 without alpha goes block by block (its index 3 is opaque black).
   ChunkFn many = t.bc1_opaque ? nullptr : bcn_chunk(t.format, t.is_signed);
   if (!many) many = eac_chunk(t.format, t.is_signed);
   run_blocks(data, many, fn, bytes, out);
