@@ -50,7 +50,7 @@ function(qzi_deb_package component name section summary description)
 endfunction()
 
 qzi_deb_package(lib libqzimg1 libs "BMP/DIB and PVR texture decoding libraries"
-  "libqzimgdecoder decodes BMP/DIB files and GPU textures (PVR, DDS, KTX, KTX2,\n.astc, PKM) into device-independent bitmaps with an 8-bit alpha plane; libqzimgcore and libqzipvr are its memory\nand texture libraries.")
+  "libqzimgdecoder decodes BMP/DIB files and GPU textures (PVR, DDS, KTX,\nKTX2, ASTC and PKM files) into device-independent bitmaps with an 8-bit\nalpha plane; libqzimgcore and libqzipvr are its memory and texture\nlibraries.")
 qzi_deb_package(dev libqzimg-dev libdevel "BMP/DIB and PVR texture decoding libraries - development files"
   "Headers, link names, CMake package and pkg-config file of libqzimgdecoder." DEPENDS lib)
 if(TARGET qzidecode)
