@@ -3,7 +3,7 @@
 #   lib     -> libqzimg1            the three shared libraries
 #   dev     -> libqzimg-dev         headers, link names, CMake package, pkg-config file
 #   tools   -> qzimg-tools          qzidecode and its manual page
-#   mime    -> qzimg-mime           the MIME type of PVR textures (the desktop packages need it)
+#   mime    -> qzimg-mime           the MIME types of PVR and PKM textures (the desktop packages need them)
 #   pixbuf  -> qzimg-pixbuf-loader  gdk-pixbuf module, thumbnailer entry
 #   qt5     -> qzimg-qt5-imageformats  the texture image plugin for Qt 5 applications
 #   qt6     -> qzimg-qt6-imageformats  the texture image plugin for Qt 6 applications
@@ -50,7 +50,7 @@ function(qzi_deb_package component name section summary description)
 endfunction()
 
 qzi_deb_package(lib libqzimg1 libs "BMP/DIB and PVR texture decoding libraries"
-  "libqzimgdecoder decodes BMP/DIB files and GPU textures (PVR, DDS, KTX,\nKTX2, ASTC and PKM files) into device-independent bitmaps with an 8-bit\nalpha plane; libqzimgcore and libqzipvr are its memory and texture\nlibraries.")
+  "libqzimgdecoder decodes BMP/DIB files and GPU textures (PVR, DDS, KTX, KTX2,\nASTC and PKM files) into device-independent bitmaps with an 8-bit alpha\nplane; libqzimgcore and libqzipvr are its memory and texture libraries.")
 qzi_deb_package(dev libqzimg-dev libdevel "BMP/DIB and PVR texture decoding libraries - development files"
   "Headers, link names, CMake package and pkg-config file of libqzimgdecoder." DEPENDS lib)
 if(TARGET qzidecode)
@@ -59,8 +59,8 @@ qzi_deb_package(tools qzimg-tools graphics "command-line BMP/DIB and PVR texture
   DEPENDS lib)
 endif()
 if(TARGET pixbufloader-qzipvr OR TARGET qzimg_qt5 OR TARGET qzimg_qt6)
-qzi_deb_package(mime qzimg-mime misc "MIME type of PVR textures"
-  "The image/x-pvr MIME type, so that file managers and image viewers recognise\nPVR textures by name and content.")
+qzi_deb_package(mime qzimg-mime misc "MIME types of PVR and PKM textures"
+  "The image/x-pvr and image/x-pkm MIME types, so that file managers and image\nviewers recognise PVR and PKM textures by name and content (DDS, KTX, KTX2\nand .astc are in shared-mime-info already).")
 endif()
 if(TARGET pixbufloader-qzipvr)
 qzi_deb_package(pixbuf qzimg-pixbuf-loader graphics "PVR texture support for gdk-pixbuf"
@@ -69,8 +69,8 @@ qzi_deb_package(pixbuf qzimg-pixbuf-loader graphics "PVR texture support for gdk
 endif()
 foreach(_qt 5 6)
   if(TARGET qzimg_qt${_qt})
-    qzi_deb_package(qt${_qt} qzimg-qt${_qt}-imageformats graphics "PVR texture support for Qt ${_qt} applications"
-      "A Qt ${_qt} image plugin for PVR textures, so that image viewers and other\nprograms built on Qt ${_qt} open textures."
+    qzi_deb_package(qt${_qt} qzimg-qt${_qt}-imageformats graphics "GPU texture support for Qt ${_qt} applications"
+      "A Qt ${_qt} image plugin for PVR, DDS, KTX, KTX2, .astc and PKM textures, so\nthat image viewers and other programs built on Qt ${_qt} open them, with their\nmip levels, cube faces and array layers as images."
       DEPENDS lib mime)
   endif()
 endforeach()

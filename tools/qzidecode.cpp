@@ -4,12 +4,10 @@
 // delivered bitmaps into a temporary file beside its destination, renamed when complete.
 #include <fcntl.h>
 #include <getopt.h>
-#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csetjmp>
 #include <csignal>
 #include <cstdio>
 #include <cmath>
@@ -18,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "png_writer.h"
 #include "qzi_memview.h"
 #include "qzimgdecoder.h"
 #include "qzirgba.h"
@@ -43,6 +42,7 @@ struct Options {
   bool progress = false;
   bool skip_ext = false;
   long max_pixels = 0;
+  int png_level = qzi_png::kDefaultLevel;
   std::vector<Param> texture;  // parameters 4 to 9, set before initialisation
   std::vector<int> filter;
   std::vector<Param> params;
@@ -61,6 +61,9 @@ void print_help() {
       "  -o, --output FILE    write the PNG to FILE (one input only); '-' writes it to standard output\n"
       "  -d, --out-dir DIR    write each input NAME.EXT as DIR/NAME.png; DIR and its parents are created\n"
       "  -f, --force          replace output files that exist\n"
+      "      --png-level N    compression, %d to %d (default %d): %d to %d for speed (rows unfiltered, zlib at\n"
+      "                       that level on two threads), %d to %d for smaller files (every row's best\n"
+      "                       filter; 6 as earlier versions wrote, 9 smallest and slowest)\n"
       "  Without -o or -d nothing is written: the inputs are decoded as a check, and a line says so.\n"
       "  Refused before anything is decoded: an output that is one of the inputs (same file, however\n"
       "  spelt), an output name not ending in .png, two inputs giving the same output name, and an\n"
@@ -105,7 +108,8 @@ void print_help() {
       "  %d    an output file or folder could not be written\n"
       "  %d    bad command line, or an output refused before decoding\n"
       "  otherwise the library's result code of the first input that failed:\n",
-      qziGetVersion(), QZIDEC_FORMAT_BMP, QZIDEC_FORMAT_PVR, BMP_PARAM_KEEP_ALPHA, BMP_PARAM_PALETTE_ALPHA,
+      qziGetVersion(), qzi_png::kMinLevel, qzi_png::kMaxLevel, qzi_png::kDefaultLevel, qzi_png::kMinLevel,
+      qzi_png::kLastFastLevel, qzi_png::kLastFastLevel + 1, qzi_png::kMaxLevel, QZIDEC_FORMAT_BMP, QZIDEC_FORMAT_PVR, BMP_PARAM_KEEP_ALPHA, BMP_PARAM_PALETTE_ALPHA,
       BMP_PARAM_PIXEL_ALPHA, PVR_PARAM_OPTION, kExitWrite, kExitUsage);
 #define QZI_HELP_CODE(name, value, text) \
   if (value != 0) std::printf("  %-3d  %s\n", value, qziResultText(value));
@@ -265,34 +269,20 @@ struct Sink {
   FILE* out = nullptr;  // null when nothing is written
   bool written = false;
   int write_errno = 0;  // set when the PNG could not be written
-  std::vector<uint8_t> row;
+  int png_level = qzi_png::kDefaultLevel;
 };
 
-// Writes the picture; false with write_errno set on failure. Kept free of C++ objects with
-// destructors, since libpng leaves through longjmp.
+void rgba_row(const void* layer, int y, uint8_t* rgba) {
+  const QZIDEC_LAYERINFO* info = static_cast<const QZIDEC_LAYERINFO*>(layer);
+  qzimg::rgba::row(info->bi, info->bia, y, rgba);
+}
+
+// Writes the picture; false with write_errno set on failure.
 bool write_png(Sink* sink, const QZIDEC_LAYERINFO* info) {
   const int w = info->bi->bmiHeader.biWidth, h = info->bi->bmiHeader.biHeight;
-  sink->row.resize(static_cast<size_t>(w) * 4);
-  uint8_t* row = sink->row.data();
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop pinfo = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !pinfo || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &pinfo);
-    sink->write_errno = errno ? errno : EIO;
-    return false;
-  }
-  png_init_io(png, sink->out);
-  png_set_IHDR(png, pinfo, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGB_ALPHA,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, pinfo);
-  for (int y = 0; y < h; ++y) {
-    qzimg::rgba::row(info->bi, info->bia, y, row);
-    png_write_row(png, row);
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &pinfo);
-  if (std::fflush(sink->out) != 0 || std::ferror(sink->out)) {
-    sink->write_errno = errno ? errno : EIO;
+  const int err = qzi_png::write_rgba(sink->out, w, h, sink->png_level, rgba_row, info);
+  if (err || std::fflush(sink->out) != 0 || std::ferror(sink->out)) {
+    sink->write_errno = err ? err : errno ? errno : EIO;
     return false;
   }
   return true;
@@ -504,6 +494,7 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
   Facts facts;
   Sink sink;
   sink.facts = &facts;
+  sink.png_level = opt.png_level;
   if (initialised) read_facts(dec, &facts);
   if (rc == 0 && !output.empty()) {
     sink.out = output == "-" ? stdout : open_temp_beside(output);
@@ -583,13 +574,14 @@ int check_outputs(const Options& opt, const std::vector<std::string>& outputs) {
 // --help or --version, kExitUsage for a bad option or value.
 int parse_options(int argc, char** argv, Options* opt) {
   enum {
-    kOptInfo = 256, kOptJson, kOptProgress, kOptMaxPixels, kOptSkipExt, kOptFilter, kOptParam,
+    kOptInfo = 256, kOptJson, kOptProgress, kOptMaxPixels, kOptSkipExt, kOptFilter, kOptParam, kOptPngLevel,
     kOptLevel, kOptFace, kOptLayer, kOptSlice, kOptToneMap, kOptExposure
   };
   static const struct option longopts[] = {
       {"output", required_argument, nullptr, 'o'},
       {"out-dir", required_argument, nullptr, 'd'},
       {"force", no_argument, nullptr, 'f'},
+      {"png-level", required_argument, nullptr, kOptPngLevel},
       {"info", no_argument, nullptr, kOptInfo},
       {"json", no_argument, nullptr, kOptJson},
       {"progress", no_argument, nullptr, kOptProgress},
@@ -621,6 +613,15 @@ int parse_options(int argc, char** argv, Options* opt) {
         opt->out_dir = arg;
         break;
       case 'f': opt->force = true; break;
+      case kOptPngLevel: {
+        long level = -1;
+        if (!parse_long(arg, &level) || level < qzi_png::kMinLevel || level > qzi_png::kMaxLevel)
+          return usage_error("%s", ("--png-level wants " + std::to_string(qzi_png::kMinLevel) + " to " +
+                                    std::to_string(qzi_png::kMaxLevel) + ", not '" + arg + "'")
+                                       .c_str());
+        opt->png_level = static_cast<int>(level);
+        break;
+      }
       case kOptInfo: opt->info = true; break;
       case kOptJson: opt->info = opt->json = true; break;
       case kOptProgress: opt->progress = true; break;

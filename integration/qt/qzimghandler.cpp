@@ -208,12 +208,39 @@ bool Handler::open() const {
   data_ = dev->read(kMaxInput + 1);
   if (data_.size() > kMaxInput) return fail(QStringLiteral("texture: input larger than 256 MiB"));
   if (data_.isEmpty()) return fail(QStringLiteral("texture: empty input"));
-
   decoder_ = qziCreateDecoder();
   if (!decoder_) return fail(QString::fromLatin1(qziResultText(QZIERR_NO_MEMORY)));
+
+  const int rc = initialise(0);
+  if (rc != 0) return fail(QStringLiteral("texture: %1 (%2)").arg(QString::fromLatin1(qziResultText(rc))).arg(rc));
+  // Counts of 0 or beyond reason (over 2^20 images) are read as a single image.
+  unsigned levels = 1, faces = 1, layers = 1;
+  qziDecoderGetDocInfo(decoder_, QZIDEC_INFO_LEVELS, &levels);
+  qziDecoderGetDocInfo(decoder_, QZIDEC_INFO_FACES, &faces);
+  qziDecoderGetDocInfo(decoder_, QZIDEC_INFO_LAYERS, &layers);
+  if (levels && faces && layers && quint64{levels} * faces * layers <= (1u << 20)) {
+    levels_ = static_cast<int>(levels);
+    faces_ = static_cast<int>(faces);
+    layers_ = static_cast<int>(layers);
+  }
+  state_ = Ready;
+  return true;
+}
+
+int Handler::initialise(int index) const {
+  // Parameters act at the next initialisation and a reset drops them, so each image is a new
+  // initialisation on the same bytes.
+  int rc = qziResetDecoder(decoder_);
   stream_ = Stream{data_.constData(), static_cast<unsigned>(data_.size()), 0};
-  int rc = qziSetDecoderParam(decoder_, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(kIds.ids), kFormatCount);
+  if (rc == 0)
+    rc = qziSetDecoderParam(decoder_, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(kIds.ids), kFormatCount);
   if (rc == 0) rc = qziSetDecoderParam(decoder_, QZIDEC_PARAM_MAX_PIXELS, maxPixels(), 0);
+  if (index > 0) {
+    const int face = index % faces_, layer = index / faces_ % layers_, level = index / faces_ / layers_;
+    if (rc == 0) rc = qziSetDecoderParam(decoder_, QZIDEC_PARAM_LEVEL, level, 0);
+    if (rc == 0) rc = qziSetDecoderParam(decoder_, QZIDEC_PARAM_FACE, face, 0);
+    if (rc == 0) rc = qziSetDecoderParam(decoder_, QZIDEC_PARAM_LAYER, layer, 0);
+  }
   // The key of a format chosen by name is also its extension: the library tries it first.
   const TextureFormat* named = formatByKey(format());
   const QByteArray hint = named ? QByteArray("texture.") + named->key : QByteArray();
@@ -224,17 +251,15 @@ bool Handler::open() const {
   if (rc == 0) rc = qziDecoderGetDocInfo(decoder_, QZIDEC_INFO_WIDTH, &width);
   if (rc == 0) rc = qziDecoderGetDocInfo(decoder_, QZIDEC_INFO_HEIGHT, &height);
   if (rc == 0) rc = qziDecoderGetDocInfo(decoder_, QZIDEC_INFO_FORMAT, &id);
-  if (rc != 0) return fail(QStringLiteral("texture: %1 (%2)").arg(QString::fromLatin1(qziResultText(rc))).arg(rc));
+  if (rc != 0) return rc;
   format_ = nullptr;
   for (const TextureFormat& f : kFormats) {
     if (static_cast<unsigned>(f.id) == id) format_ = &f;
   }
-  if (!format_ || width == 0 || height == 0 || width > 0x7fffffffu || height > 0x7fffffffu)
-    return fail(QString::fromLatin1(qziResultText(QZIERR_UNSUPPORTED)));
+  if (!format_ || width == 0 || height == 0 || width > 0x7fffffffu || height > 0x7fffffffu) return QZIERR_UNSUPPORTED;
   size_ = QSize(static_cast<int>(width), static_cast<int>(height));
   description_ = QString::fromUtf8(qziDecoderGetFormatDescription(decoder_));
-  state_ = Ready;
-  return true;
+  return 0;
 }
 
 bool Handler::read(QImage* image) {
@@ -299,11 +324,23 @@ bool Handler::supportsOption(ImageOption option) const {
   return option == Size || option == ScaledSize || option == ImageFormat || option == Description;
 }
 
-int Handler::imageCount() const { return open() ? 1 : 0; }
+int Handler::imageCount() const { return open() ? levels_ * faces_ * layers_ : 0; }
 
-bool Handler::jumpToImage(int imageNumber) { return imageNumber == 0 && open(); }
+bool Handler::jumpToImage(int imageNumber) {
+  if (!open() || imageNumber < 0 || imageNumber >= imageCount()) return false;
+  if (imageNumber == current_) return true;
+  const int rc = initialise(imageNumber);
+  if (rc == 0) {
+    current_ = imageNumber;
+    return true;
+  }
+  qCWarning(lcQzimg, "texture: image %d: %s (%d)", imageNumber, qziResultText(rc), rc);
+  // Back to the image that was chosen; should that fail too, nothing more is read.
+  if (initialise(current_) != 0) state_ = Failed;
+  return false;
+}
 
-bool Handler::jumpToNextImage() { return false; }
+bool Handler::jumpToNextImage() { return jumpToImage(current_ + 1); }
 
 int Handler::currentImageNumber() const { return current_; }
 

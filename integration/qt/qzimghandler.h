@@ -69,9 +69,11 @@ class Handler : public QImageIOHandler {
   static constexpr qint64 kMaxInput = qint64{256} << 20;
 
  private:
-  // Reads the input once and initialises the library on the current image; false (the reason
+  // Reads the input once and initialises the library on the first image; false (the reason
   // logged) when the input is refused. Header facts only: no pixel memory is taken.
   bool open() const;
+  // Initialises the library on image `index` (see imageCount); the library's result code.
+  int initialise(int index) const;
   bool fail(const QString& reason) const;
 
   mutable enum { Unread, Ready, Failed } state_ = Unread;
@@ -81,6 +83,9 @@ class Handler : public QImageIOHandler {
   mutable QSize size_;
   mutable QString description_;
   mutable const TextureFormat* format_ = nullptr;
+  // The file's mip levels, cube faces and array layers; its images are every level of every
+  // face of every layer, the top levels first: index = (level * layers + layer) * faces + face.
+  mutable int levels_ = 1, faces_ = 1, layers_ = 1;
   QSize scaled_;
   int current_ = 0;
 };

@@ -1,5 +1,5 @@
-// ASTC LDR 2D blocks through the format's reference codec (a decompress-only context), one
-// block row at a time into a strip of texels, then into the sink's rows. The colour space
+// ASTC LDR 2D blocks through the format's reference codec (a decompress-only context), a few
+// block rows at a time into a strip of texels, then into the sink's rows. The colour space
 // only selects the codec's profile: sRGB data keeps its stored values.
 #include <astcenc.h>
 
@@ -74,16 +74,24 @@ ContextPool& pool() {
   return p;
 }
 
+// Texels decoded per call of the codec: several block rows, so that its per-call set-up is
+// paid less often, as long as the strip stays in the second-level cache.
+const size_t kStripBytes = 128 * 1024;
+
 bool decode_rows(astcenc_context* context, const uint8_t* data, const Texture& t, Sink& out) {
   const int nbx = (out.width + t.block_w - 1) / t.block_w;
   const size_t row_bytes = static_cast<size_t>(nbx) * 16;
-  std::vector<uint8_t> strip(static_cast<size_t>(out.width) * t.block_h * 4);
+  const size_t block_row_texels = static_cast<size_t>(out.width) * t.block_h * 4;
+  const int rows_per_call = block_row_texels >= kStripBytes ? 1 : static_cast<int>(kStripBytes / block_row_texels);
+  const int call_h = rows_per_call * t.block_h;
+  std::vector<uint8_t> strip(block_row_texels * rows_per_call);
   void* slices[1] = {strip.data()};
   const astcenc_swizzle swizzle{ASTCENC_SWZ_R, ASTCENC_SWZ_G, ASTCENC_SWZ_B, ASTCENC_SWZ_A};
-  for (int y = 0; y < out.height; y += t.block_h, data += row_bytes) {
-    const int h = out.height - y < t.block_h ? out.height - y : t.block_h;
+  for (int y = 0; y < out.height; y += call_h, data += row_bytes * rows_per_call) {
+    const int h = out.height - y < call_h ? out.height - y : call_h;
+    const size_t bytes = row_bytes * static_cast<size_t>((h + t.block_h - 1) / t.block_h);
     astcenc_image image{static_cast<unsigned>(out.width), static_cast<unsigned>(h), 1, ASTCENC_TYPE_U8, slices};
-    if (astcenc_decompress_image(context, data, row_bytes, &image, &swizzle, 0) != ASTCENC_SUCCESS) return false;
+    if (astcenc_decompress_image(context, data, bytes, &image, &swizzle, 0) != ASTCENC_SUCCESS) return false;
     for (int ly = 0; ly < h; ++ly) {
       uint8_t* alpha = nullptr;
       uint8_t* row = out.row(y + ly, &alpha);

@@ -1,12 +1,15 @@
 // The texture plugin as Qt applications meet it: QImageReader with the plugin loaded from the
-// build tree. The PVR corpora (QZI_PVR_DIR, QZI_PVR_MODERN_DIR) against their references,
-// within the tolerances of the library's own conformance table; textures built here for
-// what the corpora do not pin down (refusals, limits, colour spaces, mip levels). Built once
-// per Qt version from this one source.
+// build tree. The PVR corpora (QZI_PVR_DIR, QZI_PVR_MODERN_DIR) and the texture corpus of
+// every container (QZI_TEXTURES_DIR, its manifest) against their references, within the
+// tolerances of the library's own conformance tables; textures built here for what the corpora
+// do not pin down (refusals, limits, colour spaces, mip levels, cube faces). Built once per Qt
+// version from this one source.
 #include <QBuffer>
 #include <QColorSpace>
 #include <QCoreApplication>
 #include <QDirIterator>
+#include <QFileInfo>
+#include <QHash>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -51,6 +54,37 @@ struct Reader {
   }
 };
 
+// The first texel (as x, y) of `image` that differs from the reference by more than
+// `tolerance` in a channel, or an empty string.
+QString difference(const QImage& image, const QString& refPath, int tolerance) {
+  QImage ref(refPath);
+  if (ref.isNull()) return QStringLiteral("no reference ") + refPath;
+  ref = ref.convertToFormat(QImage::Format_RGBA8888);
+  if (image.format() != QImage::Format_RGBA8888) return QStringLiteral("not RGBA8888");
+  if (image.size() != ref.size()) return QStringLiteral("size differs from the reference");
+  for (int y = 0; y < ref.height(); ++y) {
+    const uchar* a = image.constScanLine(y);
+    const uchar* b = ref.constScanLine(y);
+    for (int k = 0; k < ref.width() * 4; ++k) {
+      const int d = std::abs(int(a[k]) - int(b[k]));
+      if (d > tolerance) return QStringLiteral("difference %1 above %2 at %3,%4").arg(d).arg(tolerance).arg(k / 4).arg(y);
+    }
+  }
+  return QString();
+}
+
+// Tab-separated rows of a table, notes (#) and empty lines left out.
+QList<QStringList> rows(const QString& path) {
+  QList<QStringList> out;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return out;
+  while (!file.atEnd()) {
+    const QString line = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n'));
+    if (!line.isEmpty() && !line.startsWith(QLatin1Char('#'))) out << line.split(QLatin1Char('\t'));
+  }
+  return out;
+}
+
 }  // namespace
 
 class TstQzimgReader : public QObject {
@@ -81,14 +115,9 @@ class TstQzimgReader : public QObject {
     QCoreApplication::addLibraryPath(QStringLiteral(QZI_QT_PLUGIN_PATH));
     QVERIFY(QImageReader::supportedImageFormats().contains("pvr"));
     QVERIFY(QImageReader::supportedMimeTypes().contains("image/x-pvr"));
-    QFile table(QStringLiteral(QZI_PVR_CONFORMANCE_TSV));
-    QVERIFY(table.open(QIODevice::ReadOnly | QIODevice::Text));
-    while (!table.atEnd()) {
-      const QString line = QString::fromUtf8(table.readLine()).trimmed();
-      const QStringList fields = line.split(QLatin1Char('\t'));
-      if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
-      QCOMPARE(fields.size(), 2);
-      tolerances_ << qMakePair(fields[0], fields[1].toInt());
+    for (const QStringList& row : rows(QStringLiteral(QZI_PVR_CONFORMANCE_TSV))) {
+      QCOMPARE(row.size(), 2);
+      tolerances_ << qMakePair(row[0], row[1].toInt());
     }
     QVERIFY(!tolerances_.isEmpty());
   }
@@ -117,29 +146,71 @@ class TstQzimgReader : public QObject {
       QVERIFY(!reader.errorString().isEmpty());
       return;
     }
-    QImage ref(refPath);
-    QVERIFY(!ref.isNull());
-    ref = ref.convertToFormat(QImage::Format_RGBA8888);
     QCOMPARE(reader.format(), QByteArray("pvr"));
-    QCOMPARE(reader.size(), ref.size());
+    QCOMPARE(reader.size(), QImage(refPath).size());
     QCOMPARE(reader.imageFormat(), QImage::Format_RGBA8888);
     const QImage image = reader.read();
     QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
-    QCOMPARE(image.format(), QImage::Format_RGBA8888);
-    QCOMPARE(image.size(), ref.size());
-    int worst = 0;
-    QPoint first(-1, -1);
-    for (int y = 0; y < ref.height(); ++y) {
-      const uchar* a = image.constScanLine(y);
-      const uchar* b = ref.constScanLine(y);
-      for (int k = 0; k < ref.width() * 4; ++k) {
-        const int d = std::abs(int(a[k]) - int(b[k]));
-        if (d > tolerance && first.x() < 0) first = QPoint(k / 4, y);
-        worst = std::max(worst, d);
-      }
+    const QString diff = difference(image, refPath, tolerance);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+  }
+
+  // Every file of the texture corpus's manifest: by name and by content it is taken as its
+  // container, and decodes to its reference within the tolerance the manifest (or the
+  // library's table of wider ones) gives, or is refused with a reason.
+  void textures_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QString>("ref");
+    QTest::addColumn<int>("tolerance");
+    const QString dir = qEnvironmentVariable("QZI_TEXTURES_DIR");
+    if (dir.isEmpty()) {
+      QTest::newRow("no corpus") << QString() << QByteArray() << QSize() << QString() << 0;
+      return;
     }
-    QVERIFY2(first.x() < 0, qPrintable(QStringLiteral("difference %1 above %2, first at %3,%4")
-                                           .arg(worst).arg(tolerance).arg(first.x()).arg(first.y())));
+    QHash<QString, int> wider;
+    for (const QStringList& row : rows(QStringLiteral(QZI_TEXTURE_CONFORMANCE_TSV))) wider[row[0]] = row.value(1).toInt();
+    const QList<QStringList> manifest = rows(dir + QStringLiteral("/manifest.tsv"));
+    QVERIFY(manifest.size() > 1);
+    for (const QStringList& f : manifest.mid(1)) {  // after the column names
+      QVERIFY(f.size() > 10);
+      const QString folder = QFileInfo(f[0]).path();
+      const bool decodes = f[8] == QLatin1String("decode");
+      const int tolerance = wider.value(f[0], QString(f[10]).section(QLatin1Char(' '), 0, 0).toInt());
+      QTest::newRow(qPrintable(f[0])) << dir + QLatin1Char('/') + f[0]
+                                      << QFileInfo(f[0]).suffix().toLower().toLatin1()
+                                      << (decodes ? QSize(f[4].toInt(), f[5].toInt()) : QSize())
+                                      << (decodes ? dir + QLatin1Char('/') + folder + QLatin1Char('/') +
+                                                        f[9].section(QLatin1Char(' '), 0, 0)
+                                                  : QString())
+                                      << tolerance;
+    }
+  }
+  void textures() {
+    QFETCH(QString, file);
+    QFETCH(QByteArray, key);
+    QFETCH(QSize, size);
+    QFETCH(QString, ref);
+    QFETCH(int, tolerance);
+    if (file.isEmpty()) QSKIP("QZI_TEXTURES_DIR is not set");
+    QImageReader reader(file);
+    if (!size.isValid()) {
+      QTest::ignoreMessage(QtWarningMsg, kReason);
+      QImage image;
+      QVERIFY(!reader.read(&image));
+      QVERIFY(image.isNull());
+      return;
+    }
+    QCOMPARE(reader.size(), size);
+    const QImage image = reader.read();
+    QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+    const QString diff = difference(image, ref, tolerance);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    QFile input(file);
+    QVERIFY(input.open(QIODevice::ReadOnly));
+    Reader byContent(input.readAll(), QByteArray());
+    QCOMPARE(byContent.reader.format(), key);
   }
 
   // Inputs refused whole: a texture cut short (its size is still told from the header), a
@@ -232,20 +303,49 @@ class TstQzimgReader : public QObject {
     QVERIFY(!image.colorSpace().isValid());
   }
 
-  // A texture with three mip levels: the top level is the first image, and the one offered
-  // while the library has no way to choose another.
+  // A texture with three mip levels: one image each, the top level first, each with its own
+  // size; nothing beyond the last.
   void mipLevels() {
     Bytes data;
     for (int k = 0; k < 16; ++k) data.insert(data.end(), {10, 20, 30, 255});
     for (int k = 0; k < 4; ++k) data.insert(data.end(), {40, 50, 60, 255});
     data.insert(data.end(), {70, 80, 90, 255});
     Reader r(bytes(texture(kRgba8, 4, 4, data, 0, 3)), "pvr");
-    QCOMPARE(r.reader.imageCount(), 1);
+    QCOMPARE(r.reader.imageCount(), 3);
     QCOMPARE(r.reader.currentImageNumber(), 0);
-    QVERIFY(!r.reader.jumpToImage(1));
-    const QImage image = r.reader.read();
-    QCOMPARE(image.size(), QSize(4, 4));
-    QCOMPARE(image.pixel(3, 3), qRgba(10, 20, 30, 255));
+    const QRgb colours[] = {qRgb(10, 20, 30), qRgb(40, 50, 60), qRgb(70, 80, 90)};
+    for (int level = 0; level < 3; ++level) {
+      QVERIFY(r.reader.jumpToImage(level));
+      QCOMPARE(r.reader.currentImageNumber(), level);
+      QCOMPARE(r.reader.size(), QSize(4 >> level, 4 >> level));
+      const QImage image = r.reader.read();
+      QCOMPARE(image.size(), QSize(4 >> level, 4 >> level));
+      QCOMPARE(image.pixel(image.width() - 1, image.height() - 1), colours[level]);
+    }
+    QVERIFY(!r.reader.jumpToImage(3));
+    QVERIFY(r.reader.jumpToImage(0));
+    QCOMPARE(r.reader.read().pixel(0, 0), colours[0]);
+  }
+
+  // A cube map: its six faces are six images, in the container's order, the top level of each
+  // before any smaller level.
+  void cubeFaces() {
+    Bytes data;  // 2 x 2, two levels of six faces; texels (face, level, 0)
+    for (uint8_t level = 0; level < 2; ++level) {
+      for (uint8_t face = 0; face < 6; ++face) {
+        for (int k = 0; k < (level ? 1 : 4); ++k) data.insert(data.end(), {face, level, 0, 255});
+      }
+    }
+    Bytes file = texture(kRgba8, 2, 2, data, 0, 2);
+    file[40] = 6;  // faces: word 10
+    Reader r(bytes(file), "pvr");
+    QCOMPARE(r.reader.imageCount(), 12);
+    for (int k = 0; k < 12; ++k) {
+      QVERIFY(r.reader.jumpToImage(k));
+      const QImage image = r.reader.read();
+      QCOMPARE(image.size(), k < 6 ? QSize(2, 2) : QSize(1, 1));
+      QCOMPARE(image.pixel(0, 0), qRgb(k % 6, k / 6, 0));
+    }
   }
 };
 

@@ -147,11 +147,10 @@ void ApplicationController::applicationDidFinishLaunching(const LaunchInfo& laun
             &ApplicationController::userNotificationCenterDidActivateNotification);
     connect(m_center, &UserNotificationCenter::didInvokeOpenAction, this,
             &ApplicationController::userNotificationCenterDidInvokeOpenAction);
-    // Another launch hands over: the window comes forward, as for a notification.
-    connect(m_applications, &RunningApplications::activationRequested, this, [this] {
-        m_windowController->showWindow(this);
-        bringToFront();
-    });
+    // Another launch hands over: the window comes forward and the feed is downloaded again, as
+    // the menu's "Show news" does.
+    connect(m_applications, &RunningApplications::activationRequested, this,
+            [this] { orderFrontInfoWindow(this); });
     connect(m_applications, &RunningApplications::didLaunchApplication, this,
             &ApplicationController::workspaceDidLaunchApplication);
     connect(m_manager, &InformationManager::InformationManagerDidUpdate, this,

@@ -390,6 +390,16 @@ QImage StatusItemController::drawImageWithBadge(std::optional<quint64> number,
     return image;
 }
 
+QIcon StatusItemController::applicationIcon()
+{
+    const MarkColors colors = markColors(ColorScheme::NoPreference);
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128})
+        icon.addPixmap(QPixmap::fromImage(
+            drawSquareImageWithBadge(std::nullopt, size, badgeFont(), colors.glyph, 1.0, colors.edge)));
+    return icon;
+}
+
 QFont StatusItemController::titleFont()
 {
     QFont font = QGuiApplication::font();

@@ -153,6 +153,10 @@ public:
                                      const QFont& badgeFont, const QColor& color,
                                      qreal devicePixelRatio);
 
+    // The program's icon for its windows: the mark without a badge, with its edge, at the
+    // usual sizes.
+    static QIcon applicationIcon();
+
     // The system font at 12 pixels, and its bold form for the badge.
     static QFont titleFont();
     static QFont badgeFont();

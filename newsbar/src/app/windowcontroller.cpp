@@ -11,6 +11,10 @@
 #include "ui_Window.h"
 
 #include <QDesktopServices>
+#include <QEventLoop>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -33,7 +37,14 @@ WindowController::WindowController(InformationManager* manager, QObject* parent)
     : QObject(parent), m_manager(manager),
       m_model(new InformationTableModel(defaultColumnKeys, this))
 {
-    m_opener.openURL = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    m_opener.openURL = [](const QUrl& url) {
+        // The toolkit starts the opener and reports success before it has tried; asking it
+        // ourselves tells a link that no browser takes from one that opened.
+        const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+        if (opener.isEmpty())
+            return QDesktopServices::openUrl(url);
+        return openWithOpener(opener, url, std::chrono::seconds(10));
+    };
     m_opener.showAlert = [this](const QString& text) { showAlert(text); };
     m_refusedLinkAlert = [this](const QString& link) { showRefusedLinkAlert(link); };
     connect(m_manager, &InformationManager::InformationManagerDidUpdate, this,
@@ -85,8 +96,7 @@ void WindowController::windowDidLoad()
         if (key == QLatin1String("category")) {
             m_tableView->setItemDelegateForColumn(column, m_categoryCell);
             header->setSectionResizeMode(column, QHeaderView::Interactive);
-            m_tableView->setColumnWidth(column,
-                                        CategoryCellView::preferredWidth(m_tableView->font()));
+            fitCategoryColumn();
         } else {
             header->setSectionResizeMode(column, key == QLatin1String("title")
                                                      ? QHeaderView::Stretch
@@ -108,6 +118,26 @@ void WindowController::windowDidLoad()
             m_window->move(frame.topLeft());
         }
     }
+}
+
+void WindowController::fitCategoryColumn()
+{
+    if (!m_tableView || !m_categoryCell)
+        return;
+    const int column = int(m_model->columnKeys().indexOf(QStringLiteral("category")));
+    if (column < 0)
+        return;
+    // Wide enough for the known categories, and for the longer ones the list has as far as a
+    // third of the window: beyond that the label is cut short.
+    int width = CategoryCellView::preferredWidth(m_tableView->font());
+    QStyleOptionViewItem option;
+    option.initFrom(m_tableView);
+    int widest = 0;
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        widest = std::max(widest, m_categoryCell->sizeHint(option, m_model->index(row, column)).width());
+    if (widest > width)
+        width = std::max(width, std::min(widest, m_tableView->window()->width() / 3));
+    m_tableView->setColumnWidth(column, width);
 }
 
 void WindowController::saveGeometry()
@@ -151,6 +181,47 @@ bool WindowController::openInformation(const Information& information)
     return false;
 }
 
+bool WindowController::openWithOpener(const QString& program, const QUrl& url,
+                                      std::chrono::milliseconds patience)
+{
+    // Left to run on when it outlasts the wait; it deletes itself once it ends.
+    auto* process = new QProcess;
+    process->setProgram(program);
+    process->setArguments({url.toString(QUrl::FullyEncoded)});
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    QEventLoop loop;
+    bool ended = false;
+    QObject::connect(process, &QProcess::finished, &loop, [&] { ended = true; loop.quit(); });
+    QObject::connect(process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            ended = true;
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(patience, &loop, &QEventLoop::quit);
+    process->start();
+    if (!ended)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!ended) {
+        QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+        qCInfo(lcApp).noquote() << "The opener still runs after" << patience.count() << "ms; taken as opened";
+        return true;
+    }
+    const bool opened = process->error() != QProcess::FailedToStart
+                        && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+    if (!opened) {
+        const QString output = QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
+        qCWarning(lcApp).noquote() << "Could not open" << url.toDisplayString() << "with" << program << ":"
+                                   << (process->error() == QProcess::FailedToStart
+                                           ? process->errorString()
+                                           : QStringLiteral("status %1").arg(process->exitCode()))
+                                   << output;
+    }
+    process->deleteLater();
+    return opened;
+}
+
 void WindowController::showAlert(const QString& informativeText)
 {
     QMessageBox alert(QMessageBox::Information, QGuiApplication::applicationDisplayName(),
@@ -177,6 +248,7 @@ void WindowController::informationManagerDidUpdate()
     m_model->reloadData(*m_manager);
     if (m_tableView && row >= 0 && row < m_model->rowCount())
         m_tableView->selectRow(row);
+    fitCategoryColumn();
     updateStatusChanged();
 }
 

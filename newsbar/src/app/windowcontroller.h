@@ -88,7 +88,14 @@ public:
     static QString emptyTableText(const QString& failure, bool downloading = false);
     QString statusLine() const;
 
-    // How links are opened and unopenable ones reported; the desktop's by default.
+    // Opens url with the desktop's opener program (xdg-open) and waits for its answer, with the
+    // event loop turning: true when it ended with status 0, or still runs after patience (it
+    // is then the browser itself, which runs on); false when it could not be started or
+    // failed. Its standard error goes to the log.
+    static bool openWithOpener(const QString& program, const QUrl& url, std::chrono::milliseconds patience);
+
+    // How links are opened and unopenable ones reported; by default the desktop's opener
+    // (openWithOpener with xdg-open), or the toolkit's where there is none.
     void setLinkOpener(LinkOpener opener) { m_opener = std::move(opener); }
     const LinkOpener& linkOpener() const { return m_opener; }
     // How a web link that no browser took is reported; an alert by default.
@@ -107,6 +114,7 @@ private:
     void showAlert(const QString& informativeText);
     void showRefusedLinkAlert(const QString& link);
     void saveGeometry();
+    void fitCategoryColumn();
 
     InformationManager* m_manager;
     std::unique_ptr<QWidget> m_window;

@@ -52,7 +52,7 @@ public:
     // link that is not a URL gives an absent field.
     static Information initWithDictionary(const QVariantMap& dictionary);
 
-    // The records of an RSS 2.0 document, in document order; empty on every failure. Logs
+    // The records of an RSS 2.0 or Atom 1.0 document, in document order; empty on every failure. Logs
     // "Failed to read rss document with error: ..." when the bytes are not well-formed XML.
     // Safe to call from any thread. See feedparser.h for the rules.
     static QList<Information> informationsWithData(const QByteArray& data);

@@ -4,6 +4,7 @@
 
 #include "statusitemcontroller.h"
 
+#include <QDBusVariant>
 #include <QMenu>
 #include <QPainter>
 #include <QRegularExpression>
@@ -254,6 +255,26 @@ private Q_SLOTS:
             }
             QVERIFY2(contrast(lightest, darkest) >= 3.0, qPrintable(QStringLiteral("%1 px badge").arg(size)));
         }
+    }
+
+    // The portal's value, wrapped in as many variants as the method wraps it; other values
+    // are no scheme.
+    void portalValues()
+    {
+        const auto wrapped = [](uint value, int depth) {
+            QVariant v = QVariant::fromValue(value);
+            for (int i = 0; i < depth; ++i)
+                v = QVariant::fromValue(QDBusVariant(v));
+            return v;
+        };
+        for (int depth = 0; depth <= 2; ++depth) {
+            QCOMPARE(DesktopAppearance::fromPortalValue(wrapped(0, depth)), std::optional(ColorScheme::NoPreference));
+            QCOMPARE(DesktopAppearance::fromPortalValue(wrapped(1, depth)), std::optional(ColorScheme::Dark));
+            QCOMPARE(DesktopAppearance::fromPortalValue(wrapped(2, depth)), std::optional(ColorScheme::Light));
+            QCOMPARE(DesktopAppearance::fromPortalValue(wrapped(7, depth)), std::optional(ColorScheme::NoPreference));
+        }
+        QCOMPARE(DesktopAppearance::fromPortalValue(QVariant(QStringLiteral("dark"))), std::nullopt);
+        QCOMPARE(DesktopAppearance::fromPortalValue(QVariant()), std::nullopt);
     }
 
     // Drawn for the slot the tray gives: in a 22 x 20 slot the 20-pixel image, on whole pixels,

@@ -31,6 +31,8 @@ import dbus
 NOTIFY = "org.freedesktop.Notifications"
 WATCHER = "org.kde.StatusNotifierWatcher"
 ITEM = "org.kde.StatusNotifierItem"
+PORTAL = "org.freedesktop.portal.Desktop"
+SETTINGS = "org.freedesktop.portal.Settings"
 WAIT = float(os.environ.get("NEWSBAR_E2E_WAIT", "60"))  # sanitizer builds start slowly
 
 
@@ -86,6 +88,11 @@ class Feed(http.server.ThreadingHTTPServer):
                               "%02d:00:00 +0900</pubDate></item>"
                               % (titles[-1], ["news", "event", "info", "topic", "update"][n % 5], n, n))
         return titles
+
+
+def tones(argb):
+    """{True} when every opaque pixel of an ARGB image is light, {False} when every one is dark."""
+    return {sum(argb[i + 1:i + 4]) > 3 * 128 for i in range(0, len(argb), 4) if argb[i] > 192}
 
 
 class Mock:
@@ -247,6 +254,13 @@ def command_line(ctx):
         check(result.returncode == int(status) and text in result.stdout + result.stderr,
               "newsbar %s: status %d, output %r" % (" ".join(arguments), result.returncode,
                                                    result.stdout + result.stderr))
+    # The manual page names the version the program reports.
+    version = subprocess.run([ctx.program, "--version"], env=env, capture_output=True, text=True,
+                             timeout=WAIT).stdout.split("\n")[0]
+    with open(ctx.manpage) as page:
+        heading = page.readline()
+    check(re.match(r"newsbar \d+\.\d+\.\d+$", version) and '"%s"' % version in heading,
+          "the manual page says %r, the program %r" % (heading, version))
 
 
 def run(ctx, bus):
@@ -282,12 +296,16 @@ def run(ctx, bus):
     check(viewable_window() is None, "a default launch showed the window")
 
     # A second default launch asks the first to show its window and ends before it sets
-    # anything up.
+    # anything up; the first downloads the feed again, as "Show news" does.
     requests = ctx.feed.requests
     Program(ctx, "second").hands_over()
     window = first.wait("the window of the first instance", viewable_window)
+    first.wait("the download after the second launch", lambda: ctx.feed.requests > requests)
+    time.sleep(0.5)
     check(len(registered_items()) == 1, "the second instance made a tray item")
-    check(ctx.feed.requests == requests, "the second instance downloaded the feed")
+    check(ctx.feed.requests == requests + 1, "%d downloads after the second launch" % (ctx.feed.requests - requests))
+    icon = subprocess.run(["xprop", "-id", window, "_NET_WM_ICON"], capture_output=True, text=True, timeout=WAIT).stdout
+    check("Icon (16 x 16)" in icon and "Icon (48 x 48)" in icon, "the window has no icon: %r" % icon[:200])
 
     # Two new items, notified older first with the default action, an "Open" button and the
     # desktop entry; "Show news" refreshes.
@@ -329,9 +347,31 @@ def run(ctx, bus):
     wait_for("the item read", lambda: item.tooltip() == "VANDiR News: 8 unread")
     check(settings_array_size(ctx, "ReadItems") == read + 1, "Open did not mark the item read")
 
+    # A link that no browser takes: the opener fails, an alert says so, the item stays unread.
+    open(ctx.no_browser, "w").close()
+    notifications.mock.EmitSignal(NOTIFY, "ActionInvoked", "us", [dbus.UInt32(6), "open"])
+    first.wait("the alert", lambda: len(viewable_windows()) == 2)
+    check("Could not open https://example.com/10" in first.output(), "the opener's failure is not logged")
+    time.sleep(0.5)
+    check(settings_array_size(ctx, "ReadItems") == read + 1 and item.tooltip() == "VANDiR News: 8 unread",
+          "an item no browser opened was marked read")
+    os.remove(ctx.no_browser)
+
     item.click("Mark all as read")
     wait_for("the badge to go", lambda: item.image() == plain)
     item.save(ctx, "tray-after-mark-all-read")
+
+    # The desktop publishes its colour scheme through the settings portal: dark gives a light
+    # mark without an edge, light a dark one.
+    portal = Mock(bus, [PORTAL, "/org/freedesktop/portal/desktop", SETTINGS], PORTAL,
+                  "/org/freedesktop/portal/desktop")
+    portal.mock.AddMethod(SETTINGS, "Read", "ss", "v", "ret = dbus.UInt32(0, variant_level=1)")
+    for scheme, name in ((1, "dark"), (2, "light")):
+        portal.mock.EmitSignal(SETTINGS, "SettingChanged", "ssv",
+                               ["org.freedesktop.appearance", "color-scheme", dbus.UInt32(scheme, variant_level=1)])
+        wait_for("the %s scheme's image" % name, lambda: tones(item.image()) == {name == "dark"})
+        item.save(ctx, "tray-%s-scheme" % name)
+    portal.stop()
     screenshot(ctx, window, "window-read.png")
     item.click("Quit")
     check(first.exit_code() == 0, "Quit did not end the first instance cleanly")
@@ -440,7 +480,7 @@ def run(ctx, bus):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--program", "--screenshot", "--artifacts", "--bundle-id"):
+    for option in ("--program", "--screenshot", "--artifacts", "--bundle-id", "--manpage"):
         parser.add_argument(option, required=True)
     ctx = parser.parse_args()
     if not (shutil.which("xwininfo") and "DISPLAY" in os.environ
@@ -466,8 +506,10 @@ def main():
     ctx.opened = os.path.join(ctx.work, "opened.txt")
     bin_dir = os.path.join(ctx.work, "bin")
     os.makedirs(bin_dir)
+    ctx.no_browser = os.path.join(ctx.work, "no-browser")
     with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
-        f.write('#!/bin/sh\necho "$@" > "%s.part" && mv "%s.part" "%s"\n' % ((ctx.opened,) * 3))
+        f.write('#!/bin/sh\n[ -e "%s" ] && { echo "no method available for opening $1" >&2; exit 3; }\n'
+                'echo "$@" > "%s.part" && mv "%s.part" "%s"\n' % ((ctx.no_browser,) + (ctx.opened,) * 3))
     os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
     env["PATH"] = bin_dir + os.pathsep + env.get("PATH", "/usr/bin:/bin")
     ctx.env, ctx.programs, ctx.mocks, ctx.feed = env, [], [], Feed()
