@@ -12,6 +12,7 @@ PACKAGES=(
   libxml2-dev libicu-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info xdg-utils dpkg-dev file lintian
   xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core
+  python3-dev python3-numpy python3-pil python3-pytest
 )
 
 install_packages() {
@@ -76,12 +77,15 @@ export_test_data() {
   if [ -d "$data/bmpsuite" ]; then export QZI_BMPSUITE_DIR=$(cd "$data/bmpsuite" && pwd); fi
   if [ -d "$data/pvr" ]; then export QZI_PVR_DIR=$(cd "$data/pvr" && pwd); fi
   if [ -d "$data/pvr-modern" ]; then export QZI_PVR_MODERN_DIR=$(cd "$data/pvr-modern" && pwd); fi
+  if [ -d "$data/textures" ]; then export QZI_TEXTURES_DIR=$(cd "$data/textures" && pwd); fi
   return 0
 }
 
 # The Release tree build/ as scripts/test makes it; scripts/package reuses it.
+# The Python module is built for Debian's interpreter, whatever else is first on the PATH.
+PYTHON_OPTIONS=(-DQZI_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3)
 RELEASE_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DQZI_SANITIZE=OFF -DQZI_BUILD_NEWSBAR=ON -DQZI_BUILD_BENCH=ON
-                 -DQZI_PIXBUF_LOADER=ON)
+                 -DQZI_PIXBUF_LOADER=ON "${PYTHON_OPTIONS[@]}")
 
 # configure_and_build DIR [cmake args...]
 configure_and_build() {

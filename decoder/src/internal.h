@@ -33,6 +33,16 @@ struct QZIDEC_LAYER {
 
 const uint32_t kReadBufferSize = 32768;
 
+// The float picture of an execution that asked for float samples (qziDecoderExecuteRGBA):
+// linear RGBA, rows top-down, filled by a module whose source has float or wider samples
+// through float_rows; left empty, the 8-bit picture delivered is widened instead. The
+// pixels (malloc'd) pass to whoever asked, or are freed with the record's owner.
+struct QZIDEC_FLOAT_PICTURE {
+  float* pixels = nullptr;
+  int width = 0;
+  int height = 0;
+};
+
 // The handle. Constructed in place in a block from the core library; every field has its
 // initial value from the construction except rd_buf, which is written before it is read (so a
 // new handle costs no clearing of 32 KiB). It owns everything it points to; the caller's
@@ -106,6 +116,9 @@ struct QZIDECODER_IMPL {
   void* palette_user = nullptr;
   int anime_mode = 0;
   int anime_loop = 0;
+
+  // Set only while qziDecoderExecuteRGBA runs for float samples; the record is its caller's.
+  QZIDEC_FLOAT_PICTURE* float_picture = nullptr;
 };
 
 // Functions the library offers format modules; exported under their names.
@@ -117,6 +130,12 @@ namespace qzimgdecoder {
 QZIDEC_MODULE_API bool qzisrm_read(void* stream, void* buffer, unsigned int size, unsigned int* count);
 QZIDEC_MODULE_API bool qzisrm_setpos(void* stream, unsigned int position);
 QZIDEC_MODULE_API void qzisrm_cleanup(void* stream);
+
+// For modules whose source has samples beyond 8 bits (HDR, float, signed): where this
+// execution's float picture goes, width * height * 4 floats, rows top-down, or null when the
+// caller asked for none (deliver the 8-bit picture alone then). The module still delivers the
+// 8-bit picture as always. Raises QZIERR_NO_MEMORY.
+QZIDEC_MODULE_API float* float_rows(QZIDECODER_IMPL* h, int width, int height);
 
 // Reader. Ends of data raise QZIERR_READ unless end-of-data mode is on, when the byte
 // functions return -1 (which get_word/get_long fold into their arithmetic unchanged).

@@ -1,18 +1,22 @@
-// The one-call loaders: a handle, the first delivered picture turned into 8-bit RGBA, top row
-// first, and the handle closed again. They use only the public functions.
+// The RGBA loaders: a handle's first delivered picture turned into RGBA, 8-bit or float,
+// top row first. The one-call loaders open and close a handle around it.
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
+#include "internal.h"
 #include "qzimgdecoder.h"
 
 namespace {
 
 struct Target {
-  unsigned char* pixels = nullptr;  // malloc'd; handed to the caller or freed
+  QZIDECODER_IMPL* h = nullptr;
+  int sample = QZIDEC_SAMPLE_UINT8;
+  void* pixels = nullptr;  // malloc'd; handed to the caller or freed
   int width = 0;
   int height = 0;
-  int result = QZIERR_SUCCESS;  // a failure of the conversion itself
+  bool alpha = false;             // the picture came with an alpha plane
+  int result = QZIERR_SUCCESS;    // a failure of the conversion itself
 };
 
 const uint8_t* dib_bits(const BITMAPINFO* bi) {
@@ -25,6 +29,52 @@ size_t dib_stride(const BITMAPINFO* bi) {
 
 const RGBQUAD* dib_table(const BITMAPINFO* bi) {
   return reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const uint8_t*>(bi) + bi->bmiHeader.biSize);
+}
+
+// x / 255 as the nearest float, for each byte: the exact widening of 8-bit samples.
+struct UnitTable {
+  float v[256];
+  UnitTable() {
+    for (int i = 0; i < 256; ++i) v[i] = static_cast<float>(i) / 255.0f;
+  }
+};
+
+// Writes one picture row as RGBA samples of type T: bytes as they are, or widened to floats.
+template <typename T>
+void convert_rows(const BITMAPINFO* bi, const BITMAPINFO* bia, T* pixels) {
+  static const UnitTable unit;
+  const BITMAPINFOHEADER& hd = bi->bmiHeader;
+  const int w = hd.biWidth, h = hd.biHeight;
+  const RGBQUAD* table = dib_table(bi);
+  const uint32_t entries = hd.biClrUsed;
+  const RGBQUAD* alpha_table = bia ? dib_table(bia) : nullptr;
+  const uint32_t alpha_entries = bia ? bia->bmiHeader.biClrUsed : 0;
+  const auto put = [](T* out, uint8_t v) {
+    if constexpr (sizeof(T) == 1) {
+      *out = v;
+    } else {
+      *out = unit.v[v];
+    }
+  };
+  for (int y = 0; y < h; ++y) {
+    // Delivered rows are bottom-up.
+    const uint8_t* row = dib_bits(bi) + static_cast<size_t>(h - 1 - y) * dib_stride(bi);
+    const uint8_t* arow = bia ? dib_bits(bia) + static_cast<size_t>(h - 1 - y) * dib_stride(bia) : nullptr;
+    T* out = pixels + static_cast<size_t>(y) * static_cast<size_t>(w) * 4;
+    for (int x = 0; x < w; ++x, out += 4) {
+      if (hd.biBitCount == 8) {
+        const RGBQUAD c = row[x] < entries ? table[row[x]] : RGBQUAD{0, 0, 0, 0};
+        put(out, c.rgbRed);
+        put(out + 1, c.rgbGreen);
+        put(out + 2, c.rgbBlue);
+      } else {
+        put(out, row[3 * x + 2]);
+        put(out + 1, row[3 * x + 1]);
+        put(out + 2, row[3 * x]);
+      }
+      put(out + 3, !arow ? 255 : arow[x] < alpha_entries ? alpha_table[arow[x]].rgbRed : 0);
+    }
+  }
 }
 
 // Converts the first picture; later layers are ignored.
@@ -42,59 +92,69 @@ int on_layer(QZIDEC_LAYERINFO* info, int /*index*/) {
     t->result = QZIERR_UNSUPPORTED;
     return 1;
   }
-  t->pixels = static_cast<unsigned char*>(std::malloc(size_t{static_cast<uint32_t>(w)} * static_cast<uint32_t>(h) * 4));
+  t->width = w;
+  t->height = h;
+  t->alpha = bia != nullptr;
+  QZIDEC_FLOAT_PICTURE* fp = t->h->float_picture;
+  if (fp && fp->pixels && fp->width == w && fp->height == h) {
+    // The module's own float samples, unclamped.
+    t->pixels = fp->pixels;
+    fp->pixels = nullptr;
+    return 0;
+  }
+  const size_t sample_size = t->sample == QZIDEC_SAMPLE_FLOAT32 ? sizeof(float) : 1;
+  t->pixels = std::malloc(size_t{static_cast<uint32_t>(w)} * static_cast<uint32_t>(h) * 4 * sample_size);
   if (!t->pixels) {
     t->result = QZIERR_NO_MEMORY;
     return 1;
   }
-  t->width = w;
-  t->height = h;
-
-  const RGBQUAD* table = dib_table(bi);
-  const uint32_t entries = hd.biClrUsed;
-  const RGBQUAD* alpha_table = bia ? dib_table(bia) : nullptr;
-  const uint32_t alpha_entries = bia ? bia->bmiHeader.biClrUsed : 0;
-  for (int y = 0; y < h; ++y) {
-    // Delivered rows are bottom-up.
-    const uint8_t* row = dib_bits(bi) + static_cast<size_t>(h - 1 - y) * dib_stride(bi);
-    const uint8_t* arow = bia ? dib_bits(bia) + static_cast<size_t>(h - 1 - y) * dib_stride(bia) : nullptr;
-    unsigned char* out = t->pixels + static_cast<size_t>(y) * static_cast<size_t>(w) * 4;
-    for (int x = 0; x < w; ++x, out += 4) {
-      if (hd.biBitCount == 8) {
-        const RGBQUAD c = row[x] < entries ? table[row[x]] : RGBQUAD{0, 0, 0, 0};
-        out[0] = c.rgbRed;
-        out[1] = c.rgbGreen;
-        out[2] = c.rgbBlue;
-      } else {
-        out[0] = row[3 * x + 2];
-        out[1] = row[3 * x + 1];
-        out[2] = row[3 * x];
-      }
-      out[3] = !arow ? 255 : arow[x] < alpha_entries ? alpha_table[arow[x]].rgbRed : 0;
-    }
+  if (t->sample == QZIDEC_SAMPLE_FLOAT32) {
+    convert_rows(bi, bia, static_cast<float*>(t->pixels));
+  } else {
+    convert_rows(bi, bia, static_cast<unsigned char*>(t->pixels));
   }
   return 0;
 }
 
-// Runs an initialised handle and hands over the picture; closes the handle.
-int finish(QZIDECODER d, int rc, unsigned char** pixels, int* width, int* height) {
-  Target t;
-  if (rc == QZIERR_SUCCESS) rc = qziSetDecoderLayerCallback(d, on_layer, &t);
-  if (rc == QZIERR_SUCCESS) rc = qziDecoderExecute(d);
-  qziCloseDecoder(d);
-  if (rc == QZIERR_SUCCESS) rc = t.result;
-  if (rc == QZIERR_SUCCESS && !t.pixels) rc = QZIERR_UNSUPPORTED;  // a format that delivered nothing
+// Executes an initialised handle with the converter in place of the caller's layer callback,
+// which comes back afterwards.
+int execute_rgba(QZIDECODER h, int sample, Target* t) {
+  t->h = h;
+  t->sample = sample;
+  const QZIDEC_LAYER_CALLBACK callback = h->layer_callback;
+  const uint64_t user = h->layer_user;
+  QZIDEC_FLOAT_PICTURE fp;
+  h->float_picture = sample == QZIDEC_SAMPLE_FLOAT32 ? &fp : nullptr;
+  h->layer_callback = on_layer;
+  h->layer_user = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(t));
+  int rc = qziDecoderExecute(h);
+  h->layer_callback = callback;
+  h->layer_user = user;
+  h->float_picture = nullptr;
+  std::free(fp.pixels);  // float rows of a picture that was not the one converted
+  if (rc == QZIERR_SUCCESS) rc = t->result;
+  if (rc == QZIERR_SUCCESS && !t->pixels) rc = QZIERR_UNSUPPORTED;  // a format that delivered nothing
   if (rc != QZIERR_SUCCESS) {
-    std::free(t.pixels);
-    return rc;
+    std::free(t->pixels);
+    t->pixels = nullptr;
   }
+  return rc;
+}
+
+// Runs an initialised handle and hands over the picture; closes the handle.
+int finish(QZIDECODER d, int rc, int sample, void** pixels, int* width, int* height) {
+  Target t;
+  if (rc == QZIERR_SUCCESS) rc = execute_rgba(d, sample, &t);
+  qziCloseDecoder(d);
+  if (rc != QZIERR_SUCCESS) return rc;
   *pixels = t.pixels;
   *width = t.width;
   *height = t.height;
   return QZIERR_SUCCESS;
 }
 
-bool clear_outputs(unsigned char** pixels, int* width, int* height) {
+template <typename T>
+bool clear_outputs(T** pixels, int* width, int* height) {
   if (!pixels || !width || !height) return false;
   *pixels = nullptr;
   *width = *height = 0;
@@ -124,19 +184,20 @@ bool bytes_setpos(void* stream, unsigned int position) {
   return true;
 }
 
-}  // namespace
-
-extern "C" {
-
-int qziLoadRGBA(const char* path, unsigned char** pixels, int* width, int* height) {
+template <typename T>
+int load_file(const char* path, int sample, T** pixels, int* width, int* height) {
   if (!clear_outputs(pixels, width, height) || !path) return QZIERR_INVALID_ARG;
   QZIDECODER d = qziCreateDecoder();
   if (!d) return QZIERR_NO_MEMORY;
-  return finish(d, qziDecoderInitializeFromFile(d, path), pixels, width, height);
+  void* out = nullptr;
+  const int rc = finish(d, qziDecoderInitializeFromFile(d, path), sample, &out, width, height);
+  *pixels = static_cast<T*>(out);
+  return rc;
 }
 
-int qziLoadRGBAFromMemory(const void* data, size_t size, const char* name_hint, unsigned char** pixels, int* width,
-                          int* height) {
+template <typename T>
+int load_memory(const void* data, size_t size, const char* name_hint, int sample, T** pixels, int* width,
+                int* height) {
   if (!clear_outputs(pixels, width, height) || !data || size == 0) return QZIERR_INVALID_ARG;
   // Stream positions and sizes are 32-bit signed, as for files.
   if (size > static_cast<size_t>(INT_MAX)) return QZIERR_CANNOT;
@@ -145,9 +206,74 @@ int qziLoadRGBAFromMemory(const void* data, size_t size, const char* name_hint, 
   Bytes bytes{static_cast<const uint8_t*>(data), size, 0};
   const int rc =
       qziDecoderInitialize(d, &bytes, static_cast<int>(size), bytes_read, bytes_setpos, nullptr, name_hint);
-  return finish(d, rc, pixels, width, height);
+  void* out = nullptr;
+  const int result = finish(d, rc, sample, &out, width, height);
+  *pixels = static_cast<T*>(out);
+  return result;
+}
+
+}  // namespace
+
+namespace qzimgdecoder {
+
+float* float_rows(QZIDECODER_IMPL* h, int width, int height) {
+  QZIDEC_FLOAT_PICTURE* fp = h->float_picture;
+  if (!fp) return nullptr;
+  if (width <= 0 || height <= 0) qzimg::error_abort(QZIERR_IMAGE_SIZE);
+  std::free(fp->pixels);
+  fp->pixels = nullptr;
+  const uint64_t bytes = uint64_t{static_cast<uint32_t>(width)} * static_cast<uint32_t>(height) * 4 * sizeof(float);
+  if (bytes > SIZE_MAX) qzimg::error_abort(QZIERR_NO_MEMORY);
+  fp->pixels = static_cast<float*>(std::malloc(static_cast<size_t>(bytes)));
+  if (!fp->pixels) qzimg::error_abort(QZIERR_NO_MEMORY);
+  fp->width = width;
+  fp->height = height;
+  return fp->pixels;
+}
+
+}  // namespace qzimgdecoder
+
+extern "C" {
+
+int qziLoadRGBA(const char* path, unsigned char** pixels, int* width, int* height) {
+  return load_file(path, QZIDEC_SAMPLE_UINT8, pixels, width, height);
+}
+
+int qziLoadRGBAFromMemory(const void* data, size_t size, const char* name_hint, unsigned char** pixels, int* width,
+                          int* height) {
+  return load_memory(data, size, name_hint, QZIDEC_SAMPLE_UINT8, pixels, width, height);
+}
+
+int qziLoadRGBAF(const char* path, float** pixels, int* width, int* height) {
+  return load_file(path, QZIDEC_SAMPLE_FLOAT32, pixels, width, height);
+}
+
+int qziLoadRGBAFFromMemory(const void* data, size_t size, const char* name_hint, float** pixels, int* width,
+                           int* height) {
+  return load_memory(data, size, name_hint, QZIDEC_SAMPLE_FLOAT32, pixels, width, height);
+}
+
+int qziDecoderExecuteRGBA(QZIDECODER decoder, int sample_type, void** pixels, int* width, int* height,
+                          int* alpha) {
+  if (pixels) *pixels = nullptr;
+  if (width) *width = 0;
+  if (height) *height = 0;
+  if (alpha) *alpha = 0;
+  if (!decoder || !pixels || !width || !height) return QZIERR_INVALID_ARG;
+  if (sample_type != QZIDEC_SAMPLE_UINT8 && sample_type != QZIDEC_SAMPLE_FLOAT32) return QZIERR_INVALID_ARG;
+  if (!decoder->initialized) return QZIERR_NOT_INITIALIZED;
+  Target t;
+  const int rc = execute_rgba(decoder, sample_type, &t);
+  if (rc != QZIERR_SUCCESS) return rc;
+  *pixels = t.pixels;
+  *width = t.width;
+  *height = t.height;
+  if (alpha) *alpha = t.alpha ? 1 : 0;
+  return QZIERR_SUCCESS;
 }
 
 void qziFreeRGBA(unsigned char* pixels) { std::free(pixels); }
+
+void qziFreeRGBAF(float* pixels) { std::free(pixels); }
 
 }  // extern "C"
