@@ -143,7 +143,13 @@ typedef struct {
   Py_buffer view;        /* the bytes of a memory source; view.obj null for a file */
   MemStream mem;
   PyObject* name;        /* str: the path, the file's name, or None for bytes */
+  PyObject* path;        /* bytes: the path of a file source, else null */
+  PyObject* hint;        /* bytes: the file name of a file object's bytes, else null */
+  long max_pixels;       /* 0: no limit */
+  int chosen[4];         /* level, face, layer, slice the handle is initialised on; -1: none */
   unsigned int format_id, width, height, bpp;
+  unsigned int counts[4]; /* levels, faces, layers, slices in the file */
+  int hdr;
   PyObject* description; /* str */
   int facts_known;       /* the three facts below come from a decode */
   int alpha, palette, frames;
@@ -178,6 +184,8 @@ static void texture_dealloc(TextureObject* self) {
   texture_release(self);
   if (self->lock) PyThread_free_lock(self->lock);
   Py_XDECREF(self->name);
+  Py_XDECREF(self->path);
+  Py_XDECREF(self->hint);
   Py_XDECREF(self->description);
   Py_TYPE(self)->tp_free((PyObject*)self);
 }
@@ -194,6 +202,51 @@ static PyObject* read_file_object(PyObject* file) {
   }
   return data;
 }
+
+#ifdef QZIDEC_PARAM_LEVEL
+static const unsigned int kChoiceParams[4] = {QZIDEC_PARAM_LEVEL, QZIDEC_PARAM_FACE, QZIDEC_PARAM_LAYER,
+                                              QZIDEC_PARAM_SLICE};
+#endif
+
+/* (Re)initialises the handle on the source for one image of the file: the choice acts at
+   initialisation, so another choice means a reset and a new initialisation. Runs without
+   the interpreter lock, with the object's lock held. */
+static int texture_attach(TextureObject* self, const int choice[4]) {
+  if (memcmp(self->chosen, choice, sizeof self->chosen) == 0) return QZIERR_SUCCESS;
+  self->chosen[0] = -1;
+  int rc = qziResetDecoder(self->dec);
+  if (rc == QZIERR_SUCCESS && self->max_pixels)
+    rc = qziSetDecoderParam(self->dec, QZIDEC_PARAM_MAX_PIXELS, self->max_pixels, 0);
+  for (int i = 0; i < 4 && rc == QZIERR_SUCCESS; ++i) {
+#ifdef QZIDEC_PARAM_LEVEL
+    if (choice[i] != 0) rc = qziSetDecoderParam(self->dec, kChoiceParams[i], choice[i], 0);
+#else
+    if (choice[i] != 0) rc = QZIERR_UNKNOWN_PARAM; /* this library decodes the first image only */
+#endif
+  }
+  if (rc != QZIERR_SUCCESS) return rc;
+  if (self->path) {
+    rc = qziDecoderInitializeFromFile(self->dec, PyBytes_AS_STRING(self->path));
+  } else if (self->mem.size == 0) {
+    rc = QZIERR_READ;
+  } else if (self->mem.size > INT_MAX) {
+    rc = QZIERR_CANNOT;
+  } else {
+    self->mem.pos = 0;
+    rc = qziDecoderInitialize(self->dec, &self->mem, (int)self->mem.size, mem_read, mem_setpos, NULL,
+                              self->hint ? PyBytes_AS_STRING(self->hint) : NULL);
+  }
+  if (rc == QZIERR_SUCCESS) memcpy(self->chosen, choice, sizeof self->chosen);
+  return rc;
+}
+
+#ifdef QZIDEC_INFO_LEVELS
+/* An information item, or `fallback` where the format has no such item. */
+static unsigned int doc_info(QZIDECODER dec, int item, unsigned int fallback) {
+  unsigned int value = 0;
+  return qziDecoderGetDocInfo(dec, item, &value) == QZIERR_SUCCESS ? value : fallback;
+}
+#endif
 
 static PyObject* texture_open(PyObject* module, PyObject* args, PyObject* kwargs) {
   (void)module;
@@ -217,6 +270,10 @@ static PyObject* texture_open(PyObject* module, PyObject* args, PyObject* kwargs
   self->lock = NULL;
   memset(&self->view, 0, sizeof self->view);
   self->name = NULL;
+  self->path = NULL;
+  self->hint = NULL;
+  self->max_pixels = limit;
+  for (int i = 0; i < 4; ++i) self->chosen[i] = i == 0 ? -1 : 0;
   self->description = NULL;
   self->facts_known = 0;
   self->alpha = self->palette = 0;
@@ -227,30 +284,17 @@ static PyObject* texture_open(PyObject* module, PyObject* args, PyObject* kwargs
     Py_DECREF(self);
     return PyErr_NoMemory();
   }
-  if (limit && qziSetDecoderParam(self->dec, QZIDEC_PARAM_MAX_PIXELS, limit, 0) != QZIERR_SUCCESS) {
-    Py_DECREF(self);
-    PyErr_SetString(PyExc_ValueError, "max_pixels out of range");
-    return NULL;
-  }
 
-  int rc;
-  PyObject* path = NULL;
   if (PyUnicode_Check(source) || PyObject_HasAttrString(source, "__fspath__")) {
-    if (!PyUnicode_FSConverter(source, &path)) {
+    if (!PyUnicode_FSConverter(source, &self->path)) {
       Py_DECREF(self);
       return NULL;
     }
-    self->name = PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(path), PyBytes_GET_SIZE(path));
+    self->name = PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(self->path), PyBytes_GET_SIZE(self->path));
     if (!self->name) {
-      Py_DECREF(path);
       Py_DECREF(self);
       return NULL;
     }
-    const char* p = PyBytes_AS_STRING(path);
-    Py_BEGIN_ALLOW_THREADS
-    rc = qziDecoderInitializeFromFile(self->dec, p);
-    Py_END_ALLOW_THREADS
-    Py_DECREF(path);
   } else {
     PyObject* holder = NULL; /* the bytes of a file object */
     PyObject* hint = NULL;   /* the file name for detection by extension */
@@ -283,22 +327,17 @@ static PyObject* texture_open(PyObject* module, PyObject* args, PyObject* kwargs
     self->mem.data = (const unsigned char*)self->view.buf;
     self->mem.size = (size_t)self->view.len;
     self->mem.pos = 0;
-    if (self->mem.size == 0) {
-      rc = QZIERR_READ;
-    } else if (self->mem.size > INT_MAX) {
-      rc = QZIERR_CANNOT;
-    } else {
-      const char* h = hint ? PyBytes_AS_STRING(hint) : NULL;
-      Py_BEGIN_ALLOW_THREADS
-      rc = qziDecoderInitialize(self->dec, &self->mem, (int)self->mem.size, mem_read, mem_setpos, NULL, h);
-      Py_END_ALLOW_THREADS
-    }
-    Py_XDECREF(hint);
+    self->hint = hint;
   }
   if (!self->name) {
     self->name = Py_None;
     Py_INCREF(Py_None);
   }
+  static const int kFirst[4] = {0, 0, 0, 0};
+  int rc;
+  Py_BEGIN_ALLOW_THREADS
+  rc = texture_attach(self, kFirst);
+  Py_END_ALLOW_THREADS
   if (rc != QZIERR_SUCCESS) {
     raise_code(rc, self->name);
     Py_DECREF(self);
@@ -308,6 +347,15 @@ static PyObject* texture_open(PyObject* module, PyObject* args, PyObject* kwargs
   qziDecoderGetDocInfo(self->dec, QZIDEC_INFO_WIDTH, &self->width);
   qziDecoderGetDocInfo(self->dec, QZIDEC_INFO_HEIGHT, &self->height);
   qziDecoderGetDocInfo(self->dec, QZIDEC_INFO_BPP, &self->bpp);
+#ifdef QZIDEC_INFO_LEVELS
+  static const int kCountItems[4] = {QZIDEC_INFO_LEVELS, QZIDEC_INFO_FACES, QZIDEC_INFO_LAYERS, QZIDEC_INFO_DEPTH};
+  for (int i = 0; i < 4; ++i) self->counts[i] = doc_info(self->dec, kCountItems[i], 1);
+  self->hdr = doc_info(self->dec, QZIDEC_INFO_HDR, 0) != 0;
+#else
+  /* A library without the texture items decodes the first image only, of values in 0..1. */
+  for (int i = 0; i < 4; ++i) self->counts[i] = 1;
+  self->hdr = 0;
+#endif
   const char* desc = qziDecoderGetFormatDescription(self->dec);
   self->description = PyUnicode_DecodeUTF8(desc ? desc : "", desc ? (Py_ssize_t)strlen(desc) : 0, "replace");
   if (!self->description) {
@@ -339,13 +387,8 @@ static int sample_type(PyObject* dtype) {
   return sample;
 }
 
-/* The counts a caller may choose from: levels, faces, layers, slices. The library decodes the
-   top level of the first face, layer and slice, so each is 1. */
-static unsigned int texture_count(TextureObject* self, int which) {
-  (void)self;
-  (void)which;
-  return 1;
-}
+/* The counts a caller may choose from: levels, faces, layers, slices. */
+static unsigned int texture_count(TextureObject* self, int which) { return self->counts[which]; }
 
 static const char* const kIndexNames[4] = {"level", "face", "layer", "slice"};
 
@@ -376,7 +419,8 @@ static PyObject* texture_decode(TextureObject* self, PyObject* args, PyObject* k
   rc = QZIERR_SUCCESS;
   if (dec) {
     Py_BEGIN_ALLOW_THREADS
-    rc = qziDecoderExecuteRGBA(dec, sample, &data, &width, &height, NULL);
+    rc = texture_attach(self, index);
+    if (rc == QZIERR_SUCCESS) rc = qziDecoderExecuteRGBA(dec, sample, &data, &width, &height, NULL);
     Py_END_ALLOW_THREADS
   }
   PyThread_release_lock(self->lock);
@@ -440,8 +484,10 @@ static int texture_facts(TextureObject* self) {
   rc = QZIERR_SUCCESS;
   if (dec) {
     Py_BEGIN_ALLOW_THREADS
+    static const int kFirst[4] = {0, 0, 0, 0};
+    rc = texture_attach(self, kFirst);
     qziSetDecoderLayerCallback(dec, record_facts, &f);
-    rc = qziDecoderExecute(dec);
+    if (rc == QZIERR_SUCCESS) rc = qziDecoderExecute(dec);
     qziSetDecoderLayerCallback(dec, NULL, NULL);
     Py_END_ALLOW_THREADS
   }
@@ -532,11 +578,9 @@ static PyObject* get_srgb(TextureObject* self, void* closure) {
   return PyBool_FromLong(found);
 }
 
-/* HDR: no format the library decodes yet has samples beyond 0..1. */
 static PyObject* get_hdr(TextureObject* self, void* closure) {
-  (void)self;
   (void)closure;
-  Py_RETURN_FALSE;
+  return PyBool_FromLong(self->hdr);
 }
 
 static PyObject* get_closed(TextureObject* self, void* closure) {
