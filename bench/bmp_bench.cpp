@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "bmp_writer.h"
-#include "qzi_memstream.h"
+#include "qzi_memview.h"
 #include "qzimgcore.h"
 #include "qzimgdecoder.h"
 

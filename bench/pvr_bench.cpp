@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "qzi_memstream.h"
+#include "qzi_memview.h"
 #include "qzimgdecoder.h"
 
 namespace {

@@ -85,10 +85,42 @@ if(DEFINED QZI_PIXBUF_MODULEDIR)
     "activate-noawait ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/mime/packages\n")
   set(CPACK_DEBIAN_PIXBUF_PACKAGE_CONTROL_EXTRA ${_deb_doc}/pixbuf/triggers)
 endif()
-# Shared libraries get a shlibs file and the ldconfig trigger.
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+# The library package gets a shlibs file and the ldconfig trigger. The shlibs file is written
+# here, not by CPack: CPack's would scan every package and warn about the gdk-pixbuf module,
+# which as a loadable module has no soname.
+set(_shlibs)
+foreach(_lib qzimgcore qzipvr qzimgdecoder)
+  get_target_property(_soversion ${_lib} SOVERSION)
+  string(APPEND _shlibs "lib${_lib} ${_soversion} libqzimg1 (= ${PROJECT_VERSION})\n")
+endforeach()
+file(WRITE ${_deb_doc}/lib/shlibs ${_shlibs})
 file(WRITE ${_deb_doc}/lib/triggers "activate-noawait ldconfig\n")
-set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${_deb_doc}/lib/triggers)
+set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${_deb_doc}/lib/shlibs ${_deb_doc}/lib/triggers)
+# CPack gives a package with libraries under /usr/lib a postinst and a postrm that call
+# ldconfig. The trigger does that once per dpkg run, and a package without a postrm leaves no
+# trace after dpkg -r, so the library package is rebuilt without the two (CPACK_QZI_* variables
+# reach the script through CPackConfig.cmake).
+set(CPACK_QZI_TRIGGER_ONLY_PACKAGES libqzimg1)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian/drop-ldconfig-scripts.cmake)
+
+# Dates in the packages are the source's, not the build's, so that one commit always gives the
+# same packages: SOURCE_DATE_EPOCH when set, else the last commit's time, else this file's.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(QZI_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
+else()
+  execute_process(COMMAND git log -1 --format=%ct
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    OUTPUT_VARIABLE QZI_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(NOT QZI_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+    file(TIMESTAMP ${CMAKE_CURRENT_LIST_FILE} QZI_SOURCE_DATE_EPOCH "%s" UTC)
+  endif()
+endif()
+# string(TIMESTAMP) takes its time from this variable.
+set(ENV{SOURCE_DATE_EPOCH} ${QZI_SOURCE_DATE_EPOCH})
+# cpack stamps every archive member (and leaves the gzip header's time out) with the same date.
+set(CPACK_PROJECT_CONFIG_FILE ${_deb_doc}/cpack-project.cmake)
+file(WRITE ${CPACK_PROJECT_CONFIG_FILE}
+  "if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})\n  set(ENV{SOURCE_DATE_EPOCH} ${QZI_SOURCE_DATE_EPOCH})\nendif()\n")
 
 # A native package's changelog, compressed as Debian wants it.
 string(TIMESTAMP QZI_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "qzi_memstream.h"
+#include "qzi_memview.h"
 #include "qzimgdecoder.h"
 
 namespace {

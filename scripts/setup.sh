@@ -15,18 +15,39 @@ PACKAGES=(
   python3-dev python3-numpy python3-pil python3-pytest
 )
 
-install_packages() {
-  local missing=()
-  local p
-  for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  echo "== Installing: ${missing[*]}"
+# Every apt call waits for the package lock (a fresh machine's daily apt job holds it for minutes)
+# instead of failing at once; root runs apt itself, anyone else through sudo.
+apt_get() {
   local sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=900 "$@"
+}
+
+# missing_packages NAME...: prints the NAMEs that are not installed. A plain NAME counts when
+# its native-architecture or its architecture-independent ("all") package is installed, not
+# when only another architecture's copy is (an arm64 -dev package from the cross build does not
+# build anything natively); NAME:ARCH asks for that architecture.
+missing_packages() {
+  local native rows p
+  native=$(dpkg --print-architecture)
+  # One query for all names; names dpkg does not know produce no row.
+  rows=$(dpkg-query -W -f='${Package}\t${Architecture}\t${Status}\n' "$@" 2>/dev/null || true)
+  for p in "$@"; do
+    local name=${p%%:*} arch=$native
+    [[ $p == *:* ]] && arch=${p#*:}
+    awk -F'\t' -v n="$name" -v a="$arch" '
+      $1 == n && ($2 == a || $2 == "all") && $3 ~ / ok installed$/ { found = 1 }
+      END { exit !found }' <<<"$rows" || echo "$p"
+  done
+}
+
+install_packages() {
+  local missing
+  mapfile -t missing < <(missing_packages "${PACKAGES[@]}")
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== Installing: ${missing[*]}"
+  apt_get update -qq
+  apt_get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 # The arm64 cross build (scripts/test --arm64): Debian's cross compiler, qemu-user, and the
@@ -47,25 +68,21 @@ install_arm64() {
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   if ! dpkg --print-foreign-architectures | grep -qx arm64; then
     "${sudo[@]}" dpkg --add-architecture arm64
-    "${sudo[@]}" apt-get update -qq
+    apt_get update -qq
   fi
-  local missing=() p
-  for p in "${ARM64_PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
+  local missing p
+  mapfile -t missing < <(missing_packages "${ARM64_PACKAGES[@]}")
   if [ ${#missing[@]} -ne 0 ]; then
     echo "== Installing: ${missing[*]}"
     # --no-remove: never take a native package away for an arm64 one.
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends --no-remove \
-      -o DPkg::Lock::Timeout=900 "${missing[@]}" ||
-      { "${sudo[@]}" apt-get update -qq && DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq \
-        --no-install-recommends --no-remove -o DPkg::Lock::Timeout=900 "${missing[@]}"; }
+    apt_get install -y -qq --no-install-recommends --no-remove "${missing[@]}" ||
+      { apt_get update -qq && apt_get install -y -qq --no-install-recommends --no-remove "${missing[@]}"; }
   fi
   if [ ! -f "$deps/unpacked" ]; then
     rm -rf "$deps"
     mkdir -p "$deps/debs"
     (cd "$deps/debs" && apt-get download -qq "${ARM64_UNPACKED[@]}" 2>/dev/null ||
-      { "${sudo[@]}" apt-get update -qq && apt-get download -qq "${ARM64_UNPACKED[@]}"; })
+      { apt_get update -qq && apt-get download -qq "${ARM64_UNPACKED[@]}"; })
     for p in "$deps"/debs/*.deb; do dpkg-deb -x "$p" "$deps"; done
     touch "$deps/unpacked"
   fi
@@ -87,10 +104,32 @@ PYTHON_OPTIONS=(-DQZI_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3)
 RELEASE_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DQZI_SANITIZE=OFF -DQZI_BUILD_NEWSBAR=ON -DQZI_BUILD_BENCH=ON
                  -DQZI_PIXBUF_LOADER=ON "${PYTHON_OPTIONS[@]}")
 
+# configure DIR [cmake args...]: configures quietly; when that fails, shows CMake's own message
+# (its log stays in DIR/configure.log) and which packages of the list named by NEEDED_PACKAGES
+# (PACKAGES unless set) are missing.
+configure() {
+  local dir=$1; shift
+  mkdir -p "$dir"
+  if ! cmake -S "$ROOT" -B "$dir" -G Ninja "$@" > "$dir/configure.log" 2>&1; then
+    echo "== Configuring $dir failed:" >&2
+    # The errors and what CMake printed just before them; the whole log is kept.
+    grep -B 3 -A 12 'CMake Error' "$dir/configure.log" >&2 || tail -n 40 "$dir/configure.log" >&2
+    local missing
+    local -n needed=${NEEDED_PACKAGES:-PACKAGES}
+    mapfile -t missing < <(missing_packages "${needed[@]}")
+    if [ ${#missing[@]} -ne 0 ]; then
+      echo "== Not installed: ${missing[*]}" >&2
+      echo "   apt-get install --no-install-recommends ${missing[*]}" >&2
+    fi
+    echo "== The whole output: $dir/configure.log" >&2
+    return 1
+  fi
+}
+
 # configure_and_build DIR [cmake args...]
 configure_and_build() {
   local dir=$1; shift
   # Libraries go to the multiarch folder, as in the Debian packages made from the same tree.
-  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_INSTALL_LIBDIR="lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)" "$@" >/dev/null
+  configure "$dir" -DCMAKE_INSTALL_LIBDIR="lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)" "$@"
   cmake --build "$dir" -j "$JOBS"
 }

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "qzi_memstream.h"
-#include "qzi_rgba.h"
+#include "qzi_memview.h"
 #include "qzimgdecoder.h"
+#include "qzirgba.h"
 
 namespace {
 
@@ -271,7 +271,7 @@ bool write_png(Sink* sink, const QZIDEC_LAYERINFO* info) {
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, pinfo);
   for (int y = 0; y < h; ++y) {
-    qzi_rgba::row_rgba(info, y, row);
+    qzimg::rgba::row(info->bi, info->bia, y, row);
     png_write_row(png, row);
   }
   png_write_end(png, nullptr);
@@ -289,7 +289,7 @@ int on_layer(QZIDEC_LAYERINFO* info, int /*index*/) {
   sink->facts->palette = info->bi && info->bi->bmiHeader.biBitCount == 8;
   sink->facts->alpha = info->bia != nullptr;
   if (!sink->out) return 0;
-  if (!qzi_rgba::layout_known(info)) {
+  if (!qzimg::rgba::layout_known(info->bi, info->bia)) {
     sink->write_errno = EINVAL;
     return 1;
   }
@@ -355,6 +355,87 @@ void print_facts(const Options& opt, const std::string& input, const Facts& f) {
   std::fflush(stdout);
 }
 
+// Sets the frame's parameters, initialises `dec` on the file or on the bytes of standard input
+// (`mem`, when `from_stdin`) and sets the module's parameters; stops at the first failure and
+// returns its code. *initialised tells whether initialisation itself succeeded.
+int initialise(QZIDECODER dec, const Options& opt, const std::string& input, bool from_stdin, qzi_mem::Stream* mem,
+               bool* initialised) {
+  *initialised = false;
+  int rc = QZIERR_SUCCESS;
+  if (opt.skip_ext) rc = qziSetDecoderParam(dec, QZIDEC_PARAM_SKIP_EXT, 1, 0);
+  if (rc == 0 && !opt.filter.empty())
+    rc = qziSetDecoderParam(dec, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(opt.filter.data()),
+                            static_cast<long>(opt.filter.size()));
+  if (rc == 0 && opt.max_pixels) rc = qziSetDecoderParam(dec, QZIDEC_PARAM_MAX_PIXELS, opt.max_pixels, 0);
+  if (rc == 0) {
+    if (from_stdin) {
+      // The whole of standard input, without a name: detection goes by content.
+      rc = mem->size > 0x7fffffffu ? QZIERR_CANNOT
+           : mem->size == 0        ? QZIERR_INVALID_ARG
+                                   : qzi_mem::initialize(dec, mem, "");
+    } else {
+      rc = qziDecoderInitializeFromFile(dec, input.c_str());
+    }
+    *initialised = rc == 0;
+  }
+  for (const Param& p : opt.params)
+    if (rc == 0) rc = qziSetDecoderParam(dec, p.id, p.a, p.b);
+  return rc;
+}
+
+// What initialisation found; the palette and alpha facts come with the delivered layer.
+void read_facts(QZIDECODER dec, Facts* facts) {
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_FORMAT, &facts->format);
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_WIDTH, &facts->width);
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_HEIGHT, &facts->height);
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_BPP, &facts->bpp);
+  facts->description = qziDecoderGetFormatDescription(dec);
+}
+
+// Decodes into the sink, with a progress bar when asked for and standard error is a terminal.
+int execute(QZIDECODER dec, const Options& opt, const std::string& input, Sink* sink) {
+  const bool progress = opt.progress && isatty(STDERR_FILENO);
+  qziSetDecoderLayerCallback(dec, on_layer, sink);
+  if (progress) {
+    g_progress_name = input.c_str();
+    g_progress_shown = ~0u;
+    qziSetDecoderProgressCallback(dec, progress_bar, 0);
+  }
+  const int rc = qziDecoderExecute(dec);
+  if (progress) std::fputc('\n', stderr);
+  return rc;
+}
+
+// Why an input failed, in words: the option or the input that explains the code where one does.
+std::string failure_text(const Options& opt, const std::string& input, int rc, bool initialised, bool from_stdin,
+                         size_t stdin_size) {
+  if (rc == QZIERR_NO_MEMORY && !initialised && opt.max_pixels)
+    return "more pixels than --max-pixels " + std::to_string(opt.max_pixels) + " allows";
+  if (from_stdin && stdin_size == 0) return "empty input";
+  if (!initialised && !from_stdin) return file_failure_text(input, rc);
+  return qziResultText(rc);
+}
+
+void report_write_failure(const std::string& input, const std::string& output, const char* why) {
+  std::fprintf(stderr, "qzidecode: %s: cannot write %s: %s\n", input.c_str(), output.c_str(), why);
+}
+
+// Closes the temporary file of a written output and, when everything went well, renames it to
+// `output`; otherwise removes it. Returns the input's status after that.
+int finish_output(const std::string& input, const std::string& output, FILE* out, int status) {
+  const bool closed = std::fclose(out) == 0;
+  if (status == 0 && !closed) {
+    report_write_failure(input, output, std::strerror(errno));
+    status = kExitWrite;
+  }
+  if (status == 0 && std::rename(g_temp_path, output.c_str()) != 0) {
+    report_write_failure(input, output, std::strerror(errno));
+    status = kExitWrite;
+  }
+  forget_temp(status != 0);
+  return status;
+}
+
 // Decodes one input and, when `output` is not empty, writes it. Returns 0, a library result
 // code, or kExitWrite.
 int decode_one(const Options& opt, const std::string& input, const std::string& output,
@@ -364,89 +445,38 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
     report_failure(opt, input, QZIERR_NO_MEMORY, qziResultText(QZIERR_NO_MEMORY));
     return QZIERR_NO_MEMORY;
   }
-  int rc = QZIERR_SUCCESS;
-  if (opt.skip_ext) rc = qziSetDecoderParam(dec, QZIDEC_PARAM_SKIP_EXT, 1, 0);
-  if (rc == 0 && !opt.filter.empty())
-    rc = qziSetDecoderParam(dec, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(opt.filter.data()),
-                            static_cast<long>(opt.filter.size()));
-  if (rc == 0 && opt.max_pixels) rc = qziSetDecoderParam(dec, QZIDEC_PARAM_MAX_PIXELS, opt.max_pixels, 0);
-
-  qzi_mem::Stream mem{stdin_bytes ? stdin_bytes->data() : nullptr, stdin_bytes ? stdin_bytes->size() : 0, 0};
+  const bool from_stdin = stdin_bytes != nullptr;
+  qzi_mem::Stream mem{from_stdin ? stdin_bytes->data() : nullptr, from_stdin ? stdin_bytes->size() : 0, 0};
   bool initialised = false;
-  if (rc == 0) {
-    if (stdin_bytes) {
-      // The whole of standard input, without a name: detection goes by content.
-      rc = mem.size > 0x7fffffffu ? QZIERR_CANNOT : mem.size == 0 ? QZIERR_INVALID_ARG : qzi_mem::initialize(dec, &mem, "");
-    } else {
-      rc = qziDecoderInitializeFromFile(dec, input.c_str());
-    }
-    initialised = rc == 0;
-  }
-  for (const Param& p : opt.params)
-    if (rc == 0) rc = qziSetDecoderParam(dec, p.id, p.a, p.b);
+  int rc = initialise(dec, opt, input, from_stdin, &mem, &initialised);
 
   Facts facts;
   Sink sink;
   sink.facts = &facts;
-  if (initialised) {
-    qziDecoderGetDocInfo(dec, QZIDEC_INFO_FORMAT, &facts.format);
-    qziDecoderGetDocInfo(dec, QZIDEC_INFO_WIDTH, &facts.width);
-    qziDecoderGetDocInfo(dec, QZIDEC_INFO_HEIGHT, &facts.height);
-    qziDecoderGetDocInfo(dec, QZIDEC_INFO_BPP, &facts.bpp);
-    facts.description = qziDecoderGetFormatDescription(dec);
-  }
+  if (initialised) read_facts(dec, &facts);
   if (rc == 0 && !output.empty()) {
     sink.out = output == "-" ? stdout : open_temp_beside(output);
     if (!sink.out) {
-      std::fprintf(stderr, "qzidecode: %s: cannot write %s: %s\n", input.c_str(), output.c_str(), std::strerror(errno));
+      report_write_failure(input, output, std::strerror(errno));
       qziCloseDecoder(dec);
       return kExitWrite;
     }
   }
   // Decoding is the check of an input, and tells whether it has alpha: --info runs it too.
-  const bool progress = rc == 0 && opt.progress && isatty(STDERR_FILENO);
-  if (rc == 0) {
-    qziSetDecoderLayerCallback(dec, on_layer, &sink);
-    if (progress) {
-      g_progress_name = input.c_str();
-      g_progress_shown = ~0u;
-      qziSetDecoderProgressCallback(dec, progress_bar, 0);
-    }
-    rc = qziDecoderExecute(dec);
-    if (progress) std::fputc('\n', stderr);
-  }
+  if (rc == 0) rc = execute(dec, opt, input, &sink);
   qziCloseDecoder(dec);
 
   int status = rc;
   if (rc != 0) {
-    std::string text = qziResultText(rc);
-    if (rc == QZIERR_NO_MEMORY && !initialised && opt.max_pixels) {
-      text = "more pixels than --max-pixels " + std::to_string(opt.max_pixels) + " allows";
-    } else if (stdin_bytes && mem.size == 0) {
-      text = "empty input";
-    } else if (!initialised && !stdin_bytes) {
-      text = file_failure_text(input, rc);
-    }
-    report_failure(opt, input, rc, text);
+    report_failure(opt, input, rc, failure_text(opt, input, rc, initialised, from_stdin, mem.size));
   } else if (sink.out && !sink.written) {
-    std::fprintf(stderr, "qzidecode: %s: cannot write %s: %s\n", input.c_str(), output.c_str(),
-                 sink.write_errno == EINVAL && facts.frames ? "bitmap layout not understood"
-                 : facts.frames                             ? std::strerror(sink.write_errno)
-                                                            : "no picture delivered");
+    report_write_failure(input, output,
+                         sink.write_errno == EINVAL && facts.frames ? "bitmap layout not understood"
+                         : facts.frames                             ? std::strerror(sink.write_errno)
+                                                                    : "no picture delivered");
     status = kExitWrite;
   }
-  if (sink.out && sink.out != stdout) {
-    const bool closed = std::fclose(sink.out) == 0;
-    if (status == 0 && !closed) {
-      std::fprintf(stderr, "qzidecode: %s: cannot write %s: %s\n", input.c_str(), output.c_str(), std::strerror(errno));
-      status = kExitWrite;
-    }
-    if (status == 0 && std::rename(g_temp_path, output.c_str()) != 0) {
-      std::fprintf(stderr, "qzidecode: %s: cannot write %s: %s\n", input.c_str(), output.c_str(), std::strerror(errno));
-      status = kExitWrite;
-    }
-    forget_temp(status != 0);
-  }
+  if (sink.out && sink.out != stdout) status = finish_output(input, output, sink.out, status);
   if (status == 0 && opt.info) print_facts(opt, input, facts);
   return status;
 }
@@ -498,10 +528,9 @@ int check_outputs(const Options& opt, const std::vector<std::string>& outputs) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options opt;
+// Parses the command line into `opt`. Returns -1 to go on, or the status to end with: 0 after
+// --help or --version, kExitUsage for a bad option or value.
+int parse_options(int argc, char** argv, Options* opt) {
   enum { kOptInfo = 256, kOptJson, kOptProgress, kOptMaxPixels, kOptSkipExt, kOptFilter, kOptParam };
   static const struct option longopts[] = {
       {"output", required_argument, nullptr, 'o'},
@@ -525,23 +554,23 @@ int main(int argc, char** argv) {
     switch (c) {
       case 'o':
         if (arg.empty()) return usage_error("%s", "-o needs a file name");
-        opt.output = arg;
+        opt->output = arg;
         break;
       case 'd':
         if (arg.empty()) return usage_error("%s", "-d needs a folder name");
-        opt.out_dir = arg;
+        opt->out_dir = arg;
         break;
-      case 'f': opt.force = true; break;
-      case kOptInfo: opt.info = true; break;
-      case kOptJson: opt.info = opt.json = true; break;
-      case kOptProgress: opt.progress = true; break;
-      case kOptSkipExt: opt.skip_ext = true; break;
+      case 'f': opt->force = true; break;
+      case kOptInfo: opt->info = true; break;
+      case kOptJson: opt->info = opt->json = true; break;
+      case kOptProgress: opt->progress = true; break;
+      case kOptSkipExt: opt->skip_ext = true; break;
       case kOptMaxPixels:
-        if (!parse_long(arg, &opt.max_pixels) || opt.max_pixels < 0)
+        if (!parse_long(arg, &opt->max_pixels) || opt->max_pixels < 0)
           return usage_error("--max-pixels wants a number of pixels, not '%s'", arg.c_str());
         break;
       case kOptFilter:
-        if (!parse_filter(arg, &opt.filter)) return usage_error("--filter wants format ids such as 104,109, not '%s'", arg.c_str());
+        if (!parse_filter(arg, &opt->filter)) return usage_error("--filter wants format ids such as 104,109, not '%s'", arg.c_str());
         break;
       case kOptParam: {
         Param p{};
@@ -549,7 +578,7 @@ int main(int argc, char** argv) {
         // Parameter 1 takes an address; the frame's parameters have options of their own.
         if (p.id == QZIDEC_PARAM_FORMAT_FILTER || p.id == QZIDEC_PARAM_SKIP_EXT || p.id == QZIDEC_PARAM_MAX_PIXELS)
           return usage_error("--param %s: use --filter, --skip-ext or --max-pixels", arg.c_str());
-        opt.params.push_back(p);
+        opt->params.push_back(p);
         break;
       }
       case 'h': print_help(); return 0;
@@ -562,8 +591,12 @@ int main(int argc, char** argv) {
       }
     }
   }
-  for (int i = optind; i < argc; ++i) opt.inputs.push_back(argv[i]);
+  for (int i = optind; i < argc; ++i) opt->inputs.push_back(argv[i]);
+  return -1;
+}
 
+// Refuses inputs and outputs that do not go together; returns 0 or kExitUsage.
+int check_combination(const Options& opt) {
   if (opt.inputs.empty()) return usage_error("%s", "no input given");
   if (!opt.output.empty() && !opt.out_dir.empty()) return usage_error("%s", "-o and -d exclude each other");
   if (!opt.output.empty() && opt.inputs.size() > 1)
@@ -576,6 +609,18 @@ int main(int argc, char** argv) {
     if (opt.info) return usage_error("%s", "--info prints on standard output, where -o - writes the PNG");
     if (isatty(STDOUT_FILENO)) return usage_error("%s", "standard output is a terminal; not writing PNG data to it");
   }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  const int parsed = parse_options(argc, argv, &opt);
+  if (parsed >= 0) return parsed;
+  if (const int refused = check_combination(opt)) return refused;
+  bool from_stdin = false;
+  for (const std::string& in : opt.inputs) from_stdin |= in == "-";
 
   std::vector<std::string> outputs(opt.inputs.size());
   for (size_t i = 0; i < opt.inputs.size(); ++i)

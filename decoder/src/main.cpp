@@ -141,14 +141,6 @@ const char* format_name(uint32_t id) {
 
 }  // namespace
 
-void* qzimgdecoder::new_format_state(QZIDECODER_IMPL* h, size_t size) {
-  free_format_state(h);
-  if (!qziMemAlloc(&h->format_state, size)) qzimg::error_abort(QZIERR_NO_MEMORY);
-  return h->format_state;
-}
-
-void qzimgdecoder::free_format_state(QZIDECODER_IMPL* h) { qziMemFree(&h->format_state); }
-
 #define QZI_STRINGIFY_(x) #x
 #define QZI_STRINGIFY(x) QZI_STRINGIFY_(x)
 

@@ -3,9 +3,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "internal.h"
 #include "qzimgdecoder.h"
+#include "qzirgba.h"
 
 namespace {
 
@@ -19,18 +21,6 @@ struct Target {
   int result = QZIERR_SUCCESS;    // a failure of the conversion itself
 };
 
-const uint8_t* dib_bits(const BITMAPINFO* bi) {
-  return reinterpret_cast<const uint8_t*>(bi) + bi->bmiHeader.biSize + size_t{bi->bmiHeader.biClrUsed} * 4;
-}
-
-size_t dib_stride(const BITMAPINFO* bi) {
-  return (size_t{static_cast<uint32_t>(bi->bmiHeader.biWidth)} * bi->bmiHeader.biBitCount + 31) / 32 * 4;
-}
-
-const RGBQUAD* dib_table(const BITMAPINFO* bi) {
-  return reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const uint8_t*>(bi) + bi->bmiHeader.biSize);
-}
-
 // x / 255 as the nearest float, for each byte: the exact widening of 8-bit samples.
 struct UnitTable {
   float v[256];
@@ -39,41 +29,15 @@ struct UnitTable {
   }
 };
 
-// Writes one picture row as RGBA samples of type T: bytes as they are, or widened to floats.
-template <typename T>
-void convert_rows(const BITMAPINFO* bi, const BITMAPINFO* bia, T* pixels) {
+// The picture as float RGBA: each row converted as the 8-bit loaders convert it, then widened.
+void widen_rows(const BITMAPINFO* bi, const BITMAPINFO* bia, float* pixels) {
   static const UnitTable unit;
-  const BITMAPINFOHEADER& hd = bi->bmiHeader;
-  const int w = hd.biWidth, h = hd.biHeight;
-  const RGBQUAD* table = dib_table(bi);
-  const uint32_t entries = hd.biClrUsed;
-  const RGBQUAD* alpha_table = bia ? dib_table(bia) : nullptr;
-  const uint32_t alpha_entries = bia ? bia->bmiHeader.biClrUsed : 0;
-  const auto put = [](T* out, uint8_t v) {
-    if constexpr (sizeof(T) == 1) {
-      *out = v;
-    } else {
-      *out = unit.v[v];
-    }
-  };
+  const int w = bi->bmiHeader.biWidth, h = bi->bmiHeader.biHeight;
+  std::vector<uint8_t> row(static_cast<size_t>(w) * 4);
   for (int y = 0; y < h; ++y) {
-    // Delivered rows are bottom-up.
-    const uint8_t* row = dib_bits(bi) + static_cast<size_t>(h - 1 - y) * dib_stride(bi);
-    const uint8_t* arow = bia ? dib_bits(bia) + static_cast<size_t>(h - 1 - y) * dib_stride(bia) : nullptr;
-    T* out = pixels + static_cast<size_t>(y) * static_cast<size_t>(w) * 4;
-    for (int x = 0; x < w; ++x, out += 4) {
-      if (hd.biBitCount == 8) {
-        const RGBQUAD c = row[x] < entries ? table[row[x]] : RGBQUAD{0, 0, 0, 0};
-        put(out, c.rgbRed);
-        put(out + 1, c.rgbGreen);
-        put(out + 2, c.rgbBlue);
-      } else {
-        put(out, row[3 * x + 2]);
-        put(out + 1, row[3 * x + 1]);
-        put(out + 2, row[3 * x]);
-      }
-      put(out + 3, !arow ? 255 : arow[x] < alpha_entries ? alpha_table[arow[x]].rgbRed : 0);
-    }
+    qzimg::rgba::row(bi, bia, y, row.data());
+    float* out = pixels + static_cast<size_t>(y) * row.size();
+    for (size_t i = 0; i < row.size(); ++i) out[i] = unit.v[row[i]];
   }
 }
 
@@ -83,15 +47,11 @@ int on_layer(QZIDEC_LAYERINFO* info, int /*index*/) {
   if (t->pixels || t->result != QZIERR_SUCCESS) return 1;
   const BITMAPINFO* bi = info->bi;
   const BITMAPINFO* bia = info->bia;
-  const BITMAPINFOHEADER& hd = bi->bmiHeader;
-  const int w = hd.biWidth, h = hd.biHeight;
-  const bool layout_known = w > 0 && h > 0 && (hd.biBitCount == 8 || hd.biBitCount == 24) &&
-                            (!bia || (bia->bmiHeader.biBitCount == 8 && bia->bmiHeader.biWidth == w &&
-                                      bia->bmiHeader.biHeight == h));
-  if (!layout_known) {
+  if (!qzimg::rgba::layout_known(bi, bia)) {
     t->result = QZIERR_UNSUPPORTED;
     return 1;
   }
+  const int w = bi->bmiHeader.biWidth, h = bi->bmiHeader.biHeight;
   t->width = w;
   t->height = h;
   t->alpha = bia != nullptr;
@@ -109,9 +69,10 @@ int on_layer(QZIDEC_LAYERINFO* info, int /*index*/) {
     return 1;
   }
   if (t->sample == QZIDEC_SAMPLE_FLOAT32) {
-    convert_rows(bi, bia, static_cast<float*>(t->pixels));
+    widen_rows(bi, bia, static_cast<float*>(t->pixels));
   } else {
-    convert_rows(bi, bia, static_cast<unsigned char*>(t->pixels));
+    unsigned char* out = static_cast<unsigned char*>(t->pixels);
+    for (int y = 0; y < h; ++y) qzimg::rgba::row(bi, bia, y, out + static_cast<size_t>(y) * static_cast<size_t>(w) * 4);
   }
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <arm_neon.h>
 #endif
 
+#include "qzicpu.h"
 #include "texture.h"
 
 namespace qzipvr {
@@ -43,10 +44,6 @@ void split_portable(const uint8_t* src, size_t group, int i, int n, uint8_t* bgr
 }
 
 #if defined(__x86_64__)
-// The test runs in a static initialiser, possibly before the runtime has probed the
-// processor, hence the explicit probe.
-const bool kHaveSsse3 = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
-
 // Each 16-byte output vector is the OR of two shuffled groups (every byte taken from one of
 // them), and the alpha vector the OR of four: ten shuffles for sixteen texels, no shifts.
 __attribute__((target("ssse3"))) void split_ssse3(const uint8_t* src, size_t group, int n, uint8_t* bgr,
@@ -106,7 +103,7 @@ void split_neon(const uint8_t* src, size_t group, int n, uint8_t* bgr, uint8_t* 
 
 void split_texels(const uint8_t* src, size_t group, int n, uint8_t* bgr, uint8_t* alpha) {
 #if defined(__x86_64__)
-  if (kHaveSsse3) {
+  if (qzimg::kHaveSsse3) {
     split_ssse3(src, group, n, bgr, alpha);
     return;
   }

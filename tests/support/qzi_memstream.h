@@ -1,6 +1,5 @@
-// Read-only streams over bytes in memory for qziDecoderInitialize: a view (the command-line
-// decoder's standard input, the fuzz target, the benchmark) and, for tests, an owning stream
-// that counts what the decoder asks of it and can be made to fail.
+// An owning memory stream for tests that counts what the decoder asks of it and can be made to
+// fail; it reads through the plain view of qzi_memview.h.
 #ifndef QZI_MEMSTREAM_H
 #define QZI_MEMSTREAM_H
 
@@ -9,39 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "qzi_memview.h"
 #include "qzimgdecoder.h"
-
-namespace qzi_mem {
-
-struct Stream {
-  const uint8_t* data;
-  size_t size;
-  size_t pos;
-};
-
-inline bool read(void* s, void* buffer, unsigned int size, unsigned int* count) {
-  Stream* m = static_cast<Stream*>(s);
-  const size_t left = m->size - m->pos;
-  const size_t n = size < left ? size : left;
-  if (n) std::memcpy(buffer, m->data + m->pos, n);
-  m->pos += n;
-  if (count) *count = static_cast<unsigned int>(n);
-  return true;
-}
-
-inline bool setpos(void* s, unsigned int position) {
-  Stream* m = static_cast<Stream*>(s);
-  if (position > m->size) return false;
-  m->pos = position;
-  return true;
-}
-
-// Initialises `decoder` on the bytes; `stream` must outlive the handle.
-inline int initialize(QZIDECODER decoder, Stream* stream, const char* name) {
-  return qziDecoderInitialize(decoder, stream, static_cast<int>(stream->size), read, setpos, nullptr, name);
-}
-
-}  // namespace qzi_mem
 
 struct MemStream {
   std::vector<uint8_t> data;

@@ -25,48 +25,23 @@
 // skip. The alpha plane is taken only when the picture turns out to have one. The module holds
 // no working buffers of its own: rows are assembled in the bitmap or the scratch area of the
 // work buffer.
+//
+// This file reads the headers, decodes the uncompressed and bit-field rows, decides on alpha
+// and holds the format table entry; the run-length forms are in bmp_rle.cpp, the pixel packing
+// in bmp_pack.h and bmp_pack.cpp.
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
 
-#if defined(__x86_64__)
-#include <tmmintrin.h>
-#elif defined(__aarch64__)
-#include <arm_neon.h>
-#endif
-
-#include "../internal.h"
+#include "format/bmp.h"
+#include "format/bmp_pack.h"
 
 namespace qzimgdecoder_bmp {
 
 using namespace qzimgdecoder;
 using qzimg::error_abort;
-
-const uint64_t kBiRgb = 0;
-const uint64_t kBiRle8 = 1;
-const uint64_t kBiRle4 = 2;
-const uint64_t kBiBitfields = 3;
-const uint64_t kBiR565 = 0x35363552;  // the file bytes "R565"
-
 const int kMaxArrayEntries = 64;
-
-struct QZIDEC_BMP {
-  QZIDECODER_IMPL* impl;
-  uint64_t off_bits;
-  int32_t width;
-  int32_t height;
-  int32_t bit_count;
-  uint64_t compression;
-  int32_t core_header;
-  uint64_t colors_used;
-  uint64_t mask[4];  // red, green, blue, alpha
-  int32_t top_down;
-  int32_t masks_in_header;
-  bool keep_alpha;
-  uint32_t palette_alpha_mode;
-  uint32_t pixel_alpha_mode;
-};
 
 namespace {
 
@@ -85,198 +60,6 @@ inline void clear_padding(const QZIDECODER_IMPL* h, uint8_t* row, uint32_t used)
 
 inline int mask_shift(uint32_t m) { return m ? __builtin_clz(m) : 0; }
 inline uint8_t channel(uint32_t p, uint32_t m, int s) { return static_cast<uint8_t>(((p & m) << s) >> 24); }
-
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the pixel kernels store words little-endian");
-
-inline uint32_t load16(const uint8_t* p) { return p[0] | (static_cast<uint32_t>(p[1]) << 8); }
-inline uint32_t load32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
-// Bitmaps from this size on have left the caches before the caller reads them, so rows that
-// are written whole may bypass the cache: the lines are then not fetched before they are
-// overwritten. finish_stores() orders such stores before the bitmap is handed on.
-const size_t kStreamBytes = size_t{8} << 20;
-
-inline bool stream_stores(const QZIDECODER_IMPL* h) {
-#if defined(__x86_64__)
-  return static_cast<size_t>(h->width_bytes) * static_cast<size_t>(h->height) >= kStreamBytes;
-#else
-  (void)h;
-  return false;
-#endif
-}
-
-inline void finish_stores() {
-#if defined(__x86_64__)
-  _mm_sfence();
-#endif
-}
-
-// Packing 4-byte pixels (blue, green, red, fourth byte) into the bitmap's 3-byte pixels is the
-// hot step of every direct-colour form: byte shuffles of sixteen pixels at a time on x86-64
-// processors that have SSSE3, a de-interleaving load and store per sixteen on arm64, byte by
-// byte elsewhere. Every variant also returns a value that is not 0 exactly when a fourth byte
-// is not 0: the 32-bit form learns whether it has alpha in the same pass over the pixels.
-inline uint8_t pack_bgr_scalar(const uint8_t* src, uint8_t* dst, int n) {
-  uint8_t fourth = 0;
-  for (int i = 0; i < n; ++i) {
-    dst[3 * i] = src[4 * i];
-    dst[3 * i + 1] = src[4 * i + 1];
-    dst[3 * i + 2] = src[4 * i + 2];
-    fourth |= src[4 * i + 3];
-  }
-  return fourth;
-}
-
-#if defined(__x86_64__)
-// The test runs in a static initialiser, possibly before the runtime has probed the
-// processor, hence the explicit probe.
-const bool kHaveSsse3 = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
-
-// Stores sixteen pixels given as four vectors of 0x..RRGGBB words as exactly 48 bytes: each
-// vector is shuffled to 12 bytes and they are merged into three 16-byte stores (fewer, and
-// not overlapping, against one store per four pixels).
-__attribute__((target("ssse3"), always_inline)) inline void store48_ssse3(uint8_t* dst, __m128i a, __m128i b,
-                                                                        __m128i c, __m128i d) {
-  const __m128i order = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-  // Each shuffled vector holds 12 pixel bytes and 4 zero bytes at its top.
-  const __m128i pa = _mm_shuffle_epi8(a, order), pb = _mm_shuffle_epi8(b, order);
-  const __m128i pc = _mm_shuffle_epi8(c, order), pd = _mm_shuffle_epi8(d, order);
-  __m128i* o = reinterpret_cast<__m128i*>(dst);
-  _mm_storeu_si128(o, _mm_or_si128(pa, _mm_slli_si128(pb, 12)));
-  _mm_storeu_si128(o + 1, _mm_or_si128(_mm_srli_si128(pb, 4), _mm_slli_si128(pc, 8)));
-  _mm_storeu_si128(o + 2, _mm_or_si128(_mm_srli_si128(pc, 8), _mm_slli_si128(pd, 4)));
-}
-
-// Sixteen pixels per step; the fourth bytes are ORed in a register on the way.
-__attribute__((target("ssse3"))) uint8_t pack_bgr_ssse3(const uint8_t* src, uint8_t* dst, int n) {
-  __m128i fourth = _mm_setzero_si128();
-  int i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const __m128i* s = reinterpret_cast<const __m128i*>(src + 4 * i);
-    const __m128i a = _mm_loadu_si128(s), b = _mm_loadu_si128(s + 1);
-    const __m128i c = _mm_loadu_si128(s + 2), d = _mm_loadu_si128(s + 3);
-    fourth = _mm_or_si128(fourth, _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)));
-    store48_ssse3(dst + 3 * i, a, b, c, d);
-  }
-  fourth = _mm_and_si128(fourth, _mm_set1_epi32(static_cast<int>(0xFF000000u)));
-  fourth = _mm_or_si128(fourth, _mm_srli_si128(fourth, 8));
-  fourth = _mm_or_si128(fourth, _mm_srli_si128(fourth, 4));
-  const uint8_t vector_part = static_cast<uint8_t>(static_cast<uint32_t>(_mm_cvtsi128_si32(fourth)) >> 24);
-  return static_cast<uint8_t>(vector_part | pack_bgr_scalar(src + 4 * i, dst + 3 * i, n - i));
-}
-
-inline uint8_t pack_bgr(const uint8_t* src, uint8_t* dst, int n) {
-  return kHaveSsse3 ? pack_bgr_ssse3(src, dst, n) : pack_bgr_scalar(src, dst, n);
-}
-#elif defined(__aarch64__)
-inline uint8_t pack_bgr(const uint8_t* src, uint8_t* dst, int n) {
-  uint8x16_t fourth = vdupq_n_u8(0);
-  int i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const uint8x16x4_t v = vld4q_u8(src + 4 * i);
-    uint8x16x3_t out;
-    out.val[0] = v.val[0];
-    out.val[1] = v.val[1];
-    out.val[2] = v.val[2];
-    vst3q_u8(dst + 3 * i, out);
-    fourth = vorrq_u8(fourth, v.val[3]);
-  }
-  return static_cast<uint8_t>(vmaxvq_u8(fourth) | pack_bgr_scalar(src + 4 * i, dst + 3 * i, n - i));
-}
-#else
-inline uint8_t pack_bgr(const uint8_t* src, uint8_t* dst, int n) { return pack_bgr_scalar(src, dst, n); }
-#endif
-
-// Writes n pixels, each given by px(i) as a 0x00RRGGBB word, as blue, green, red bytes: the
-// words are computed in blocks (a loop the compiler vectorises) and then packed.
-template <typename Px>
-inline void put_bgr(uint8_t* dst, int n, Px px) {
-  const int kBlock = 512;
-  uint32_t words[kBlock];
-  for (int base = 0; base < n; base += kBlock) {
-    const int k = std::min(kBlock, n - base);
-    for (int i = 0; i < k; ++i) words[i] = px(base + i);
-    pack_bgr(reinterpret_cast<const uint8_t*>(words), dst + 3 * base, k);
-  }
-}
-
-// 16-bit pixels of 5-5-5 (top bit: alpha) or 5-6-5 layout as 0x00RRGGBB words; each field
-// stands in the top bits of its byte.
-template <bool k565>
-inline uint32_t word16(uint32_t v) {
-  return k565 ? ((v & 0x1F) << 3) | ((v & 0x7E0) << 5) | ((v & 0xF800) << 8)
-              : ((v & 0x1F) << 3) | ((v & 0x3E0) << 6) | ((v & 0x7C00) << 9);
-}
-
-// Writes n 16-bit pixels as blue, green, red bytes and returns their OR masked to the top bit
-// (the alpha bit of 5-5-5 pixels). With SSSE3 sixteen pixels are widened and packed in
-// registers, without going through a block of words.
-template <bool k565>
-inline uint32_t pack16_generic(const uint8_t* src, uint8_t* dst, int n) {
-  uint32_t top = 0;
-  put_bgr(dst, n, [src, &top](int i) {
-    const uint32_t v = load16(src + 2 * i);
-    top |= v;
-    return word16<k565>(v);
-  });
-  return top & 0x8000;
-}
-
-#if defined(__x86_64__)
-template <bool k565>
-__attribute__((target("ssse3"), always_inline)) inline __m128i words16_ssse3(__m128i x) {
-  const __m128i b = _mm_slli_epi32(_mm_and_si128(x, _mm_set1_epi32(0x1F)), 3);
-  const __m128i g = k565 ? _mm_slli_epi32(_mm_and_si128(x, _mm_set1_epi32(0x7E0)), 5)
-                         : _mm_slli_epi32(_mm_and_si128(x, _mm_set1_epi32(0x3E0)), 6);
-  const __m128i r = k565 ? _mm_slli_epi32(_mm_and_si128(x, _mm_set1_epi32(0xF800)), 8)
-                         : _mm_slli_epi32(_mm_and_si128(x, _mm_set1_epi32(0x7C00)), 9);
-  return _mm_or_si128(b, _mm_or_si128(g, r));
-}
-
-template <bool k565>
-__attribute__((target("ssse3"))) uint32_t pack16_ssse3(const uint8_t* src, uint8_t* dst, int n) {
-  const __m128i zero = _mm_setzero_si128();
-  __m128i top = zero;
-  int i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const __m128i* s = reinterpret_cast<const __m128i*>(src + 2 * i);
-    const __m128i v0 = _mm_loadu_si128(s), v1 = _mm_loadu_si128(s + 1);
-    top = _mm_or_si128(top, _mm_or_si128(v0, v1));
-    store48_ssse3(dst + 3 * i, words16_ssse3<k565>(_mm_unpacklo_epi16(v0, zero)),
-                  words16_ssse3<k565>(_mm_unpackhi_epi16(v0, zero)), words16_ssse3<k565>(_mm_unpacklo_epi16(v1, zero)),
-                  words16_ssse3<k565>(_mm_unpackhi_epi16(v1, zero)));
-  }
-  // Bit 15 of a 16-bit lane is the top bit of its odd byte.
-  const uint32_t vector_part = (_mm_movemask_epi8(top) & 0xAAAA) ? 0x8000 : 0;
-  return vector_part | pack16_generic<k565>(src + 2 * i, dst + 3 * i, n - i);
-}
-
-template <bool k565>
-inline uint32_t pack16(const uint8_t* src, uint8_t* dst, int n) {
-  return kHaveSsse3 ? pack16_ssse3<k565>(src, dst, n) : pack16_generic<k565>(src, dst, n);
-}
-#else
-template <bool k565>
-inline uint32_t pack16(const uint8_t* src, uint8_t* dst, int n) {
-  return pack16_generic<k565>(src, dst, n);
-}
-#endif
-
-// Writes n alpha samples alpha(i) and returns their OR.
-template <typename A>
-inline uint8_t put_alpha(uint8_t* dst, int n, A alpha) {
-  uint8_t any = 0;
-  for (int i = 0; i < n; ++i) {
-    const uint8_t v = alpha(i);
-    dst[i] = v;
-    any |= v;
-  }
-  return any;
-}
 
 // ---------------------------------------------------------------------------------------
 // Widening tables of the packed palette forms: pixel 0 is the most significant field.
@@ -472,18 +255,6 @@ void get_rgb_mask(QZIDEC_BMP* bmp) {
 // ---------------------------------------------------------------------------------------
 // Row output
 
-namespace {
-
-inline int image_row(const QZIDEC_BMP* bmp, int y) { return bmp->top_down ? y : bmp->height - 1 - y; }
-
-// Progress for stored row y, which has been written into the bitmap already. Without a
-// callback the report has no effect; skipping the call matters for small pictures.
-inline void row_done(QZIDEC_BMP* bmp, int y) {
-  if (bmp->impl->progress.callback) qzimg::do_progress(bmp->impl, y, bmp->impl->height);
-}
-
-}  // namespace
-
 void put_bmp_line(QZIDEC_BMP* bmp, int y) {
   put_line(bmp->impl, image_row(bmp, y));
   row_done(bmp, y);
@@ -556,11 +327,7 @@ void decode_packed(QZIDEC_BMP* bmp, const Table& table) {
 #if defined(__x86_64__)
       // Eight output bytes per input byte: around the cache, the lines are not read first.
       if (kPerByte == 8 && stream && (reinterpret_cast<uintptr_t>(p) & 7) == 0) {
-        for (int i = 0; i < k; ++i, p += 8) {
-          long long v;
-          std::memcpy(&v, table.px[s[i]], 8);
-          _mm_stream_si64(reinterpret_cast<long long*>(p), v);
-        }
+        for (int i = 0; i < k; ++i, p += 8) stream_store8(p, table.px[s[i]]);
         return;
       }
 #endif
@@ -741,168 +508,6 @@ uint8_t decode_bitfields(QZIDEC_BMP* bmp, const uint32_t m[4]) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Run-length forms. Codes write straight into the bitmap rows, one palette index per pixel,
-// and every hand-on clears the row from x to its end, padding included (end of row, end of
-// picture, moves downwards); rows the codes never reach are cleared when the picture ends.
-// The input is taken through a read cursor, whose position lives in locals.
-
-struct RleRows {
-  QZIDEC_BMP* bmp;
-  QZIDECODER_IMPL* h = bmp->impl;
-  int width = bmp->width;
-  int stride = h->width_bytes;
-  uint8_t* line = row_at(0);
-  int x = 0;
-  int y = 0;
-
-  uint8_t* row_at(int row) { return y_adr(h, image_row(bmp, row)); }
-  void store(uint8_t v) {
-    if (x < width) line[x++] = v;
-  }
-  // n pixels (n <= width - x) alternating between a and b, starting with a. Away from the
-  // row's end whole 16-byte blocks are stored, up to 15 bytes past the run: every byte from x
-  // on is written again by a later code or cleared by the hand-on, and no branch depends on
-  // the run's length.
-  void fill(int n, uint8_t a, uint8_t b) {
-    uint8_t* dst = line + x;
-    x += n;
-    const uint64_t pattern = (a | (static_cast<uint64_t>(b) << 8)) * 0x0001000100010001ull;
-    if (x + 15 <= stride) {
-      for (int i = 0; i < n; i += 16) {
-        std::memcpy(dst + i, &pattern, 8);
-        std::memcpy(dst + i + 8, &pattern, 8);
-      }
-      return;
-    }
-    int i = 0;
-    for (; i + 8 <= n; i += 8) std::memcpy(dst + i, &pattern, 8);
-    for (; i < n; ++i) dst[i] = (i & 1) ? b : a;
-  }
-  void clear_before() { std::memset(line, 0, static_cast<size_t>(x)); }
-  void skip(int dx) {
-    const int n = std::min(dx, width - x);
-    std::memset(line + x, 0, static_cast<size_t>(n));
-    x += n;
-  }
-  // Clears from x and hands the row on; true when that was the last row.
-  bool hand_on() {
-    std::memset(line + x, 0, static_cast<size_t>(stride - x));
-    row_done(bmp, y);
-    if (++y == bmp->height) return true;
-    line = row_at(y);
-    return false;
-  }
-  // The end-of-picture code came before the last row: the rows left are cleared.
-  void clear_rest() {
-    for (; y < bmp->height; ++y) std::memset(row_at(y), 0, static_cast<size_t>(stride));
-  }
-};
-
-void decode_rle8(QZIDEC_BMP* bmp) {
-  RleRows r{bmp};
-  ReadCursor in(bmp->impl);
-  for (;;) {
-    const int k = in.next();
-    if (k != 0) {
-      const uint8_t v = in.next();
-      r.fill(std::min(k, r.width - r.x), v, v);
-      continue;
-    }
-    const int e = in.next();
-    if (e == 0) {
-      if (r.hand_on()) return;
-      r.x = 0;
-    } else if (e == 1) {
-      if (!r.hand_on()) r.clear_rest();
-      return;
-    } else if (e == 2) {
-      // Unlike the 4-bit form, a move below the last row ends the picture here: each form
-      // keeps the behaviour that files written for it rely on.
-      r.skip(in.next());
-      for (int dy = in.next(); dy > 0; --dy) {
-        if (r.hand_on()) return;
-        r.clear_before();
-      }
-    } else {
-      const int n = std::min(e, r.width - r.x);
-      in.copy(r.line + r.x, static_cast<uint32_t>(n));
-      r.x += n;
-      in.skip(static_cast<uint32_t>(e - n + (e & 1)));
-    }
-  }
-}
-
-// Absolute runs of the 4-bit codes: `count` pixels from (count + 1) / 2 bytes, high nibble
-// first, each passed through `pick`, then a pad byte that keeps the codes 16-bit aligned.
-template <typename Pick>
-void rle_nibbles(RleRows& r, ReadCursor& in, int count, Pick pick) {
-  const uint32_t bytes = static_cast<uint32_t>((count + 1) / 2);
-  int left = count;
-  for (uint32_t i = 0; i < bytes; ++i) {
-    const uint8_t b = in.next();
-    r.store(pick(static_cast<uint8_t>(b >> 4)));
-    if (--left > 0) {
-      r.store(pick(static_cast<uint8_t>(b & 15)));
-      --left;
-    }
-  }
-  if (bytes & 1) in.next();
-}
-
-void decode_rle4(QZIDEC_BMP* bmp) {
-  RleRows r{bmp};
-  ReadCursor in(bmp->impl);
-  const auto nibble = [](uint8_t v) { return v; };
-  for (;;) {
-    const int k = in.next();
-    const int v = in.next();
-    if (k != 0) {
-      r.fill(std::min(k, r.width - r.x), static_cast<uint8_t>(v >> 4), static_cast<uint8_t>(v & 15));
-      continue;
-    }
-    if (v == 0) {
-      if (r.hand_on()) return;
-      r.x = 0;
-    } else if (v == 1) {
-      if (!r.hand_on()) r.clear_rest();
-      return;
-    } else if (v == 2) {
-      r.skip(in.next());
-      // Unlike the 8-bit form, a move below the last row is dropped and decoding goes on in
-      // the last row: each form keeps the behaviour that files written for it rely on.
-      for (int dy = in.next(); dy > 0; --dy) {
-        if (r.y >= bmp->height - 1) break;
-        r.hand_on();
-        r.clear_before();
-      }
-    } else {
-      rle_nibbles(r, in, v, nibble);
-    }
-  }
-}
-
-void decode_rle1(QZIDEC_BMP* bmp) {
-  RleRows r{bmp};
-  ReadCursor in(bmp->impl);
-  const auto bit = [](uint8_t v) { return static_cast<uint8_t>(v & 1); };
-  while (r.y < bmp->height) {
-    r.x = 0;
-    for (;;) {
-      const int k = in.next();
-      const int v = in.next();
-      if (k != 0) {
-        r.fill(std::min(k, r.width - r.x), static_cast<uint8_t>((v >> 4) & 1), static_cast<uint8_t>(v & 1));
-      } else if (v == 0) {
-        r.hand_on();
-        break;
-      } else {
-        rle_nibbles(r, in, v, bit);
-      }
-    }
-  }
-}
-
-// ---------------------------------------------------------------------------------------
 // Alpha decision and delivery
 
 bool keep_plane_palette(const QZIDEC_BMP* bmp, uint32_t count) {
@@ -961,44 +566,47 @@ void deliver(QZIDEC_BMP* bmp, bool with_plane) {
   call_singleimage_layercallback(h, 0);
 }
 
-void decode_pass(QZIDEC_BMP* bmp) {
+
+// Palette forms: the colour table, then the rows, uncompressed or run-length.
+void decode_palette(QZIDEC_BMP* bmp) {
   QZIDECODER_IMPL* h = bmp->impl;
-  load_header(bmp);
-  set_alpha(h, 1);
   const int bits = bmp->bit_count;
   const uint64_t comp = bmp->compression;
-
-  if (bits <= 8) {
-    const uint64_t full = 1u << bits;
-    uint64_t count = (bmp->colors_used >= 1 && bmp->colors_used < full) ? bmp->colors_used : full;
-    // A table never reaches into the pixel data: read only the entries that fit between
-    // the header and the pixel offset.
-    const uint64_t here = rdpos_get(h);
-    const uint64_t entry = bmp->core_header ? 3 : 4;
-    if (bmp->off_bits >= here) count = std::min(count, (bmp->off_bits - here) / entry);
-    init_rgb(h, 8);  // a handle that executes again starts from the ramp, not the last table
-    get_rgb(h, static_cast<int>(count), 1, bmp->core_header ? 0 : 1);
-    rdpos_set(h, static_cast<unsigned int>(bmp->off_bits));
-    if (comp == kBiRgb) {
-      switch (bits) {
-        case 1: decode_packed<8>(bmp, expand1); break;
-        case 2: decode_packed<4>(bmp, expand2); break;
-        case 4: decode_pal4(bmp); break;
-        default: decode_pal8(bmp); break;
-      }
-    } else if (bits == 8 && comp == kBiRle8) {
-      decode_rle8(bmp);
-    } else if (bits == 4 && comp == kBiRle4) {
-      decode_rle4(bmp);
-    } else if (bits == 1 && comp == kBiRle4) {
-      decode_rle1(bmp);
-    } else {
-      error_abort(QZIERR_UNSUPPORTED);
+  const uint64_t full = 1u << bits;
+  uint64_t count = (bmp->colors_used >= 1 && bmp->colors_used < full) ? bmp->colors_used : full;
+  // A table never reaches into the pixel data: read only the entries that fit between
+  // the header and the pixel offset.
+  const uint64_t here = rdpos_get(h);
+  const uint64_t entry = bmp->core_header ? 3 : 4;
+  if (bmp->off_bits >= here) count = std::min(count, (bmp->off_bits - here) / entry);
+  init_rgb(h, 8);  // a handle that executes again starts from the ramp, not the last table
+  get_rgb(h, static_cast<int>(count), 1, bmp->core_header ? 0 : 1);
+  rdpos_set(h, static_cast<unsigned int>(bmp->off_bits));
+  if (comp == kBiRgb) {
+    switch (bits) {
+      case 1: decode_packed<8>(bmp, expand1); break;
+      case 2: decode_packed<4>(bmp, expand2); break;
+      case 4: decode_pal4(bmp); break;
+      default: decode_pal8(bmp); break;
     }
-    finish_stores();
-    deliver(bmp, bmp->keep_alpha || keep_plane_palette(bmp, static_cast<uint32_t>(count)));
-    return;
+  } else if (bits == 8 && comp == kBiRle8) {
+    decode_rle8(bmp);
+  } else if (bits == 4 && comp == kBiRle4) {
+    decode_rle4(bmp);
+  } else if (bits == 1 && comp == kBiRle4) {
+    decode_rle1(bmp);
+  } else {
+    error_abort(QZIERR_UNSUPPORTED);
   }
+  finish_stores();
+  deliver(bmp, bmp->keep_alpha || keep_plane_palette(bmp, static_cast<uint32_t>(count)));
+}
+
+// Direct-colour forms: the masks, then the rows.
+void decode_direct(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const int bits = bmp->bit_count;
+  const uint64_t comp = bmp->compression;
 
   if (bits == 16 || bits == 32) get_rgb_mask(bmp);
   rdpos_set(h, static_cast<unsigned int>(bmp->off_bits));
@@ -1036,6 +644,15 @@ void decode_pass(QZIDEC_BMP* bmp) {
     error_abort(QZIERR_UNSUPPORTED);
   }
   deliver(bmp, bmp->keep_alpha || keep_plane_pixels(bmp, alpha_mask, any_alpha));
+}
+
+void decode_pass(QZIDEC_BMP* bmp) {
+  load_header(bmp);
+  set_alpha(bmp->impl, 1);
+  if (bmp->bit_count <= 8)
+    decode_palette(bmp);
+  else
+    decode_direct(bmp);
 }
 
 }  // namespace
