@@ -12,7 +12,7 @@ PACKAGES=(
   libxml2-dev libicu-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info xdg-utils dpkg-dev file lintian
   xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core
-  python3-dev python3-numpy python3-pil python3-pytest
+  python3-dev python3-numpy python3-pil python3-pytest libopenexr-dev
 )
 
 # Every apt call waits for the package lock (a fresh machine's daily apt job holds it for minutes)
