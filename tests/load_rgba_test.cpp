@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,55 @@ TEST(LoadRGBA, FuzzRegressions) {
   std::sort(listed.begin(), listed.end());
   std::sort(present.begin(), present.end());
   EXPECT_EQ(listed, present);
+}
+
+// The library's memory input reads the bytes in place; the file input goes through the read
+// buffer. Every crafted file of past failures gives the same result and pixels both ways.
+TEST(LoadRGBA, InPlaceMemoryMatchesTheFile) {
+  for (const qzi_test::Row& row : qzi_test::tsv(QZI_FUZZ_REGRESSIONS "/../regressions.tsv")) {
+    const std::string path = QZI_FUZZ_REGRESSIONS "/" + row[0];
+    FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr) << path;
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    std::fclose(f);
+    unsigned char *a = nullptr, *b = nullptr;
+    int aw = 0, ah = 0, bw = 0, bh = 0;
+    const int ra = qziLoadRGBA(path.c_str(), &a, &aw, &ah);
+    // The name keeps detection by extension alike.
+    const int rb = bytes.empty() ? QZIERR_INVALID_ARG
+                                 : qziLoadRGBAFromMemory(bytes.data(), bytes.size(), row[0].c_str(), &b, &bw, &bh);
+    EXPECT_EQ(ra, rb) << row[0];
+    if (ra == 0 && rb == 0) {
+      ASSERT_TRUE(aw == bw && ah == bh) << row[0];
+      EXPECT_EQ(std::memcmp(a, b, static_cast<size_t>(aw) * ah * 4), 0) << row[0];
+    }
+    qziFreeRGBA(a);
+    qziFreeRGBA(b);
+  }
+  QZIDECODER d = qziCreateDecoder();
+  const char byte = 'B';
+  EXPECT_EQ(qziDecoderInitializeFromMemory(nullptr, &byte, 1, nullptr), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderInitializeFromMemory(d, nullptr, 1, nullptr), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderInitializeFromMemory(d, &byte, 0, nullptr), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderInitializeFromMemory(d, &byte, size_t{1} << 31, nullptr), QZIERR_CANNOT);
+  bmpw::Layout l;
+  l.width = 1, l.height = 1, l.bit_count = 24;
+  l.pixels = {1, 2, 3, 0};
+  const bmpw::Bytes bmp = bmpw::file(l);
+  ASSERT_EQ(qziDecoderInitializeFromMemory(d, bmp.data(), bmp.size(), nullptr), 0);
+  EXPECT_EQ(qziDecoderInitializeFromMemory(d, bmp.data(), bmp.size(), nullptr), QZIERR_INVALID_ARG);
+  void* pixels = nullptr;
+  int w = 0, h = 0;
+  for (int pass = 0; pass < 2; ++pass) {  // the bytes are served again for a second execution
+    ASSERT_EQ(qziDecoderExecuteRGBA(d, QZIDEC_SAMPLE_UINT8, &pixels, &w, &h, nullptr), 0);
+    EXPECT_EQ(std::vector<unsigned char>(static_cast<unsigned char*>(pixels), static_cast<unsigned char*>(pixels) + 4),
+              (std::vector<unsigned char>{3, 2, 1, 255}));
+    qziFreeRGBA(static_cast<unsigned char*>(pixels));
+  }
+  qziCloseDecoder(d);
 }
 
 // Layout without the suite: a 1 x 2 24-bit file whose bottom row comes first.

@@ -122,29 +122,6 @@ bool clear_outputs(T** pixels, int* width, int* height) {
   return true;
 }
 
-// A read-only stream over the caller's bytes.
-struct Bytes {
-  const uint8_t* data;
-  size_t size;
-  size_t pos;
-};
-
-bool bytes_read(void* stream, void* buffer, unsigned int size, unsigned int* count) {
-  Bytes* b = static_cast<Bytes*>(stream);
-  const size_t n = size < b->size - b->pos ? size : b->size - b->pos;
-  if (n) std::memcpy(buffer, b->data + b->pos, n);
-  b->pos += n;
-  *count = static_cast<unsigned int>(n);
-  return true;
-}
-
-bool bytes_setpos(void* stream, unsigned int position) {
-  Bytes* b = static_cast<Bytes*>(stream);
-  if (position > b->size) return false;
-  b->pos = position;
-  return true;
-}
-
 template <typename T>
 int load_file(const char* path, int sample, T** pixels, int* width, int* height) {
   if (!clear_outputs(pixels, width, height) || !path) return QZIERR_INVALID_ARG;
@@ -164,9 +141,7 @@ int load_memory(const void* data, size_t size, const char* name_hint, int sample
   if (size > static_cast<size_t>(INT_MAX)) return QZIERR_CANNOT;
   QZIDECODER d = qziCreateDecoder();
   if (!d) return QZIERR_NO_MEMORY;
-  Bytes bytes{static_cast<const uint8_t*>(data), size, 0};
-  const int rc =
-      qziDecoderInitialize(d, &bytes, static_cast<int>(size), bytes_read, bytes_setpos, nullptr, name_hint);
+  const int rc = qziDecoderInitializeFromMemory(d, data, size, name_hint);
   void* out = nullptr;
   const int result = finish(d, rc, sample, &out, width, height);
   *pixels = static_cast<T*>(out);

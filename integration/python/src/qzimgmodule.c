@@ -112,29 +112,11 @@ static PyTypeObject PixelsType = {
 
 /* ---- Texture --------------------------------------------------------------------------- */
 
-/* A read-only stream over the bytes the Texture holds. */
+/* The bytes of a memory source, which the handle reads in place. */
 typedef struct {
   const unsigned char* data;
   size_t size;
-  size_t pos;
 } MemStream;
-
-static bool mem_read(void* stream, void* buffer, unsigned int size, unsigned int* count) {
-  MemStream* m = (MemStream*)stream;
-  const size_t left = m->size - m->pos;
-  const size_t n = size < left ? size : left;
-  if (n) memcpy(buffer, m->data + m->pos, n);
-  m->pos += n;
-  *count = (unsigned int)n;
-  return true;
-}
-
-static bool mem_setpos(void* stream, unsigned int position) {
-  MemStream* m = (MemStream*)stream;
-  if (position > m->size) return false;
-  m->pos = position;
-  return true;
-}
 
 typedef struct {
   PyObject_HEAD
@@ -232,9 +214,8 @@ static int texture_attach(TextureObject* self, const int choice[4]) {
   } else if (self->mem.size > INT_MAX) {
     rc = QZIERR_CANNOT;
   } else {
-    self->mem.pos = 0;
-    rc = qziDecoderInitialize(self->dec, &self->mem, (int)self->mem.size, mem_read, mem_setpos, NULL,
-                              self->hint ? PyBytes_AS_STRING(self->hint) : NULL);
+    rc = qziDecoderInitializeFromMemory(self->dec, self->mem.data, self->mem.size,
+                                        self->hint ? PyBytes_AS_STRING(self->hint) : NULL);
   }
   if (rc == QZIERR_SUCCESS) memcpy(self->chosen, choice, sizeof self->chosen);
   return rc;
@@ -326,7 +307,6 @@ static PyObject* texture_open(PyObject* module, PyObject* args, PyObject* kwargs
     Py_XDECREF(holder); /* the view keeps the bytes alive */
     self->mem.data = (const unsigned char*)self->view.buf;
     self->mem.size = (size_t)self->view.len;
-    self->mem.pos = 0;
     self->hint = hint;
   }
   if (!self->name) {
