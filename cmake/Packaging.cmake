@@ -3,7 +3,10 @@
 #   lib     -> libqzimg1            the three shared libraries
 #   dev     -> libqzimg-dev         headers, link names, CMake package, pkg-config file
 #   tools   -> qzimg-tools          qzidecode and its manual page
-#   pixbuf  -> qzimg-pixbuf-loader  gdk-pixbuf module, MIME type, thumbnailer entry
+#   mime    -> qzimg-mime           the MIME types of PVR and PKM textures (the desktop packages need them)
+#   pixbuf  -> qzimg-pixbuf-loader  gdk-pixbuf module, thumbnailer entry
+#   qt5     -> qzimg-qt5-imageformats  the texture image plugin for Qt 5 applications
+#   qt6     -> qzimg-qt6-imageformats  the texture image plugin for Qt 6 applications
 #   newsbar -> newsbar              the tray news reader
 #   python  -> python3-qzimg        the Python module and its Pillow plugin
 # Packages install under /usr, with the library directory the tree was configured with
@@ -48,7 +51,7 @@ function(qzi_deb_package component name section summary description)
 endfunction()
 
 qzi_deb_package(lib libqzimg1 libs "BMP/DIB and PVR texture decoding libraries"
-  "libqzimgdecoder decodes BMP/DIB files and PVR textures into device-independent\nbitmaps with an 8-bit alpha plane; libqzimgcore and libqzipvr are its memory\nand texture libraries.")
+  "libqzimgdecoder decodes BMP/DIB files and GPU textures (PVR, DDS, KTX, KTX2,\nASTC and PKM files) into device-independent bitmaps with an 8-bit alpha\nplane; libqzimgcore and libqzipvr are its memory and texture libraries.")
 qzi_deb_package(dev libqzimg-dev libdevel "BMP/DIB and PVR texture decoding libraries - development files"
   "Headers, link names, CMake package and pkg-config file of libqzimgdecoder." DEPENDS lib)
 if(TARGET qzidecode)
@@ -56,11 +59,22 @@ qzi_deb_package(tools qzimg-tools graphics "command-line BMP/DIB and PVR texture
   "qzidecode decodes BMP/DIB files and PVR textures into PNG files and prints\nwhat they hold."
   DEPENDS lib)
 endif()
+if(TARGET pixbufloader-qzipvr OR TARGET qzimg_qt5 OR TARGET qzimg_qt6)
+qzi_deb_package(mime qzimg-mime misc "MIME types of PVR and PKM textures"
+  "The image/x-pvr and image/x-pkm MIME types, so that file managers and image\nviewers recognise PVR and PKM textures by name and content (DDS, KTX, KTX2\nand .astc are in shared-mime-info already).")
+endif()
 if(TARGET pixbufloader-qzipvr)
 qzi_deb_package(pixbuf qzimg-pixbuf-loader graphics "PVR texture support for gdk-pixbuf"
-  "A gdk-pixbuf loader for PVR textures, the image/x-pvr MIME type and a\nthumbnailer entry, so that image viewers and file managers built on gdk-pixbuf\nshow textures."
-  DEPENDS lib)
+  "A gdk-pixbuf loader for PVR textures and a thumbnailer entry, so that image\nviewers and file managers built on gdk-pixbuf show textures."
+  DEPENDS lib mime)
 endif()
+foreach(_qt 5 6)
+  if(TARGET qzimg_qt${_qt})
+    qzi_deb_package(qt${_qt} qzimg-qt${_qt}-imageformats graphics "GPU texture support for Qt ${_qt} applications"
+      "A Qt ${_qt} image plugin for PVR, DDS, KTX, KTX2, .astc and PKM textures, so\nthat image viewers and other programs built on Qt ${_qt} open them, with their\nmip levels, cube faces and array layers as images."
+      DEPENDS lib mime)
+  endif()
+endforeach()
 if(TARGET newsbar)
 qzi_deb_package(newsbar newsbar net "tray reader for the product news feed"
   "newsbar shows the unread items of the product news feed in the system tray\nand opens them.")
@@ -76,15 +90,18 @@ set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "python3-pil")
 endif()
 # The loader cache and the MIME database are rebuilt by gdk-pixbuf's and shared-mime-info's
 # triggers on these folders; naming them here also runs them when the package is configured.
-set(CPACK_DEBIAN_PIXBUF_PACKAGE_DEPENDS "shared-mime-info")
+set(CPACK_DEBIAN_MIME_PACKAGE_DEPENDS "shared-mime-info")
+set(CPACK_DEBIAN_MIME_PACKAGE_ARCHITECTURE all)
 # The thumbnailer entry runs gdk-pixbuf-thumbnailer, which Debian ships apart from the library.
 set(CPACK_DEBIAN_PIXBUF_PACKAGE_RECOMMENDS "libgdk-pixbuf2.0-bin")
 if(DEFINED QZI_PIXBUF_MODULEDIR)
   file(WRITE ${_deb_doc}/pixbuf/triggers
-    "activate-noawait ${CPACK_PACKAGING_INSTALL_PREFIX}/${QZI_PIXBUF_MODULEDIR}\n"
-    "activate-noawait ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/mime/packages\n")
+    "activate-noawait ${CPACK_PACKAGING_INSTALL_PREFIX}/${QZI_PIXBUF_MODULEDIR}\n")
   set(CPACK_DEBIAN_PIXBUF_PACKAGE_CONTROL_EXTRA ${_deb_doc}/pixbuf/triggers)
 endif()
+file(WRITE ${_deb_doc}/mime/triggers
+  "activate-noawait ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/mime/packages\n")
+set(CPACK_DEBIAN_MIME_PACKAGE_CONTROL_EXTRA ${_deb_doc}/mime/triggers)
 # The library package gets a shlibs file and the ldconfig trigger. The shlibs file is written
 # here, not by CPack: CPack's would scan every package and warn about the gdk-pixbuf module,
 # which as a loadable module has no soname.

@@ -7,11 +7,12 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev
-  libsquish-dev android-libetc1-dev libastcenc-dev
-  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  libsquish-dev android-libetc1-dev libastcenc-dev libzstd-dev zlib1g-dev
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qtbase5-dev
   libxml2-dev libicu-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info xdg-utils dpkg-dev file lintian
-  xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core
+  xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core trayer
+  time python3-feedparser
   python3-dev python3-numpy python3-pil python3-pytest libopenexr-dev
 )
 
@@ -55,7 +56,7 @@ install_packages() {
 ARM64_PACKAGES=(
   g++-aarch64-linux-gnu qemu-user
   libgtest-dev:arm64 libgmock-dev:arm64 libboost-dev:arm64 libpng-dev:arm64 libsquish-dev:arm64
-  libastcenc-dev:arm64
+  libastcenc-dev:arm64 libzstd-dev:arm64 zlib1g-dev:arm64
 )
 # The ETC1 library's packages cannot be installed beside the native ones (not multiarch): they
 # are unpacked into a folder of the arm64 build tree instead and found from there.
@@ -102,7 +103,7 @@ export_test_data() {
 # The Python module is built for Debian's interpreter, whatever else is first on the PATH.
 PYTHON_OPTIONS=(-DQZI_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3)
 RELEASE_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DQZI_SANITIZE=OFF -DQZI_BUILD_NEWSBAR=ON -DQZI_BUILD_BENCH=ON
-                 -DQZI_PIXBUF_LOADER=ON "${PYTHON_OPTIONS[@]}")
+                 -DQZI_PIXBUF_LOADER=ON -DQZI_QT5_PLUGIN=ON -DQZI_QT6_PLUGIN=ON "${PYTHON_OPTIONS[@]}")
 
 # configure DIR [cmake args...]: configures quietly; when that fails, shows CMake's own message
 # (its log stays in DIR/configure.log) and which packages of the list named by NEEDED_PACKAGES

@@ -65,6 +65,40 @@ bmpw::Bytes pvr_rgba8888(int w, int h) {
   return b;
 }
 
+// A DDS texture (DX10 header, R16G16B16A16_FLOAT) with three mip levels whose red runs from 0
+// to 2 across each level: values beyond 1 for the HDR rules.
+bmpw::Bytes dds_half(int w, int h) {
+  bmpw::Bytes b;
+  auto put32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  // Multiples of 1/64 up to 2 as half floats (exact).
+  auto half = [](int sixty_fourths) -> uint16_t {
+    if (sixty_fourths == 0) return 0;
+    int e = 0;
+    while ((sixty_fourths >> e) >= 2) ++e;  // value = n / 64 = 1.f * 2^(e - 6)
+    const int mantissa = ((sixty_fourths << 10) >> e) & 1023;
+    return static_cast<uint16_t>((e - 6 + 15) << 10 | mantissa);
+  };
+  for (uint32_t v : {0x20534444u, 124u, 0x2100Fu, uint32_t(h), uint32_t(w), 0u, 0u, 3u}) put32(v);
+  for (int i = 0; i < 11; ++i) put32(0);
+  for (uint32_t v : {32u, 4u, 0x30315844u, 0u, 0u, 0u, 0u, 0u}) put32(v);  // pixel format: DX10
+  for (uint32_t v : {0x401008u, 0u, 0u, 0u, 0u}) put32(v);                  // caps: mipmaps
+  for (uint32_t v : {10u, 3u, 0u, 1u, 0u}) put32(v);                        // R16G16B16A16_FLOAT, 2D
+  for (int level = 0; level < 3; ++level) {
+    const int lw = w >> level, lh = h >> level;
+    for (int y = 0; y < lh; ++y) {
+      for (int x = 0; x < lw; ++x) {
+        for (uint16_t v : {half(x * 128 / lw), half(y * 64 / lh), half(32), half(64)}) {
+          b.push_back(static_cast<uint8_t>(v));
+          b.push_back(static_cast<uint8_t>(v >> 8));
+        }
+      }
+    }
+  }
+  return b;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,6 +137,7 @@ int main(int argc, char** argv) {
   ok &= save(dir + "/os2-topdown4.bmp", bmpw::file(os2));
 
   ok &= save(dir + "/rgba-gradient.pvr", pvr_rgba8888(w, h));
+  ok &= save(dir + "/hdr-mips.dds", dds_half(w, h));
 
   if (!ok) std::fprintf(stderr, "make_samples: cannot write into %s\n", dir.c_str());
   return ok ? 0 : 1;

@@ -4,14 +4,13 @@
 // delivered bitmaps into a temporary file beside its destination, renamed when complete.
 #include <fcntl.h>
 #include <getopt.h>
-#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csetjmp>
 #include <csignal>
 #include <cstdio>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "float_writer.h"
+#include "png_writer.h"
 #include "qzi_memview.h"
 #include "qzimgdecoder.h"
 #include "qzirgba.h"
@@ -45,6 +45,8 @@ struct Options {
   bool skip_ext = false;
   bool exr_half = false;
   long max_pixels = 0;
+  int png_level = qzi_png::kDefaultLevel;
+  std::vector<Param> texture;  // parameters 4 to 9, set before initialisation
   std::vector<int> filter;
   std::vector<Param> params;
   std::vector<std::string> inputs;
@@ -53,7 +55,8 @@ struct Options {
 void print_help() {
   std::printf(
       "Usage: qzidecode [OPTIONS] INPUT...\n"
-      "Decodes BMP/DIB files and PVR textures with libqzimgdecoder %s and writes them as PNG.\n"
+      "Decodes BMP/DIB files and GPU textures (PVR, DDS, KTX, KTX2, .astc, PKM) with libqzimgdecoder\n"
+      "%s and writes them as PNG.\n"
       "Every positional argument is an input; '-' reads standard input (detection by content).\n"
       "No input is ever written over.\n"
       "\n"
@@ -61,6 +64,9 @@ void print_help() {
       "  -o, --output FILE    write the PNG to FILE (one input only); '-' writes it to standard output\n"
       "  -d, --out-dir DIR    write each input NAME.EXT as DIR/NAME.png; DIR and its parents are created\n"
       "  -f, --force          replace output files that exist\n"
+      "      --png-level N    compression, %d to %d (default %d): %d to %d for speed (rows unfiltered, zlib at\n"
+      "                       that level on two threads), %d to %d for smaller files (every row's best\n"
+      "                       filter; 6 as earlier versions wrote, 9 smallest and slowest)\n"
       "  Without -o or -d nothing is written: the inputs are decoded as a check, and a line says so.\n"
       "  Refused before anything is decoded: an output that is one of the inputs (same file, however\n"
       "  spelt), an output name not ending in .png, .pfm or .exr, two inputs giving the same output\n"
@@ -72,7 +78,8 @@ void print_help() {
       "      --exr-half       write .exr channels as 16-bit half floats instead of 32-bit floats\n"
       "\n"
       "Information:\n"
-      "      --info           print a line per input: format, size, bits per pixel, palette, alpha\n"
+      "      --info           print a line per input: format, size, texture counts (levels, faces,\n"
+      "                       layers, depth), bits per pixel, palette, alpha\n"
       "      --json           the same facts as one JSON object per line (implies --info)\n"
       "      --progress       draw a progress bar naming the file, when standard error is a terminal\n"
       "\n"
@@ -80,7 +87,16 @@ void print_help() {
       "      --max-pixels N   refuse pictures of more than N pixels (width x height; 0: no limit),\n"
       "                       before any pixel memory is taken; status 101\n"
       "      --skip-ext       detect the format by content only, not by the name's extension\n"
-      "      --filter ID,...  probe only these formats when detecting by content (%d BMP, %d PVR)\n"
+      "      --filter ID,...  probe only these formats when detecting by content (%d BMP, %d PVR,\n"
+      "                       110 DDS, 111 KTX, 112 KTX2, 113 ASTC, 114 PKM)\n"
+      "Textures (every texture format; by default the top level of the first face, layer, slice):\n"
+      "      --level N        decode mip level N (0 the largest)\n"
+      "      --face N         decode cube face N (0..5: +X, -X, +Y, -Y, +Z, -Z)\n"
+      "      --layer N        decode array layer N (PVR: surface)\n"
+      "      --slice N        decode depth slice N of a volume texture\n"
+      "      --tone-map       HDR and float formats: map x to x e / (1 + x e) before the 8 bits,\n"
+      "                       instead of clamping to 0..1\n"
+      "      --exposure E     the tone map's e (default 1), from 0.001 to 1000\n"
       "      --param ID=A[,B] set decoder parameter ID to A (and B); may be repeated:\n"
       "                       %d  BMP: non-zero delivers the alpha plane without testing it\n"
       "                       %d  BMP: alpha from the palette's fourth byte: 0 never, 1 always,\n"
@@ -88,7 +104,8 @@ void print_help() {
       "                       %d  BMP: alpha of 16- and 32-bit pixels: 0 never, 1 always,\n"
       "                            2 when not all 0 (default)\n"
       "                       %d  PVR: 0 or 1, stored and reserved (no effect yet)\n"
-      "                       Ids 1 to 3 are set by --filter, --skip-ext and --max-pixels.\n"
+      "                       Ids 1 to 9 are set by --filter, --skip-ext, --max-pixels and the\n"
+      "                       texture options.\n"
       "\n"
       "  -h, --help           show this help and exit\n"
       "  -V, --version        show the library's version and exit\n"
@@ -98,7 +115,8 @@ void print_help() {
       "  %d    an output file or folder could not be written\n"
       "  %d    bad command line, or an output refused before decoding\n"
       "  otherwise the library's result code of the first input that failed:\n",
-      qziGetVersion(),
+      qziGetVersion(), qzi_png::kMinLevel, qzi_png::kMaxLevel, qzi_png::kDefaultLevel, qzi_png::kMinLevel,
+      qzi_png::kLastFastLevel, qzi_png::kLastFastLevel + 1, qzi_png::kMaxLevel,
       qzi_float::exr_available() ? "available in this build" : "not in this build: it needs libopenexr-dev",
       QZIDEC_FORMAT_BMP, QZIDEC_FORMAT_PVR, BMP_PARAM_KEEP_ALPHA, BMP_PARAM_PALETTE_ALPHA,
       BMP_PARAM_PIXEL_ALPHA, PVR_PARAM_OPTION, kExitWrite, kExitUsage);
@@ -251,6 +269,7 @@ FILE* open_temp_beside(const std::string& dest) {
 
 struct Facts {
   unsigned int format = 0, width = 0, height = 0, bpp = 0;
+  unsigned int levels = 1, faces = 1, layers = 1, depth = 1, hdr = 0;
   std::string description;
   bool palette = false;
   bool alpha = false;
@@ -263,34 +282,20 @@ struct Sink {
   FILE* out = nullptr;  // null when nothing is written
   bool written = false;
   int write_errno = 0;  // set when the PNG could not be written
-  std::vector<uint8_t> row;
+  int png_level = qzi_png::kDefaultLevel;
 };
 
-// Writes the picture; false with write_errno set on failure. Kept free of C++ objects with
-// destructors, since libpng leaves through longjmp.
+void rgba_row(const void* layer, int y, uint8_t* rgba) {
+  const QZIDEC_LAYERINFO* info = static_cast<const QZIDEC_LAYERINFO*>(layer);
+  qzimg::rgba::row(info->bi, info->bia, y, rgba);
+}
+
+// Writes the picture; false with write_errno set on failure.
 bool write_png(Sink* sink, const QZIDEC_LAYERINFO* info) {
   const int w = info->bi->bmiHeader.biWidth, h = info->bi->bmiHeader.biHeight;
-  sink->row.resize(static_cast<size_t>(w) * 4);
-  uint8_t* row = sink->row.data();
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop pinfo = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !pinfo || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &pinfo);
-    sink->write_errno = errno ? errno : EIO;
-    return false;
-  }
-  png_init_io(png, sink->out);
-  png_set_IHDR(png, pinfo, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGB_ALPHA,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, pinfo);
-  for (int y = 0; y < h; ++y) {
-    qzimg::rgba::row(info->bi, info->bia, y, row);
-    png_write_row(png, row);
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &pinfo);
-  if (std::fflush(sink->out) != 0 || std::ferror(sink->out)) {
-    sink->write_errno = errno ? errno : EIO;
+  const int err = qzi_png::write_rgba(sink->out, w, h, sink->png_level, rgba_row, info);
+  if (err || std::fflush(sink->out) != 0 || std::ferror(sink->out)) {
+    sink->write_errno = err ? err : errno ? errno : EIO;
     return false;
   }
   return true;
@@ -349,19 +354,48 @@ void report_failure(const Options& opt, const std::string& input, int rc, const 
   }
 }
 
+const char* format_name(unsigned int id) {
+  switch (id) {
+    case QZIDEC_FORMAT_BMP: return "BMP";
+    case QZIDEC_FORMAT_PVR: return "PVR";
+    case QZIDEC_FORMAT_DDS: return "DDS";
+    case QZIDEC_FORMAT_KTX: return "KTX";
+    case QZIDEC_FORMAT_KTX2: return "KTX2";
+    case QZIDEC_FORMAT_ASTC: return "ASTC";
+    case QZIDEC_FORMAT_PKM: return "PKM";
+    default: return "unknown";
+  }
+}
+
+// Textures: ", 11 levels", and faces, layers and depth where there are more than one.
+std::string counts(const Facts& f) {
+  if (f.format == QZIDEC_FORMAT_BMP) return "";
+  auto part = [](unsigned int n, const char* one, const char* many) {
+    return ", " + std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::string s = part(f.levels, "level", "levels");
+  if (f.faces > 1) s += part(f.faces, "face", "faces");
+  if (f.layers > 1) s += part(f.layers, "layer", "layers");
+  if (f.depth > 1) s += part(f.depth, "slice", "slices");
+  if (f.hdr) s += ", HDR";
+  return s;
+}
+
 void print_facts(const Options& opt, const std::string& input, const Facts& f) {
-  const char* name = f.format == QZIDEC_FORMAT_BMP ? "BMP" : f.format == QZIDEC_FORMAT_PVR ? "PVR" : "unknown";
+  const char* name = format_name(f.format);
   if (opt.json) {
     std::printf(
         "{\"file\":%s,\"result\":0,\"format\":\"%s\",\"format_id\":%u,\"description\":%s,\"width\":%u,\"height\":%u,"
-        "\"bits_per_pixel\":%u,\"palette\":%s,\"alpha\":%s,\"frames\":%d}\n",
+        "\"bits_per_pixel\":%u,\"palette\":%s,\"alpha\":%s,\"frames\":%d,\"levels\":%u,\"faces\":%u,\"layers\":%u,"
+        "\"depth\":%u,\"hdr\":%s}\n",
         json_string(input).c_str(), name, f.format, json_string(f.description).c_str(), f.width, f.height, f.bpp,
-        f.palette ? "true" : "false", f.alpha ? "true" : "false", f.frames);
+        f.palette ? "true" : "false", f.alpha ? "true" : "false", f.frames, f.levels, f.faces, f.layers, f.depth,
+        f.hdr ? "true" : "false");
   } else {
     // A variant name of several words ("PVR v3 ASTC 6x6 sRGB") reads better set off by a comma.
     const char* gap = f.description == name ? " " : ", ";
-    std::printf("%s: %s%s%ux%u, %u bits per pixel%s, %s", input.c_str(), f.description.c_str(), gap, f.width, f.height,
-                f.bpp, f.palette ? ", palette" : "", f.alpha ? "alpha" : "no alpha");
+    std::printf("%s: %s%s%ux%u%s, %u bits per pixel%s, %s", input.c_str(), f.description.c_str(), gap, f.width,
+                f.height, counts(f).c_str(), f.bpp, f.palette ? ", palette" : "", f.alpha ? "alpha" : "no alpha");
     if (f.frames != 1) std::printf(", %d frames", f.frames);
     std::printf("\n");
   }
@@ -380,6 +414,8 @@ int initialise(QZIDECODER dec, const Options& opt, const std::string& input, boo
     rc = qziSetDecoderParam(dec, QZIDEC_PARAM_FORMAT_FILTER, reinterpret_cast<long>(opt.filter.data()),
                             static_cast<long>(opt.filter.size()));
   if (rc == 0 && opt.max_pixels) rc = qziSetDecoderParam(dec, QZIDEC_PARAM_MAX_PIXELS, opt.max_pixels, 0);
+  for (const Param& p : opt.texture)
+    if (rc == 0) rc = qziSetDecoderParam(dec, p.id, p.a, p.b);
   if (rc == 0) {
     if (from_stdin) {
       // The whole of standard input, without a name: detection goes by content.
@@ -403,6 +439,11 @@ void read_facts(QZIDECODER dec, Facts* facts) {
   qziDecoderGetDocInfo(dec, QZIDEC_INFO_HEIGHT, &facts->height);
   qziDecoderGetDocInfo(dec, QZIDEC_INFO_BPP, &facts->bpp);
   facts->description = qziDecoderGetFormatDescription(dec);
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_LEVELS, &facts->levels);
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_FACES, &facts->faces);
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_LAYERS, &facts->layers);
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_DEPTH, &facts->depth);
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_HDR, &facts->hdr);
 }
 
 // Decodes into the sink, with a progress bar when asked for and standard error is a terminal.
@@ -486,6 +527,7 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
   Facts facts;
   Sink sink;
   sink.facts = &facts;
+  sink.png_level = opt.png_level;
   if (initialised) read_facts(dec, &facts);
   if (rc == 0 && !output.empty()) {
     sink.out = output == "-" ? stdout : open_temp_beside(output);
@@ -574,11 +616,15 @@ int check_outputs(const Options& opt, const std::vector<std::string>& outputs) {
 // Parses the command line into `opt`. Returns -1 to go on, or the status to end with: 0 after
 // --help or --version, kExitUsage for a bad option or value.
 int parse_options(int argc, char** argv, Options* opt) {
-  enum { kOptInfo = 256, kOptJson, kOptProgress, kOptMaxPixels, kOptSkipExt, kOptFilter, kOptParam, kOptExrHalf };
+  enum {
+    kOptInfo = 256, kOptJson, kOptProgress, kOptMaxPixels, kOptSkipExt, kOptFilter, kOptParam, kOptPngLevel,
+    kOptLevel, kOptFace, kOptLayer, kOptSlice, kOptToneMap, kOptExposure, kOptExrHalf
+  };
   static const struct option longopts[] = {
       {"output", required_argument, nullptr, 'o'},
       {"out-dir", required_argument, nullptr, 'd'},
       {"force", no_argument, nullptr, 'f'},
+      {"png-level", required_argument, nullptr, kOptPngLevel},
       {"info", no_argument, nullptr, kOptInfo},
       {"json", no_argument, nullptr, kOptJson},
       {"progress", no_argument, nullptr, kOptProgress},
@@ -587,6 +633,12 @@ int parse_options(int argc, char** argv, Options* opt) {
       {"exr-half", no_argument, nullptr, kOptExrHalf},
       {"filter", required_argument, nullptr, kOptFilter},
       {"param", required_argument, nullptr, kOptParam},
+      {"level", required_argument, nullptr, kOptLevel},
+      {"face", required_argument, nullptr, kOptFace},
+      {"layer", required_argument, nullptr, kOptLayer},
+      {"slice", required_argument, nullptr, kOptSlice},
+      {"tone-map", no_argument, nullptr, kOptToneMap},
+      {"exposure", required_argument, nullptr, kOptExposure},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
@@ -605,6 +657,15 @@ int parse_options(int argc, char** argv, Options* opt) {
         opt->out_dir = arg;
         break;
       case 'f': opt->force = true; break;
+      case kOptPngLevel: {
+        long level = -1;
+        if (!parse_long(arg, &level) || level < qzi_png::kMinLevel || level > qzi_png::kMaxLevel)
+          return usage_error("%s", ("--png-level wants " + std::to_string(qzi_png::kMinLevel) + " to " +
+                                    std::to_string(qzi_png::kMaxLevel) + ", not '" + arg + "'")
+                                       .c_str());
+        opt->png_level = static_cast<int>(level);
+        break;
+      }
       case kOptInfo: opt->info = true; break;
       case kOptJson: opt->info = opt->json = true; break;
       case kOptProgress: opt->progress = true; break;
@@ -621,9 +682,31 @@ int parse_options(int argc, char** argv, Options* opt) {
         Param p{};
         if (!parse_param(arg, &p)) return usage_error("--param wants ID=A[,B], not '%s'", arg.c_str());
         // Parameter 1 takes an address; the frame's parameters have options of their own.
-        if (p.id == QZIDEC_PARAM_FORMAT_FILTER || p.id == QZIDEC_PARAM_SKIP_EXT || p.id == QZIDEC_PARAM_MAX_PIXELS)
-          return usage_error("--param %s: use --filter, --skip-ext or --max-pixels", arg.c_str());
+        if (p.id >= QZIDEC_PARAM_FORMAT_FILTER && p.id <= QZIDEC_PARAM_EXPOSURE)
+          return usage_error("--param %s: use --filter, --skip-ext, --max-pixels or the texture options", arg.c_str());
         opt->params.push_back(p);
+        break;
+      }
+      case kOptLevel:
+      case kOptFace:
+      case kOptLayer:
+      case kOptSlice: {
+        long n = 0;
+        if (!parse_long(arg, &n) || n < 0 || n > 0x7fffffffL)
+        {
+          static const char* const kNames[] = {"--level", "--face", "--layer", "--slice"};
+          return usage_error("%s", (std::string(kNames[c - kOptLevel]) + " wants a number from 0, not '" + arg + "'").c_str());
+        }
+        opt->texture.push_back(Param{static_cast<unsigned int>(QZIDEC_PARAM_LEVEL + (c - kOptLevel)), n, 0});
+        break;
+      }
+      case kOptToneMap: opt->texture.push_back(Param{QZIDEC_PARAM_TONE_MAP, 1, 0}); break;
+      case kOptExposure: {
+        char* end = nullptr;
+        const double e = std::strtod(arg.c_str(), &end);
+        if (arg.empty() || *end || !(e >= 0.001 && e <= 1000))
+          return usage_error("--exposure wants a number from 0.001 to 1000, not '%s'", arg.c_str());
+        opt->texture.push_back(Param{QZIDEC_PARAM_EXPOSURE, std::lround(e * 1000), 0});
         break;
       }
       case 'h': print_help(); return 0;

@@ -58,6 +58,11 @@ typedef QZIDECODER_IMPL* QZIDECODER;
 /* Format ids (document information item QZIDEC_INFO_FORMAT). */
 #define QZIDEC_FORMAT_BMP 104
 #define QZIDEC_FORMAT_PVR 109
+#define QZIDEC_FORMAT_DDS 110  /* DDS, legacy and DX10 headers */
+#define QZIDEC_FORMAT_KTX 111  /* KTX 1.1, either byte order */
+#define QZIDEC_FORMAT_KTX2 112 /* KTX2: plain, Zstandard or zlib level data (not Basis Universal) */
+#define QZIDEC_FORMAT_ASTC 113 /* .astc files, 2D and 3D blocks */
+#define QZIDEC_FORMAT_PKM 114  /* PKM, ETC1 (version 1.0) and ETC2/EAC (version 2.0) */
 
 /* Document information items (qziDecoderGetDocInfo). */
 #define QZIDEC_INFO_FORMAT 1     /* format id of the accepted format */
@@ -67,6 +72,13 @@ typedef QZIDECODER_IMPL* QZIDECODER;
 #define QZIDEC_INFO_RESERVED 5   /* always 0 */
 #define QZIDEC_INFO_ANIME_MODE 6 /* animation mode, 0 for still images */
 #define QZIDEC_INFO_ANIME_LOOP 7 /* animation loop count, 0 for still images */
+/* Textures (PVR and the other texture formats; 1, 1, 1, 1, 0 for BMP): */
+#define QZIDEC_INFO_LEVELS 12    /* mip levels in the file */
+#define QZIDEC_INFO_FACES 13     /* cube faces: 6 for a cube map, else 1 */
+#define QZIDEC_INFO_LAYERS 14    /* array layers (PVR: surfaces) */
+#define QZIDEC_INFO_DEPTH 15     /* depth slices of the top level of a volume texture, else 1 */
+#define QZIDEC_INFO_HDR 16       /* 1 when the source holds values beyond 0..1 (BC6H, float layouts,
+                                    ASTC HDR blocks); parameters 8 and 9 say how they become 8 bits */
 
 /* Parameter ids (qziSetDecoderParam). */
 #define QZIDEC_PARAM_FORMAT_FILTER 1 /* a: const int* format ids, b: count; null or 0 empties.
@@ -77,6 +89,19 @@ typedef QZIDECODER_IMPL* QZIDECODER;
                                         initialisation, which answers 101 for a larger picture before
                                         any pixel memory is taken. The defence against small files
                                         that declare huge pictures. Cleared by a reset. */
+/*
+ * Textures: which image of the file is decoded, and how HDR values become 8 bits. Like 1 to 3
+ * they act at the next initialisation (the chosen image's size is what it declares) and a reset
+ * clears them. By default the top level of the first face, first layer, first slice. A choice
+ * the file does not have makes initialisation answer 102. Counts: items 12 to 15.
+ */
+#define QZIDEC_PARAM_LEVEL 4     /* a: mip level, 0 the largest */
+#define QZIDEC_PARAM_FACE 5      /* a: cube face 0..5 in the order +X, -X, +Y, -Y, +Z, -Z */
+#define QZIDEC_PARAM_LAYER 6     /* a: array layer (PVR: surface) */
+#define QZIDEC_PARAM_SLICE 7     /* a: depth slice of a volume texture, counted in the chosen level */
+#define QZIDEC_PARAM_TONE_MAP 8  /* a: 0 (default) clamps values to 0..1 and rounds x * 255; 1 maps
+                                    x to x e / (1 + x e) first (Reinhard), e the exposure */
+#define QZIDEC_PARAM_EXPOSURE 9  /* a: the exposure e in thousandths, 1 to 1000000; 0 (default): 1.0 */
 #define BMP_PARAM_KEEP_ALPHA 101     /* a: non-zero delivers the alpha plane without testing it */
 #define BMP_PARAM_PALETTE_ALPHA 102  /* a: palette pictures' alpha plane, read from the fourth byte of
                                         each entry: 0 never, 1 always, 2 (default) when not all 0 */
@@ -217,7 +242,7 @@ QZIDEC_API QZIDECODER qziCreateDecoder(void);
 
 /*
  * Attaches a stream of `size` bytes and detects its format: by the extension of `name`
- * (may be null) first, then by content, in the order BMP, PVR. `read` and `setpos` are
+ * (may be null) first, then by content, in the order BMP, PVR, DDS, KTX, KTX2, ASTC, PKM. `read` and `setpos` are
  * required. On failure the stream stays attached (reset or close calls `cleanup`).
  * Returns 0; 107 for a null handle or callback, a size of 0 or an initialised handle
  * (the stream is then not attached); 102 when no format accepts the input, which includes
@@ -247,7 +272,7 @@ QZIDEC_API int qziDecoderInitializeFromFile(QZIDECODER decoder, const char* path
 QZIDEC_API int qziDecoderInitializeFromMemory(QZIDECODER decoder, const void* data, size_t size, const char* name);
 
 /* Stores a QZIDEC_INFO_* value through `value`. Returns 0; 110 for a null or not
-   initialised handle; 107 for an item outside 1..7 or a null `value`. */
+   initialised handle; 107 for an item outside 1..7 and 12..16, or a null `value`. */
 QZIDEC_API int qziDecoderGetDocInfo(QZIDECODER decoder, int item, unsigned int* value);
 
 /*
@@ -265,7 +290,7 @@ QZIDEC_API int qziResetDecoder(QZIDECODER decoder);
 QZIDEC_API int qziCloseDecoder(QZIDECODER decoder);
 
 /*
- * Sets a parameter. Ids 1 to 3 work in any state and act at the next initialisation;
+ * Sets a parameter. Ids 1 to 9 work in any state and act at the next initialisation;
  * format ids (101-103 BMP, 601 PVR) need a handle initialised on that format and last
  * until reset. Returns 0; 107 for a null handle or a value out of range; 108 for an id
  * not supported by the handle's state or format; 101 when the filter list cannot be copied.

@@ -108,6 +108,13 @@ struct QZIDECODER_IMPL {
   bool skip_ext = false;
   std::vector<int> format_filter;
   uint64_t max_pixels = 0;  // 0: no limit but the bitmap's own
+  // Textures: the image chosen (parameters 4 to 7: level, face, layer, slice), the tone map
+  // (8) and its exposure in thousandths (9, 0 for 1.0).
+  long texture_choice[4] = {};
+  bool tone_map = false;
+  long exposure_milli = 0;
+  // What the accepted texture told (items 12 to 16): levels, faces, layers, depth, HDR.
+  uint32_t texture_counts[5] = {};
 
   // What initialisation accepted beyond size and depth: the text for the caller, and the
   // module's key that execution checks the header read again against.

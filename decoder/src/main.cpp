@@ -9,6 +9,7 @@
 #include <new>
 #include <type_traits>
 
+#include "format/texture.h"
 #include "internal.h"
 
 using namespace qzimgdecoder;
@@ -17,6 +18,11 @@ using namespace qzimgdecoder;
 const QZIDEC_FORMAT qzidec_format_table[] = {
     {QZIDEC_FORMAT_BMP, "bmp\0dib\0rle\0qbm\0", qzimgdecoder_bmp::qzi_decode_bmp, qzimgdecoder_bmp::qzidec_setparam_bmp},
     {QZIDEC_FORMAT_PVR, "pvr\0", qzimgdecoder_pvr::qzi_decode_pvr, qzimgdecoder_pvr::qzidec_setparam_pvr},
+    {QZIDEC_FORMAT_DDS, "dds\0", qzimgdecoder_dds::qzi_decode_dds, qzimgdecoder_texture::qzidec_setparam_texture},
+    {QZIDEC_FORMAT_KTX, "ktx\0", qzimgdecoder_ktx::qzi_decode_ktx, qzimgdecoder_texture::qzidec_setparam_texture},
+    {QZIDEC_FORMAT_KTX2, "ktx2\0", qzimgdecoder_ktx2::qzi_decode_ktx2, qzimgdecoder_texture::qzidec_setparam_texture},
+    {QZIDEC_FORMAT_ASTC, "astc\0", qzimgdecoder_astc::qzi_decode_astc, qzimgdecoder_texture::qzidec_setparam_texture},
+    {QZIDEC_FORMAT_PKM, "pkm\0", qzimgdecoder_pkm::qzi_decode_pkm, qzimgdecoder_texture::qzidec_setparam_texture},
     {0, nullptr, nullptr, nullptr},  // end marker
 };
 
@@ -135,6 +141,11 @@ const char* format_name(uint32_t id) {
   switch (id) {
     case QZIDEC_FORMAT_BMP: return "BMP";
     case QZIDEC_FORMAT_PVR: return "PVR";
+    case QZIDEC_FORMAT_DDS: return "DDS";
+    case QZIDEC_FORMAT_KTX: return "KTX";
+    case QZIDEC_FORMAT_KTX2: return "KTX2";
+    case QZIDEC_FORMAT_ASTC: return "ASTC";
+    case QZIDEC_FORMAT_PKM: return "PKM";
     default: return "";
   }
 }
@@ -184,6 +195,9 @@ int qziDecoderInitialize(QZIDECODER h, void* stream, int size, QZIDEC_READ_FUNC 
     h->rd_eof = h->eof_mode = h->byte_order = false;
     h->format_description[0] = '\0';
     h->over_max_pixels = false;
+    // One image unless a texture module says otherwise.
+    for (int k = 0; k < 4; ++k) h->texture_counts[k] = 1;
+    h->texture_counts[4] = 0;
 
     const QZIDEC_FORMAT* f = detect(h);
     if (!f) {
@@ -237,7 +251,9 @@ int qziDecoderInitializeFromMemory(QZIDECODER h, const void* data, size_t size, 
 
 int qziDecoderGetDocInfo(QZIDECODER h, int item, unsigned int* value) {
   if (!h || !h->initialized) return QZIERR_NOT_INITIALIZED;
-  if (item < QZIDEC_INFO_FORMAT || item > QZIDEC_INFO_ANIME_LOOP || !value) return QZIERR_INVALID_ARG;
+  const bool known = (item >= QZIDEC_INFO_FORMAT && item <= QZIDEC_INFO_ANIME_LOOP) ||
+                     (item >= QZIDEC_INFO_LEVELS && item <= QZIDEC_INFO_HDR);
+  if (!known || !value) return QZIERR_INVALID_ARG;
   switch (item) {
     case QZIDEC_INFO_FORMAT: *value = h->format.id; break;
     case QZIDEC_INFO_WIDTH: *value = static_cast<unsigned int>(h->width); break;
@@ -245,6 +261,11 @@ int qziDecoderGetDocInfo(QZIDECODER h, int item, unsigned int* value) {
     case QZIDEC_INFO_BPP: *value = static_cast<unsigned int>(h->bpp); break;
     case QZIDEC_INFO_ANIME_MODE: *value = static_cast<unsigned int>(h->anime_mode); break;
     case QZIDEC_INFO_ANIME_LOOP: *value = static_cast<unsigned int>(h->anime_loop); break;
+    case QZIDEC_INFO_LEVELS:
+    case QZIDEC_INFO_FACES:
+    case QZIDEC_INFO_LAYERS:
+    case QZIDEC_INFO_DEPTH:
+    case QZIDEC_INFO_HDR: *value = h->texture_counts[item - QZIDEC_INFO_LEVELS]; break;
     default: *value = 0; break;
   }
   return QZIERR_SUCCESS;
@@ -308,6 +329,21 @@ int qziSetDecoderParam(QZIDECODER h, unsigned int id, long a, long b) {
     if (id == QZIDEC_PARAM_MAX_PIXELS) {
       if (a < 0) return static_cast<int>(QZIERR_INVALID_ARG);
       h->max_pixels = static_cast<uint64_t>(a);
+      return static_cast<int>(QZIERR_SUCCESS);
+    }
+    if (id >= QZIDEC_PARAM_LEVEL && id <= QZIDEC_PARAM_SLICE) {
+      if (a < 0 || a > 0x7fffffffL) return static_cast<int>(QZIERR_INVALID_ARG);
+      h->texture_choice[id - QZIDEC_PARAM_LEVEL] = a;
+      return static_cast<int>(QZIERR_SUCCESS);
+    }
+    if (id == QZIDEC_PARAM_TONE_MAP) {
+      if (a != 0 && a != 1) return static_cast<int>(QZIERR_INVALID_ARG);
+      h->tone_map = a == 1;
+      return static_cast<int>(QZIERR_SUCCESS);
+    }
+    if (id == QZIDEC_PARAM_EXPOSURE) {
+      if (a < 0 || a > 1000000) return static_cast<int>(QZIERR_INVALID_ARG);
+      h->exposure_milli = a;
       return static_cast<int>(QZIERR_SUCCESS);
     }
     if (!h->initialized) return static_cast<int>(QZIERR_UNKNOWN_PARAM);

@@ -1,14 +1,14 @@
 /*
- * gdk-pixbuf loader for PVR textures, built on libqzimgdecoder.
+ * gdk-pixbuf loader for GPU textures, built on libqzimgdecoder.
  *
  * Viewers and thumbnailers on GNOME/Xfce desktops read images through gdk-pixbuf; this module
  * gives them PVR textures (version 3 files, and legacy version 2 files recognised by their
- * "PVR!" tag). The library decodes from memory only once it has the whole file, so the
+ * "PVR!" tag) and the other texture containers: DDS, KTX, KTX2, .astc and PKM. The library decodes from memory only once it has the whole file, so the
  * incremental interface collects the bytes and decodes when the caller stops feeding; the
  * pixels the library returns become the pixbuf's without a copy.
  *
- * Only the PVR format is offered to the library: BMP files stay with gdk-pixbuf's own loader,
- * even if one arrives here under a wrong name.
+ * Only the texture formats are offered to the library: BMP files stay with gdk-pixbuf's own
+ * loader, even if one arrives here under a wrong name.
  */
 #include <stdint.h>
 #include <stdio.h>
@@ -60,7 +60,7 @@ static void set_error(GError** error, int code) {
   GdkPixbufError kind = GDK_PIXBUF_ERROR_CORRUPT_IMAGE;
   if (code == QZIERR_NO_MEMORY) kind = GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY;
   else if (code < QZIERR_UNSUPPORTED || code > QZIERR_READ) kind = GDK_PIXBUF_ERROR_FAILED;
-  g_set_error(error, GDK_PIXBUF_ERROR, kind, "PVR texture: %s", qziResultText(code));
+  g_set_error(error, GDK_PIXBUF_ERROR, kind, "Texture: %s", qziResultText(code));
 }
 
 static void free_pixels(guchar* pixels, gpointer data) {
@@ -68,20 +68,33 @@ static void free_pixels(guchar* pixels, gpointer data) {
   qziFreeRGBA(pixels);
 }
 
+/* The texture formats, and the name that leads the library to each. */
+static const int texture_formats[] = {QZIDEC_FORMAT_PVR, QZIDEC_FORMAT_DDS,  QZIDEC_FORMAT_KTX,
+                                      QZIDEC_FORMAT_KTX2, QZIDEC_FORMAT_ASTC, QZIDEC_FORMAT_PKM};
+static const char* const texture_names[] = {"texture.pvr",  "texture.dds",  "texture.ktx",
+                                            "texture.ktx2", "texture.astc", "texture.pkm"};
+
 /*
- * Reads the header through a handle that accepts only the PVR format and refuses pictures
- * above the pixel limit before any pixel memory is taken. Returns the library's code.
+ * Reads the header through a handle that accepts only the texture formats and refuses
+ * pictures above the pixel limit before any pixel memory is taken. Returns the library's code
+ * and the index of the format in texture_formats.
  */
-static int read_size(const guint8* data, gsize size, unsigned int* width, unsigned int* height) {
-  static const int pvr_only[] = {QZIDEC_FORMAT_PVR};
+static int read_size(const guint8* data, gsize size, unsigned int* width, unsigned int* height, int* which) {
   QZIDECODER dec = qziCreateDecoder();
   if (!dec) return QZIERR_NO_MEMORY;
   MemStream stream = {data, size, 0};
-  int rc = qziSetDecoderParam(dec, QZIDEC_PARAM_FORMAT_FILTER, (long)(intptr_t)pvr_only, 1);
+  int rc = qziSetDecoderParam(dec, QZIDEC_PARAM_FORMAT_FILTER, (long)(intptr_t)texture_formats,
+                              (long)(sizeof texture_formats / sizeof texture_formats[0]));
   if (rc == 0) rc = qziSetDecoderParam(dec, QZIDEC_PARAM_MAX_PIXELS, PVR_MAX_PIXELS, 0);
   if (rc == 0) rc = qziDecoderInitialize(dec, &stream, (int)size, mem_read, mem_setpos, NULL, NULL);
   if (rc == 0) rc = qziDecoderGetDocInfo(dec, QZIDEC_INFO_WIDTH, width);
   if (rc == 0) rc = qziDecoderGetDocInfo(dec, QZIDEC_INFO_HEIGHT, height);
+  unsigned int id = 0;
+  if (rc == 0) rc = qziDecoderGetDocInfo(dec, QZIDEC_INFO_FORMAT, &id);
+  *which = 0;
+  for (int k = 0; k < (int)(sizeof texture_formats / sizeof texture_formats[0]); ++k) {
+    if ((unsigned int)texture_formats[k] == id) *which = k;
+  }
   qziCloseDecoder(dec);
   return rc;
 }
@@ -93,11 +106,12 @@ static int read_size(const guint8* data, gsize size, unsigned int* width, unsign
 static GdkPixbuf* decode(const guint8* data, gsize size, const PvrContext* ctx, GError** error) {
   if (size == 0 || size > PVR_MAX_INPUT) {
     g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
-                        size ? "PVR texture: file larger than 100 MiB" : "PVR texture: empty file");
+                        size ? "Texture: file larger than 100 MiB" : "Texture: empty file");
     return NULL;
   }
   unsigned int width = 0, height = 0;
-  int rc = read_size(data, size, &width, &height);
+  int which = 0;
+  int rc = read_size(data, size, &width, &height, &which);
   if (rc != 0) {
     set_error(error, rc);
     return NULL;
@@ -107,10 +121,10 @@ static GdkPixbuf* decode(const guint8* data, gsize size, const PvrContext* ctx, 
     ctx->size_func(&w, &h, ctx->user_data);
     if (w == 0 || h == 0) return NULL;
   }
-  /* The header was accepted as PVR, so the extension hint leads the library to the same format. */
+  /* The extension hint leads the library to the format the header was accepted as. */
   unsigned char* pixels = NULL;
   int w = 0, h = 0;
-  rc = qziLoadRGBAFromMemory(data, size, "texture.pvr", &pixels, &w, &h);
+  rc = qziLoadRGBAFromMemory(data, size, texture_names[which], &pixels, &w, &h);
   if (rc != 0) {
     set_error(error, rc);
     return NULL;
@@ -134,7 +148,7 @@ static GdkPixbuf* pvr_load(FILE* f, GError** error) {
     g_byte_array_append(bytes, chunk, (guint)n);
   GdkPixbuf* pixbuf = NULL;
   if (ferror(f))
-    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "PVR texture: the file cannot be read");
+    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "Texture: the file cannot be read");
   else
     pixbuf = decode(bytes->data, bytes->len, NULL, error);
   g_byte_array_unref(bytes);
@@ -157,7 +171,7 @@ static gboolean pvr_load_increment(gpointer context, const guchar* buf, guint si
   PvrContext* ctx = context;
   if (size > PVR_MAX_INPUT - ctx->bytes->len) {
     g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
-                        "PVR texture: file larger than 100 MiB");
+                        "Texture: file larger than 100 MiB");
     return FALSE;
   }
   g_byte_array_append(ctx->bytes, buf, size);
@@ -190,17 +204,24 @@ void fill_vtable(GdkPixbufModule* module) {
 }
 
 void fill_info(GdkPixbufFormat* info) {
-  /* Version 3 starts with the little-endian word 0x03525650; version 2 carries "PVR!" at 44. */
+  /* PVR version 3 starts with the little-endian word 0x03525650; version 2 carries "PVR!" at
+     44. The others by their magic: "DDS " and the header size 124, the KTX identifiers, the
+     .astc number 0x5CA1AB13, "PKM ". */
   static GdkPixbufModulePattern signature[] = {
       {"PVR\x03", "    ", 100},
       {"                                            PVR!", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx    ", 100},
+      {"DDS |", "     ", 100},
+      {"\xABKTX 11\xBB\r\n\x1A\n", "            ", 100},
+      {"\xABKTX 20\xBB\r\n\x1A\n", "            ", 100},
+      {"\x13\xAB\xA1\x5C", "    ", 100},
+      {"PKM ", "    ", 80},
       {NULL, NULL, 0}};
-  static gchar* mime_types[] = {"image/x-pvr", NULL};
-  static gchar* extensions[] = {"pvr", NULL};
+  static gchar* mime_types[] = {"image/x-pvr", "image/x-dds", "image/ktx", "image/ktx2", "image/astc", "image/x-pkm", NULL};
+  static gchar* extensions[] = {"pvr", "dds", "ktx", "ktx2", "astc", "pkm", NULL};
 
   info->name = "pvr";
   info->signature = signature;
-  info->description = "PVR texture";
+  info->description = "GPU texture (PVR, DDS, KTX, KTX2, ASTC, PKM)";
   info->mime_types = mime_types;
   info->extensions = extensions;
   info->flags = GDK_PIXBUF_FORMAT_THREADSAFE;

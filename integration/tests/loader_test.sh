@@ -15,7 +15,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
-for component in lib pixbuf; do cmake --install "$build" --prefix "$prefix" --component $component >/dev/null; done
+for component in lib mime pixbuf; do cmake --install "$build" --prefix "$prefix" --component $component >/dev/null; done
 module=$prefix/$moduledir/libpixbufloader-qzipvr.so
 [ -f "$module" ] || { echo "no module at $module"; exit 1; }
 
@@ -46,6 +46,19 @@ for name in "${textures[@]}"; do
   cp "$name.pvr" "$copy"
   "$pixbuf_read" same "$copy" "$name.ref.png" || status=1
 done
+
+# The other containers, where their corpus is present: equal to the references, and an .astc
+# file (whose reference allows a difference of 1) read at its size.
+if [ -n "${QZI_TEXTURES_DIR:-}" ]; then
+  for name in pillow/bc7-argb-8bpp_MipMaps-1.dds ktx-software/ldr.ktx made/B8G8R8A8_crop.ktx2 tacentview/ETC1_RGB_1281x721.pkm; do
+    copy=$work/container-$(basename "${name%.*}")
+    cp "$QZI_TEXTURES_DIR/$name" "$copy"
+    "$pixbuf_read" same "$copy" "$QZI_TEXTURES_DIR/${name%.*}.ref.png" || status=1
+  done
+  cp "$QZI_TEXTURES_DIR/made/ASTC8X8_HDR_crop.astc" "$work/astc"
+  size=$("$pixbuf_read" size "$work/astc")
+  [ "$size" = "pvr 128 128" ] || { echo ".astc file read as $size, expected pvr 128 128"; status=1; }
+fi
 
 # Cut in the middle of the texture data: the header still leads to the module.
 head -c 4000 "$QZI_PVR_DIR/cocos2d-objc/test_image_pvrtc4bpp.pvr" > "$work/truncated"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The MIME type from an installed temporary prefix: after update-mime-database, a texture named
-# without extension is image/x-pvr by its magic (version 3 and legacy version 2), other data is not.
+# without extension is image/x-pvr by its magic (version 3 and legacy version 2), a PKM file
+# image/x-pkm, other data neither.
 #   mime_test.sh BUILD
 set -euo pipefail
 build=$1
@@ -11,7 +12,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" --component pixbuf >/dev/null
+cmake --install "$build" --prefix "$prefix" --component mime >/dev/null
 
 # Only the prefix's database counts, not the machine's or the user's.
 export XDG_DATA_DIRS=$prefix/share XDG_DATA_HOME=$work/home
@@ -20,6 +21,7 @@ mkdir -p "$work/files" "$XDG_DATA_HOME"
 { printf 'PVR\003'; head -c 60 /dev/zero; } > "$work/files/version3"
 { head -c 44 /dev/zero; printf 'PVR!'; head -c 8 /dev/zero; } > "$work/files/version2"
 { printf 'BM'; head -c 60 /dev/zero; } > "$work/files/other"
+{ printf 'PKM 20'; head -c 40 /dev/zero; } > "$work/files/pkm"
 
 status=0
 check() {
@@ -32,7 +34,8 @@ check() {
 }
 check "$work/files/version3" image/x-pvr
 check "$work/files/version2" image/x-pvr
+check "$work/files/pkm" image/x-pkm
 got=$(gio info -a standard::content-type "$work/files/other" | sed -n 's/^ *standard::content-type: //p')
 [ "$got" != image/x-pvr ] || { echo "other data taken for a texture"; status=1; }
-[ $status -ne 0 ] || echo "image/x-pvr recognised by content for versions 3 and 2"
+[ $status -ne 0 ] || echo "image/x-pvr recognised by content for versions 3 and 2, image/x-pkm for PKM"
 exit $status

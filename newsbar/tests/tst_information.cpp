@@ -35,16 +35,17 @@ class TestInformation : public QObject
 private Q_SLOTS:
     void identifier_data()
     {
-        addTableRows("information_cases.tsv", "identifier", {"zone", "title", "category", "date", "link", "identity", "digest"});
+        addTableRows("information_cases.tsv", "identifier", {"zone", "title", "category", "date", "link", "identity", "digest", "identifier"});
     }
     void identifier()
     {
-        const auto [zone, title, category, date, link, identity, digest] = tableRow<7>();
+        const auto [zone, title, category, date, link, identity, digest, identifier] = tableRow<8>();
         pinZone(qPrintable(zone));
         const auto text = [](const QString& field) { return field == "-" ? Text() : Text(field); };
         const Information information(text(title), text(category), QDateTime::fromString(date, Qt::ISODate),
                                       Url::fromString(link == "-" ? QString() : link));
-        QCOMPARE(information.identifier(), digest);
+        QCOMPARE(information.localZoneIdentifier(), digest);
+        QCOMPARE(information.identifier(), identifier);
         QVERIFY(information.description().startsWith(QLatin1String("<Information: 0x")));
         QVERIFY2(information.description().endsWith("> " + identity), qPrintable(information.description()));
     }
@@ -153,6 +154,111 @@ private Q_SLOTS:
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Failed to read rss document with error: .+"));
         const Status want = status == "Rss" ? Status::Rss : status == "NotRss" ? Status::NotRss : Status::NotXml;
         QVERIFY(parseFeed(data.toLatin1()).status == want);
+    }
+
+    // Atom dates: RFC 3339 with "Z" or a numeric offset; anything else leaves the date absent.
+    void atomDate_data() { addTableRows("information_cases.tsv", "atomdate", {"text", "instant"}); }
+    void atomDate()
+    {
+        const auto [text, instant] = tableRow<2>();
+        const QByteArray feed = "<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><updated>" + text.toUtf8()
+            + "</updated></entry></feed>";
+        const FeedParseResult result = parseFeed(feed);
+        QVERIFY(result.status == Status::Rss);
+        QCOMPARE(result.informations.size(), 1);
+        const std::optional<QDateTime> date = result.informations.first().date();
+        QCOMPARE(date ? date->toUTC().toString(Qt::ISODate) : QStringLiteral("-"), instant);
+    }
+
+    // Beyond the item budget the newest items are kept, in document order, and one line says
+    // how many were dropped; at the budget nothing is dropped.
+    void itemBudget_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("at the budget") << feedItemLimit;
+        QTest::newRow("beyond it") << feedItemLimit * 3 + 7;
+    }
+    void itemBudget()
+    {
+        QFETCH(int, count);
+        // Dates in a scattered order (a step prime to the count), every tenth item undated, and
+        // pairs of equal dates, so that age and document order disagree.
+        QByteArray xml = "<rss version=\"2.0\"><channel>";
+        QList<std::pair<std::optional<QDateTime>, int>> all;
+        for (int n = 0; n < count; ++n) {
+            std::optional<QDateTime> date;
+            if (n % 10 != 3)
+                date = april1.addSecs(3600 * ((n * 7919) % count / 2));
+            all.append({date, n});
+            xml += "<item><title>" + QByteArray::number(n) + "</title>";
+            if (date)
+                xml += "<pubDate>" + Information::dateFormatter().stringFromDate(*date).toUtf8() + "</pubDate>";
+            xml += "</item>";
+        }
+        xml += "</channel></rss>";
+        std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
+            if (a.first.has_value() != b.first.has_value())
+                return a.first.has_value();
+            return a.first != b.first ? *a.first > *b.first : a.second < b.second;
+        });
+        QStringList want;
+        for (int i = 0; i < std::min(count, feedItemLimit); ++i)
+            want.append(QString::number(all[i].second));
+        std::sort(want.begin(), want.end(), [](const QString& a, const QString& b) { return a.toInt() < b.toInt(); });
+
+        if (count > feedItemLimit)
+            QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("Dropped %1 of %2 items of the feed: %1 beyond the %3 newest")
+                                                              .arg(count - feedItemLimit).arg(count).arg(feedItemLimit)));
+        const FeedParseResult result = parseFeed(xml);
+        QVERIFY(result.status == Status::Rss);
+        QStringList got;
+        for (const Information& information : result.informations)
+            got.append(information.title().value_or(QString()));
+        QCOMPARE(got, want);
+    }
+
+    // What a document may cost besides its text: refused beyond each budget, read at it.
+    void documentBudget_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QString>("refusal");
+        const auto attributes = [](int count) {
+            QByteArray tag = "<rss version=\"2.0\"><channel><item><title>T</title><x";
+            for (int n = 0; n < count; ++n)
+                tag += " a" + QByteArray::number(n) + "=\"\"";
+            return tag + "/></item></channel></rss>";
+        };
+        QTest::newRow("attributes at the budget") << attributes(feedAttributeLimit) << QString();
+        QTest::newRow("attributes beyond") << attributes(feedAttributeLimit + 1)
+                                           << QStringLiteral("a start tag with more than %1 attributes").arg(feedAttributeLimit);
+        const auto declarations = [](int count) {
+            QByteArray doctype = "<!DOCTYPE rss [";
+            for (int n = 0; n < count; ++n)
+                doctype += "<!ENTITY e" + QByteArray::number(n) + " \"\">";
+            return doctype + "]><rss version=\"2.0\"><channel><item><title>T&e0;</title></item></channel></rss>";
+        };
+        QTest::newRow("entity declarations at the budget") << declarations(feedEntityNodeLimit) << QString();
+        QTest::newRow("entity declarations beyond") << declarations(feedEntityNodeLimit + 1)
+            << QStringLiteral("more than %1 entity declarations").arg(feedEntityNodeLimit);
+        const auto nodes = [](int count) {
+            return "<!DOCTYPE rss [<!ENTITY e \"" + QByteArray("<b/>").repeated(count)
+                + "\">]><rss version=\"2.0\"><channel><item><title>T&e;</title></item></channel></rss>";
+        };
+        QTest::newRow("entity nodes at the budget") << nodes(feedEntityNodeLimit) << QString();
+        QTest::newRow("entity nodes beyond") << nodes(feedEntityNodeLimit + 1)
+            << QStringLiteral("entities that would make more than %1 nodes").arg(feedEntityNodeLimit);
+    }
+    void documentBudget()
+    {
+        QFETCH(QByteArray, document);
+        QFETCH(QString, refusal);
+        if (!refusal.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, qPrintable("Failed to read rss document with error: " + refusal));
+        const FeedParseResult result = parseFeed(document);
+        QCOMPARE(result.reason, refusal);
+        QCOMPARE(result.informations.size(), refusal.isEmpty() ? 1 : 0);
+        if (refusal.isEmpty())
+            QCOMPARE(result.informations.first().title(), std::optional(QStringLiteral("T")));
     }
 };
 

@@ -1,61 +1,466 @@
-// BC4 and BC5 (one and two channels, unsigned and signed) and BC7. Little-endian blocks.
+// BC1 to BC5 and BC7. Little-endian blocks. BC1 to BC3 give the values libsquish gives (its
+// thirds, halves, sevenths and fifths truncated); BC4 and BC5 round to nearest. Divisions by
+// small constants are multiplications by a reciprocal, exact over the operands' ranges.
+// Colour and value palettes are looked up sixteen texels at a time with byte shuffles: SSSE3
+// on x86-64 processors that have it, table lookups on arm64, one texel at a time elsewhere.
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <tmmintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#endif
+
+#include "qzicpu.h"
+#include "qzipvr.h"
 #include "texture.h"
 
 namespace qzipvr {
 namespace {
 
-// The 8 values of a BC4 block as 8-bit results. Interpolated values are n / d exactly and
+uint64_t load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+uint32_t third(uint32_t x) { return (x * 0xAAABu) >> 17; }          // x <= 765
+uint32_t seventh(uint32_t x) { return (x * 9363u) >> 16; }         // x <= 1785
+uint32_t fifth(uint32_t x) { return (x * 13108u) >> 16; }          // x <= 1275
+
+// A 5:6:5 endpoint as a texel word (red lowest) with alpha `a`, the top bits repeated below.
+uint32_t endpoint(uint32_t c, uint32_t a) {
+  const uint32_t r = c >> 11 & 31, g = c >> 5 & 63, b = c & 31;
+  return (r << 3 | r >> 2) | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2) << 16 | a << 24;
+}
+
+// The four colours of a colour block with alpha `a`. With `punch` (BC1), a first endpoint not
+// above the second gives the half-way colour and transparent black instead of the thirds.
+void colour_palette(const uint8_t* block, bool punch, uint32_t a, uint32_t pal[4]) {
+  const uint32_t c0 = block[0] | block[1] << 8, c1 = block[2] | block[3] << 8;
+  pal[0] = endpoint(c0, a);
+  pal[1] = endpoint(c1, a);
+  const bool halves = punch && c0 <= c1;
+  pal[2] = pal[3] = 0;
+  for (int s = 0; s < 32; s += 8) {
+    const uint32_t e0 = pal[0] >> s & 255, e1 = pal[1] >> s & 255;
+    if (halves) {
+      pal[2] |= (e0 + e1) >> 1 << s;
+    } else {
+      pal[2] |= third(2 * e0 + e1) << s;
+      pal[3] |= third(e0 + 2 * e1) << s;
+    }
+  }
+}
+
+// The eight values of a BC3 alpha block: the endpoints, then sevenths (first above second) or
+// fifths with 0 and 255, truncated.
+void alpha_palette(const uint8_t* block, uint8_t pal[8]) {
+  const uint32_t a0 = block[0], a1 = block[1];
+  pal[0] = static_cast<uint8_t>(a0);
+  pal[1] = static_cast<uint8_t>(a1);
+  if (a0 > a1) {
+    for (uint32_t i = 1; i < 7; ++i) pal[1 + i] = static_cast<uint8_t>(seventh((7 - i) * a0 + i * a1));
+  } else {
+    for (uint32_t i = 1; i < 5; ++i) pal[1 + i] = static_cast<uint8_t>(fifth((5 - i) * a0 + i * a1));
+    pal[6] = 0;
+    pal[7] = 255;
+  }
+}
+
+// The eight values of a BC4 block as 8-bit results. Interpolated values are n / d exactly and
 // are rounded to nearest; signed values (-127..127 units, -128 read as -127) map -1..1 to
-// 0..255 with halves rounded up.
-void bc4_palette(const uint8_t* block, bool is_signed, int* out) {
+// 0..255 with halves rounded up. Both endpoints are counted in sevenths or fifths too, so that
+// every value shares the block's divisor.
+void bc4_palette(const uint8_t* block, bool is_signed, uint8_t pal[8]) {
   int e0 = block[0], e1 = block[1];
-  int lo = 0, hi = 255;
   if (is_signed) {
     e0 = static_cast<int8_t>(block[0]);
     e1 = static_cast<int8_t>(block[1]);
-    if (e0 == -128) e0 = -127;
-    if (e1 == -128) e1 = -127;
-    lo = -127;
-    hi = 127;
+    e0 = (e0 == -128 ? -127 : e0) + 127;  // 0..254 from here on
+    e1 = (e1 == -128 ? -127 : e1) + 127;
   }
-  int n[8], d[8];
-  n[0] = e0;
-  n[1] = e1;
-  d[0] = d[1] = 1;
-  if (e0 > e1) {
-    for (int c = 2; c < 8; ++c) {
-      n[c] = (8 - c) * e0 + (c - 1) * e1;
-      d[c] = 7;
+  const uint32_t u0 = static_cast<uint32_t>(e0), u1 = static_cast<uint32_t>(e1);
+  const bool sevenths = u0 > u1;
+  const uint32_t d = sevenths ? 7 : 5;
+  for (uint32_t c = 0; c < 8; ++c) {
+    // Weights of the second endpoint: 0, d, then 1 .. d - 1; fifths end with the range's ends.
+    const uint32_t w = c == 0 ? 0 : c == 1 ? d : c - 1;
+    if (!sevenths && c >= 6) {
+      pal[c] = c == 6 ? 0 : 255;
+      continue;
     }
-  } else {
-    for (int c = 2; c < 6; ++c) {
-      n[c] = (6 - c) * e0 + (c - 1) * e1;
-      d[c] = 5;
+    const uint32_t n = (d - w) * u0 + w * u1;
+    uint32_t v;
+    if (is_signed) {
+      const uint64_t x = 255 * n + 127 * d;  // / (254 d), by its reciprocal scaled by 2^32
+      v = static_cast<uint32_t>(x * (d == 7 ? 2415618u : 3381865u) >> 32);
+    } else {
+      v = (2 * n + d) * (d == 7 ? 4682u : 6554u) >> 16;  // (2n + d) / 2d
     }
-    n[6] = lo;
-    n[7] = hi;
-    d[6] = d[7] = 1;
-  }
-  for (int c = 0; c < 8; ++c) {
-    out[c] = is_signed ? (255 * (n[c] + 127 * d[c]) + 127 * d[c]) / (254 * d[c]) : (2 * n[c] + d[c]) / (2 * d[c]);
+    pal[c] = static_cast<uint8_t>(v);
   }
 }
 
+// One texel at a time, for processors without byte shuffles.
+void put_colours(const uint32_t pal[4], uint32_t indices, uint8_t* rgba) {
+  for (int i = 0; i < 16; ++i) std::memcpy(rgba + 4 * i, &pal[indices >> (2 * i) & 3], 4);
+}
+
+void bc1_block(const uint8_t* block, uint8_t* rgba) {
+  uint32_t pal[4];
+  colour_palette(block, true, 255, pal);
+  put_colours(pal, load32(block + 4), rgba);
+}
+
+void bc2_block(const uint8_t* block, uint8_t* rgba) {
+  uint32_t pal[4];
+  colour_palette(block + 8, false, 255, pal);
+  put_colours(pal, load32(block + 12), rgba);
+  for (int i = 0; i < 16; ++i) rgba[4 * i + 3] = static_cast<uint8_t>((block[i / 2] >> (4 * (i & 1)) & 15) * 17);
+}
+
+void bc3_block(const uint8_t* block, uint8_t* rgba) {
+  uint32_t pal[4];
+  colour_palette(block + 8, false, 255, pal);
+  put_colours(pal, load32(block + 12), rgba);
+  uint8_t alpha[8];
+  alpha_palette(block, alpha);
+  const uint64_t bits = load64(block) >> 16;
+  for (int i = 0; i < 16; ++i) rgba[4 * i + 3] = alpha[bits >> (3 * i) & 7];
+}
+
+// One BC4 channel: red alone (green, blue 0 and alpha opaque) or, with `channel` 1, green.
 void bc4_channel(const uint8_t* block, bool is_signed, uint8_t* rgba, int channel) {
-  int palette[8];
-  bc4_palette(block, is_signed, palette);
-  uint64_t bits = 0;
-  for (int k = 7; k >= 2; --k) bits = bits << 8 | block[k];
-  for (int i = 0; i < 16; ++i) rgba[4 * i + channel] = static_cast<uint8_t>(palette[bits >> (3 * i) & 7]);
-}
-
-void finish(uint8_t* rgba, bool green) {
-  for (int k = 0; k < 16; ++k) {
-    if (!green) rgba[4 * k + 1] = 0;
-    rgba[4 * k + 2] = 0;
-    rgba[4 * k + 3] = 255;
+  uint8_t pal[8];
+  bc4_palette(block, is_signed, pal);
+  const uint64_t bits = load64(block) >> 16;
+  for (int i = 0; i < 16; ++i) {
+    if (channel == 0) {
+      const uint32_t v = pal[bits >> (3 * i) & 7] | 0xFF000000u;
+      std::memcpy(rgba + 4 * i, &v, 4);
+    } else {
+      rgba[4 * i + 1] = pal[bits >> (3 * i) & 7];
+    }
   }
 }
+
+template <bool S>
+void bc4_block(const uint8_t* block, uint8_t* rgba) {
+  bc4_channel(block, S, rgba, 0);
+}
+
+template <bool S>
+void bc5_block(const uint8_t* block, uint8_t* rgba) {
+  bc4_channel(block, S, rgba, 0);
+  bc4_channel(block + 8, S, rgba, 1);
+}
+
+// `n` blocks of `B` bytes one after another.
+template <BlockFn F, int B>
+void each(const uint8_t* blocks, int n, uint8_t* rgba) {
+  for (int k = 0; k < n; ++k) F(blocks + static_cast<size_t>(k) * B, rgba + static_cast<size_t>(k) * 64);
+}
+
+#if defined(__x86_64__) || defined(__aarch64__)
+// Byte shuffles: for each byte of four 2-bit colour indices (one texel row), the palette bytes
+// of the row's four texel words.
+struct RowShuffles {
+  alignas(16) uint8_t v[256][16];
+};
+constexpr RowShuffles make_row_shuffles() {
+  RowShuffles s{};
+  for (int b = 0; b < 256; ++b) {
+    for (int k = 0; k < 16; ++k) s.v[b][k] = static_cast<uint8_t>(4 * (b >> (k / 4 * 2) & 3) + k % 4);
+  }
+  return s;
+}
+constexpr RowShuffles kRowShuffles = make_row_shuffles();
+
+// For texel row r: the row's four values (bytes 4r..4r+3 of sixteen) into the alpha byte
+// (kToAlpha) or the red byte (kToRed) of each texel word; the other bytes 0.
+struct RowPicks {
+  alignas(16) uint8_t v[4][16];
+};
+constexpr RowPicks make_row_picks(int at) {
+  RowPicks p{};
+  for (int r = 0; r < 4; ++r) {
+    for (int k = 0; k < 16; ++k) p.v[r][k] = k % 4 == at ? static_cast<uint8_t>(4 * r + k / 4) : 0x80;
+  }
+  return p;
+}
+constexpr RowPicks kToAlpha = make_row_picks(3), kToRed = make_row_picks(0);
+#endif
+
+#if defined(__x86_64__)
+// The byte shuffles and everything inlined into them: SSSE3, chosen at run time.
+#define QZI_SSSE3 __attribute__((target("ssse3")))
+
+QZI_SSSE3 inline __m128i load16(const uint8_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// The four colours as sixteen bytes, computed in 16-bit lanes (endpoint 0 in lanes 0-3,
+// endpoint 1 in 4-7): each channel moved to its lane's top bits, widened by a multiplication
+// keeping the high half, thirds by a multiplication by 2^17 / 3.
+QZI_SSSE3 inline __m128i colours_sse(const uint8_t* block, bool punch, uint32_t alpha) {
+  const uint32_t ends = load32(block);
+  __m128i x = _mm_cvtsi32_si128(static_cast<int>(ends));
+  x = _mm_unpacklo_epi16(x, x);
+  x = _mm_unpacklo_epi32(x, x);
+  x = _mm_mullo_epi16(x, _mm_setr_epi16(1, 32, 2048, 0, 1, 32, 2048, 0));
+  const short f8 = static_cast<short>(0xF800), fc = static_cast<short>(0xFC00);
+  x = _mm_and_si128(x, _mm_setr_epi16(f8, fc, f8, 0, f8, fc, f8, 0));
+  x = _mm_mulhi_epu16(x, _mm_setr_epi16(264, 260, 264, 0, 264, 260, 264, 0));
+  const short a = static_cast<short>(alpha);
+  x = _mm_or_si128(x, _mm_setr_epi16(0, 0, 0, a, 0, 0, 0, a));
+  const __m128i swapped = _mm_shuffle_epi32(x, 0x4E);
+  const __m128i twice = _mm_add_epi16(_mm_add_epi16(x, x), swapped);
+  __m128i mid = _mm_srli_epi16(_mm_mulhi_epu16(twice, _mm_set1_epi16(static_cast<short>(0xAAAB))), 1);
+  if (punch) {
+    const __m128i half = _mm_and_si128(_mm_srli_epi16(_mm_add_epi16(x, swapped), 1), _mm_setr_epi32(-1, -1, 0, 0));
+    const __m128i use_half = _mm_set1_epi32((ends & 0xFFFF) <= (ends >> 16) ? -1 : 0);
+    mid = _mm_or_si128(_mm_and_si128(use_half, half), _mm_andnot_si128(use_half, mid));
+  }
+  return _mm_packus_epi16(x, mid);
+}
+
+QZI_SSSE3 inline void colour_rows(__m128i pal, uint32_t indices, uint8_t* out) {
+  for (int r = 0; r < 4; ++r) {
+    const __m128i row = _mm_shuffle_epi8(pal, load16(kRowShuffles.v[indices >> (8 * r) & 255]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * r), row);
+  }
+}
+
+// The same with the sixteen alpha bytes `alpha` (texel order) in place of the colours' alpha.
+QZI_SSSE3 inline void colour_alpha_rows(__m128i pal, uint32_t indices, __m128i alpha, uint8_t* out) {
+  for (int r = 0; r < 4; ++r) {
+    const __m128i row = _mm_shuffle_epi8(pal, load16(kRowShuffles.v[indices >> (8 * r) & 255]));
+    const __m128i a = _mm_shuffle_epi8(alpha, load16(kToAlpha.v[r]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * r), _mm_or_si128(row, a));
+  }
+}
+
+// The 3-bit indices of an alpha or BC4 block as sixteen bytes, texel order.
+QZI_SSSE3 inline __m128i indices3_sse(const uint8_t* block) {
+  const __m128i pairs = _mm_cvtsi64_si128(static_cast<long long>(index_pairs(load64(block) >> 16)));
+  const __m128i seven = _mm_set1_epi8(7);
+  return _mm_unpacklo_epi8(_mm_and_si128(pairs, seven), _mm_and_si128(_mm_srli_epi16(pairs, 3), seven));
+}
+
+// The eight values of a BC3 alpha or unsigned BC4 block in 16-bit lanes:
+// (w0 e0 + w1 e1 + bias) * m / 2^16 + add, m the reciprocal of the divisor.
+struct Ramp {
+  alignas(16) int16_t w0[8], w1[8], bias[8], m[8], add[8];
+};
+const Ramp kRamps[2][2] = {
+    // BC3 alpha, truncated: fifths, sevenths
+    {{{5, 0, 4, 3, 2, 1, 0, 0}, {0, 5, 1, 2, 3, 4, 0, 0}, {}, {13108, 13108, 13108, 13108, 13108, 13108, 13108, 13108},
+      {0, 0, 0, 0, 0, 0, 0, 255}},
+     {{7, 0, 6, 5, 4, 3, 2, 1}, {0, 7, 1, 2, 3, 4, 5, 6}, {}, {9363, 9363, 9363, 9363, 9363, 9363, 9363, 9363}, {}}},
+    // BC4, rounded: (2n + d) / 2d
+    {{{10, 0, 8, 6, 4, 2, 0, 0}, {0, 10, 2, 4, 6, 8, 0, 0}, {5, 5, 5, 5, 5, 5, 5, 5},
+      {6554, 6554, 6554, 6554, 6554, 6554, 6554, 6554}, {0, 0, 0, 0, 0, 0, 0, 255}},
+     {{14, 0, 12, 10, 8, 6, 4, 2}, {0, 14, 2, 4, 6, 8, 10, 12}, {7, 7, 7, 7, 7, 7, 7, 7},
+      {4682, 4682, 4682, 4682, 4682, 4682, 4682, 4682}, {}}},
+};
+
+QZI_SSSE3 inline __m128i ramp_sse(const uint8_t* block, int kind) {
+  const Ramp& r = kRamps[kind][block[0] > block[1]];
+  const __m128i* p = reinterpret_cast<const __m128i*>(&r);
+  __m128i n = _mm_mullo_epi16(_mm_set1_epi16(block[0]), _mm_load_si128(p));
+  n = _mm_add_epi16(n, _mm_mullo_epi16(_mm_set1_epi16(block[1]), _mm_load_si128(p + 1)));
+  n = _mm_add_epi16(n, _mm_load_si128(p + 2));
+  const __m128i v = _mm_add_epi16(_mm_mulhi_epu16(n, _mm_load_si128(p + 3)), _mm_load_si128(p + 4));
+  return _mm_packus_epi16(v, v);
+}
+
+// A BC4 channel's sixteen values, texel order.
+template <bool S>
+QZI_SSSE3 inline __m128i bc4_values_sse(const uint8_t* block) {
+  __m128i pal;
+  if (S) {
+    uint8_t p[8];
+    bc4_palette(block, true, p);
+    pal = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  } else {
+    pal = ramp_sse(block, 1);
+  }
+  return _mm_shuffle_epi8(pal, indices3_sse(block));
+}
+
+QZI_SSSE3 void bc1_ssse3(const uint8_t* b, int n, uint8_t* out) {
+  for (int k = 0; k < n; ++k, b += 8, out += 64) colour_rows(colours_sse(b, true, 255), load32(b + 4), out);
+}
+
+QZI_SSSE3 void bc2_ssse3(const uint8_t* b, int n, uint8_t* out) {
+  const __m128i low = _mm_set1_epi8(15);
+  for (int k = 0; k < n; ++k, b += 16, out += 64) {
+    const __m128i nibbles = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b));
+    __m128i a = _mm_unpacklo_epi8(_mm_and_si128(nibbles, low), _mm_and_si128(_mm_srli_epi16(nibbles, 4), low));
+    a = _mm_or_si128(a, _mm_slli_epi16(a, 4));
+    colour_alpha_rows(colours_sse(b + 8, false, 0), load32(b + 12), a, out);
+  }
+}
+
+QZI_SSSE3 void bc3_ssse3(const uint8_t* b, int n, uint8_t* out) {
+  for (int k = 0; k < n; ++k, b += 16, out += 64) {
+    const __m128i a = _mm_shuffle_epi8(ramp_sse(b, 0), indices3_sse(b));
+    colour_alpha_rows(colours_sse(b + 8, false, 0), load32(b + 12), a, out);
+  }
+}
+
+template <bool S>
+QZI_SSSE3 void bc4_ssse3(const uint8_t* b, int n, uint8_t* out) {
+  const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  for (int k = 0; k < n; ++k, b += 8, out += 64) {
+    const __m128i v = bc4_values_sse<S>(b);
+    for (int r = 0; r < 4; ++r) {
+      const __m128i row = _mm_or_si128(_mm_shuffle_epi8(v, load16(kToRed.v[r])), opaque);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * r), row);
+    }
+  }
+}
+
+template <bool S>
+QZI_SSSE3 void bc5_ssse3(const uint8_t* b, int n, uint8_t* out) {
+  const __m128i blue_alpha = _mm_set1_epi16(static_cast<short>(0xFF00));
+  for (int k = 0; k < n; ++k, b += 16, out += 64) {
+    const __m128i red = bc4_values_sse<S>(b), green = bc4_values_sse<S>(b + 8);
+    const __m128i lo = _mm_unpacklo_epi8(red, green), hi = _mm_unpackhi_epi8(red, green);
+    __m128i* o = reinterpret_cast<__m128i*>(out);
+    _mm_storeu_si128(o, _mm_unpacklo_epi16(lo, blue_alpha));
+    _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(lo, blue_alpha));
+    _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(hi, blue_alpha));
+    _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(hi, blue_alpha));
+  }
+}
+#elif defined(__aarch64__)
+// Table lookups of sixteen bytes; the palettes come from the general code.
+inline uint8x16_t pick(uint8x16_t table, const uint8_t* shuffle) { return vqtbl1q_u8(table, vld1q_u8(shuffle)); }
+
+inline uint8x16_t colours_neon(const uint8_t* block, bool punch, uint32_t alpha) {
+  uint32_t pal[4];
+  colour_palette(block, punch, alpha, pal);
+  return vreinterpretq_u8_u32(vld1q_u32(pal));
+}
+
+inline uint8x16_t indices3_neon(const uint8_t* block) {
+  const uint8x8_t pairs = vcreate_u8(index_pairs(load64(block) >> 16));
+  const uint8x8x2_t z = vzip_u8(vand_u8(pairs, vdup_n_u8(7)), vshr_n_u8(pairs, 3));
+  return vcombine_u8(z.val[0], z.val[1]);
+}
+
+inline void colour_rows(uint8x16_t pal, uint32_t indices, const uint8x16_t* alpha, uint8_t* out) {
+  for (int r = 0; r < 4; ++r) {
+    uint8x16_t row = pick(pal, kRowShuffles.v[indices >> (8 * r) & 255]);
+    if (alpha) row = vorrq_u8(row, pick(*alpha, kToAlpha.v[r]));
+    vst1q_u8(out + 16 * r, row);
+  }
+}
+
+template <bool S>
+inline uint8x16_t bc4_values_neon(const uint8_t* block) {
+  uint8_t p[16] = {};
+  bc4_palette(block, S, p);
+  return vqtbl1q_u8(vld1q_u8(p), indices3_neon(block));
+}
+
+void bc1_neon(const uint8_t* b, int n, uint8_t* out) {
+  for (int k = 0; k < n; ++k, b += 8, out += 64) colour_rows(colours_neon(b, true, 255), load32(b + 4), nullptr, out);
+}
+
+void bc2_neon(const uint8_t* b, int n, uint8_t* out) {
+  for (int k = 0; k < n; ++k, b += 16, out += 64) {
+    const uint8x8_t nibbles = vld1_u8(b);
+    const uint8x8x2_t z = vzip_u8(vand_u8(nibbles, vdup_n_u8(15)), vshr_n_u8(nibbles, 4));
+    uint8x16_t a = vcombine_u8(z.val[0], z.val[1]);
+    a = vorrq_u8(a, vshlq_n_u8(a, 4));
+    colour_rows(colours_neon(b + 8, false, 0), load32(b + 12), &a, out);
+  }
+}
+
+void bc3_neon(const uint8_t* b, int n, uint8_t* out) {
+  for (int k = 0; k < n; ++k, b += 16, out += 64) {
+    uint8_t p[16] = {};
+    alpha_palette(b, p);
+    const uint8x16_t a = vqtbl1q_u8(vld1q_u8(p), indices3_neon(b));
+    colour_rows(colours_neon(b + 8, false, 0), load32(b + 12), &a, out);
+  }
+}
+
+template <bool S>
+void bc4_neon(const uint8_t* b, int n, uint8_t* out) {
+  const uint8x16_t opaque = vreinterpretq_u8_u32(vdupq_n_u32(0xFF000000u));
+  for (int k = 0; k < n; ++k, b += 8, out += 64) {
+    const uint8x16_t v = bc4_values_neon<S>(b);
+    for (int r = 0; r < 4; ++r) vst1q_u8(out + 16 * r, vorrq_u8(pick(v, kToRed.v[r]), opaque));
+  }
+}
+
+template <bool S>
+void bc5_neon(const uint8_t* b, int n, uint8_t* out) {
+  const uint8x16_t blue_alpha = vreinterpretq_u8_u16(vdupq_n_u16(0xFF00));
+  for (int k = 0; k < n; ++k, b += 16, out += 64) {
+    const uint8x16_t red = bc4_values_neon<S>(b), green = bc4_values_neon<S>(b + 8);
+    const uint16x8_t lo = vreinterpretq_u16_u8(vzip1q_u8(red, green)), hi = vreinterpretq_u16_u8(vzip2q_u8(red, green));
+    const uint16x8_t ba = vreinterpretq_u16_u8(blue_alpha);
+    vst1q_u8(out, vreinterpretq_u8_u16(vzip1q_u16(lo, ba)));
+    vst1q_u8(out + 16, vreinterpretq_u8_u16(vzip2q_u16(lo, ba)));
+    vst1q_u8(out + 32, vreinterpretq_u8_u16(vzip1q_u16(hi, ba)));
+    vst1q_u8(out + 48, vreinterpretq_u8_u16(vzip2q_u16(hi, ba)));
+  }
+}
+#endif
+
+}  // namespace
+
+void bc1(const uint8_t* block, uint8_t* rgba) { bc1_block(block, rgba); }
+void bc2(const uint8_t* block, uint8_t* rgba) { bc2_block(block, rgba); }
+void bc3(const uint8_t* block, uint8_t* rgba) { bc3_block(block, rgba); }
+void bc4(const uint8_t* block, uint8_t* rgba) { bc4_block<false>(block, rgba); }
+void bc5(const uint8_t* block, uint8_t* rgba) { bc5_block<false>(block, rgba); }
+void bc4_signed(const uint8_t* block, uint8_t* rgba) { bc4_block<true>(block, rgba); }
+void bc5_signed(const uint8_t* block, uint8_t* rgba) { bc5_block<true>(block, rgba); }
+
+namespace {
+
+struct Chunks {
+  ChunkFn bc1, bc2, bc3, bc4, bc4_signed, bc5, bc5_signed;
+};
+const Chunks kGeneral = {each<bc1, 8>,  each<bc2, 16>,        each<bc3, 16>,       each<bc4, 8>,
+                         each<bc4_signed, 8>, each<bc5, 16>, each<bc5_signed, 16>};
+#if defined(__x86_64__)
+const Chunks kShuffles = {bc1_ssse3,         bc2_ssse3,         bc3_ssse3,        bc4_ssse3<false>,
+                          bc4_ssse3<true>,   bc5_ssse3<false>,  bc5_ssse3<true>};
+#elif defined(__aarch64__)
+const Chunks kShuffles = {bc1_neon, bc2_neon, bc3_neon, bc4_neon<false>, bc4_neon<true>, bc5_neon<false>, bc5_neon<true>};
+#endif
+
+const Chunks& chunks() {
+#if defined(__x86_64__)
+  return qzimg::kHaveSsse3 ? kShuffles : kGeneral;
+#elif defined(__aarch64__)
+  (void)kGeneral;
+  return kShuffles;
+#else
+  return kGeneral;
+#endif
+}
+
+}  // namespace
+
+ChunkFn bcn_chunk(int format, bool is_signed) {
+  const Chunks& c = chunks();
+  switch (format) {
+    case QZIPVR_FORMAT_BC1: return c.bc1;
+    case QZIPVR_FORMAT_BC2: return c.bc2;
+    case QZIPVR_FORMAT_BC3: return c.bc3;
+    case QZIPVR_FORMAT_BC4: return is_signed ? c.bc4_signed : c.bc4;
+    case QZIPVR_FORMAT_BC5: return is_signed ? c.bc5_signed : c.bc5;
+    default: return nullptr;
+  }
+}
+
+namespace {
 
 // Subset of each texel (2 bits, texel 0 lowest), two- and three-subset partitions.
 const uint32_t kPartitions2[64] = {
@@ -138,28 +543,6 @@ struct BitReader {
 };
 
 }  // namespace
-
-void bc4(const uint8_t* block, uint8_t* rgba) {
-  bc4_channel(block, false, rgba, 0);
-  finish(rgba, false);
-}
-
-void bc5(const uint8_t* block, uint8_t* rgba) {
-  bc4_channel(block, false, rgba, 0);
-  bc4_channel(block + 8, false, rgba, 1);
-  finish(rgba, true);
-}
-
-void bc4_signed(const uint8_t* block, uint8_t* rgba) {
-  bc4_channel(block, true, rgba, 0);
-  finish(rgba, false);
-}
-
-void bc5_signed(const uint8_t* block, uint8_t* rgba) {
-  bc4_channel(block, true, rgba, 0);
-  bc4_channel(block + 8, true, rgba, 1);
-  finish(rgba, true);
-}
 
 void bc7(const uint8_t* block, uint8_t* rgba) {
   BitReader r{0, 0};

@@ -1,11 +1,11 @@
-// The 4x4 block formats, one block row at a time into the sink's rows (ETC1 and BC1-BC3
-// through their libraries), and the uncompressed layouts.
+// The 4x4 block formats, one block row at a time into the sink's rows (ETC1 through its
+// library), and the uncompressed layouts.
 #include <android/ETC1/etc1.h>
-#include <squish.h>
 
 #include <cstring>
 #include <vector>
 
+#include "container.h"
 #include "qzipvr.h"
 #include "texture.h"
 
@@ -26,10 +26,6 @@ void etc1(const uint8_t* block, uint8_t* rgba) {
   }
 }
 
-void bc1(const uint8_t* block, uint8_t* rgba) { squish::Decompress(rgba, block, squish::kDxt1); }
-void bc2(const uint8_t* block, uint8_t* rgba) { squish::Decompress(rgba, block, squish::kDxt3); }
-void bc3(const uint8_t* block, uint8_t* rgba) { squish::Decompress(rgba, block, squish::kDxt5); }
-
 // n-bit value widened to 8 bits by repeating its bits.
 int widen(uint32_t v, int bits) {
   uint32_t r = 0;
@@ -48,7 +44,8 @@ const int kChunkBlocks = 64;
 // write them, and each of its texel rows then goes out in one sequential pass. Reading the
 // blocks back only after the whole chunk is decoded keeps the reads clear of the decoders'
 // still pending byte stores (a wide read of narrow stores in flight stalls until they land).
-void run_blocks(const uint8_t* data, BlockFn fn, int block_bytes, Sink& out) {
+// `many`, when there is one, decodes the runs of blocks; otherwise `fn` each block.
+void run_blocks(const uint8_t* data, ChunkFn many, BlockFn fn, int block_bytes, Sink& out) {
   const int nbx = (out.width + 3) / 4, nby = (out.height + 3) / 4;
   const int chunk = nbx < kChunkBlocks ? nbx : kChunkBlocks;
   std::vector<uint8_t> strip(static_cast<size_t>(chunk) * 64);
@@ -61,7 +58,12 @@ void run_blocks(const uint8_t* data, BlockFn fn, int block_bytes, Sink& out) {
     const uint8_t* block = data + static_cast<size_t>(by) * nbx * block_bytes;
     for (int bx0 = 0; bx0 < nbx; bx0 += chunk) {
       const int n = nbx - bx0 < chunk ? nbx - bx0 : chunk;
-      for (int k = 0; k < n; ++k, block += block_bytes) fn(block, &strip[static_cast<size_t>(k) * 64]);
+      if (many) {
+        many(block, n, strip.data());
+        block += static_cast<size_t>(n) * block_bytes;
+      } else {
+        for (int k = 0; k < n; ++k, block += block_bytes) fn(block, &strip[static_cast<size_t>(k) * 64]);
+      }
       const int x = bx0 * 4;
       const int w = out.width - x < n * 4 ? out.width - x : n * 4;
       for (int ly = 0; ly < h; ++ly) {
@@ -79,7 +81,7 @@ BlockFn block_fn(const Texture& t, int* block_bytes) {
   BlockFn fn = nullptr;
   switch (t.format) {
     case QZIPVR_FORMAT_ETC1: fn = etc1; bytes = 8; break;
-    case QZIPVR_FORMAT_BC1: fn = bc1; bytes = 8; break;
+    case QZIPVR_FORMAT_BC1: fn = t.bc1_opaque ? bc1_opaque : bc1; bytes = 8; break;
     case QZIPVR_FORMAT_BC2: fn = bc2; break;
     case QZIPVR_FORMAT_BC3: fn = bc3; break;
     case QZIPVR_FORMAT_BC4: fn = t.is_signed ? bc4_signed : bc4; bytes = 8; break;
@@ -100,7 +102,10 @@ void decode_blocks(const uint8_t* data, const Texture& t, Sink& out) {
   int bytes = 0;
   const BlockFn fn = block_fn(t, &bytes);
   if (!fn) return;
-  run_blocks(data, fn, bytes, out);
+  // BC1 without alpha goes block by block (its index 3 is opaque black).
+  ChunkFn many = t.bc1_opaque ? nullptr : bcn_chunk(t.format, t.is_signed);
+  if (!many) many = eac_chunk(t.format, t.is_signed);
+  run_blocks(data, many, fn, bytes, out);
 }
 
 void decode_uncompressed(const uint8_t* data, const Layout& layout, Sink& out) {

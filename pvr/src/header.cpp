@@ -1,8 +1,10 @@
 // The PVR containers: legacy header versions 1 and 2, version 3 header and its metadata.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
 
+#include "container.h"
 #include "qzipvr.h"
 #include "texture.h"
 
@@ -320,6 +322,37 @@ std::string describe(const Texture& t) {
   if (t.is_signed) s += " signed";
   if (t.srgb) s += " sRGB";
   return s;
+}
+
+}  // namespace qzipvr
+
+namespace qzipvr {
+
+// PVR among the other containers: the chosen mip level, surface and face of a version 3 file
+// (level by level, each level surface by surface, face by face); legacy files hold one image.
+void read_pvr(Head& in, const Choice& c, Texture* t) {
+  const uint32_t first = in.at_hand(0, 4) ? in.u32(0) : 0;
+  if (first != kV3Magic && first != 44 && first != 52) refuse(QZIPVR_ERR_HEADER, "not a texture file decoded here");
+  in.need(0, first == 44 ? 44 : QZIPVR_HEADER_SIZE, "header");
+  if (!parse_header(in.p, in.avail, t)) refuse(QZIPVR_ERR_HEADER, "a PVR texture of a form not decoded here");
+  if (t->version == 3) {
+    in.need(QZIPVR_HEADER_SIZE, t->metadata_size, "metadata");
+    if (!parse_metadata(in.p, in.avail, t)) refuse(QZIPVR_ERR_DATA, "PVR metadata overruns itself");
+    t->layers = static_cast<int>(std::min<uint32_t>(std::max<uint32_t>(in.u32(36), 1), 1u << 20));
+    t->faces = static_cast<int>(std::min<uint32_t>(std::max<uint32_t>(in.u32(40), 1), 6));
+    t->levels = std::min(static_cast<int>(std::max<uint32_t>(in.u32(44), 1)), full_chain(t->width, t->height, 1));
+  }
+  t->container = QZIPVR_CONTAINER_PVR;
+  t->label = "PVR v" + std::to_string(t->version);
+  const uint64_t width = static_cast<uint64_t>(t->width), height = static_cast<uint64_t>(t->height);
+  choose(t, width, height, c);
+  unsigned __int128 offset = t->data_offset;
+  const unsigned per_level = static_cast<unsigned>(t->layers * t->faces);
+  for (int k = 0; k < c.level; ++k) offset += static_cast<unsigned __int128>(image_bytes(*t, mip(width, k), mip(height, k))) * per_level;
+  const uint64_t bytes = image_bytes(*t, static_cast<uint64_t>(t->width), static_cast<uint64_t>(t->height));
+  offset += static_cast<unsigned __int128>(bytes) * (static_cast<unsigned>(c.layer) * t->faces + c.face);
+  in.inside(offset, bytes, c.level == 0 ? "top level" : "chosen level");
+  t->data_offset = static_cast<uint64_t>(offset);
 }
 
 }  // namespace qzipvr

@@ -60,8 +60,13 @@ extern "C" {
 #define QZIPVR_FORMAT_BC4 18        /* BC4, one channel (red), unsigned or signed */
 #define QZIPVR_FORMAT_BC5 19        /* BC5, two channels (red, green), unsigned or signed */
 #define QZIPVR_FORMAT_BC7 20        /* BC7 */
-#define QZIPVR_FORMAT_ASTC 21       /* ASTC LDR, 2D blocks from 4x4 to 12x12, linear or sRGB */
-#define QZIPVR_FORMAT_COUNT 22
+#define QZIPVR_FORMAT_ASTC 21       /* ASTC, 2D blocks from 4x4 to 12x12 (3D 3x3x3 to 6x6x6 and HDR blocks
+                                       in the other containers), linear or sRGB */
+#define QZIPVR_FORMAT_BC6H 22       /* BC6H, unsigned or signed half floats (other containers) */
+#define QZIPVR_FORMAT_WIDE 23       /* other uncompressed layouts of the other containers: channels
+                                       of up to 16 bits, half and single floats, packed floats,
+                                       shared exponent, 8-bit palette */
+#define QZIPVR_FORMAT_COUNT 24
 
 /* Results. */
 #define QZIPVR_OK 0
@@ -70,6 +75,9 @@ extern "C" {
 #define QZIPVR_ERR_DATA 3     /* the level's data or the metadata does not lie inside the input */
 #define QZIPVR_ERR_OUTPUT 4   /* the output buffer is smaller than width x height x 4 bytes */
 #define QZIPVR_ERR_MEMORY 5   /* working memory cannot be had */
+#define QZIPVR_ERR_SHORT 6    /* qzipvr08: the bytes given end before the container's metadata;
+                                 QZIPVR_INFO.head_needed says how many first bytes it needs */
+#define QZIPVR_ERR_CHOICE 7   /* the chosen level, face, layer or slice does not exist */
 
 /*
  * Reads the file header at `header` (`header_size` bytes, at least 44 for version 1 and 52
@@ -117,6 +125,75 @@ QZIPVR_API int qzipvr06(const void* file, size_t file_size, const QZIPVR_ROWS* r
  * header qzipvr03 accepts. Returns the result qzipvr03 would give.
  */
 QZIPVR_API int qzipvr07(const void* header, int header_size, char* text, size_t text_size);
+
+/*
+ * Texture containers. qzipvr08 and qzipvr09 read PVR files as above and also DDS (legacy and
+ * DX10 headers), KTX 1.1 (either byte order), KTX2 (no supercompression, Zstandard or zlib),
+ * .astc and PKM files, all decoded by the same codecs. They decode one image of the file: by
+ * default the top mip level of the first face (cube faces in the order +X, -X, +Y, -Y, +Z,
+ * -Z), first array layer (PVR: surface) and first depth slice; a QZIPVR_CHOICE picks another.
+ */
+#define QZIPVR_CONTAINER_PVR 1
+#define QZIPVR_CONTAINER_DDS 2
+#define QZIPVR_CONTAINER_KTX 3
+#define QZIPVR_CONTAINER_KTX2 4
+#define QZIPVR_CONTAINER_ASTC 5
+#define QZIPVR_CONTAINER_PKM 6
+
+/* First bytes of a file that qzipvr08 needs at least (more for some KTX2 and PVR files). */
+#define QZIPVR_HEAD_SIZE 148
+
+/* Which image, and how values beyond 0..1 (HDR and float formats) become 8 bits. */
+typedef struct QZIPVR_CHOICE {
+  int level; /* mip level, 0 the largest */
+  int face;  /* cube face, 0..5 */
+  int layer; /* array layer (PVR surface) */
+  int slice; /* depth slice of a volume texture, counted in the chosen level */
+  int tone_map;    /* 0: clamp to 0..1 and round x * 255; 1: Reinhard, x e / (1 + x e) */
+  double exposure; /* e of the tone map; 0 or less reads as 1 */
+} QZIPVR_CHOICE;
+
+#define QZIPVR_FLAG_SIGNED 0x1        /* channel values -1..1, mapped to 0..255 */
+#define QZIPVR_FLAG_SRGB 0x2          /* the container says sRGB; values pass through */
+#define QZIPVR_FLAG_FLIP_ROWS 0x4     /* stored bottom-up (orientation metadata) */
+#define QZIPVR_FLAG_FLIP_COLUMNS 0x8  /* stored right to left */
+#define QZIPVR_FLAG_HDR 0x10          /* a float format: values may lie beyond 0..1 */
+#define QZIPVR_FLAG_PREMULTIPLIED 0x20 /* the container says colours are premultiplied */
+#define QZIPVR_FLAG_SUPERCOMPRESSED 0x40 /* KTX2 level data in Zstandard or zlib */
+
+/* What qzipvr08 reads from a container, about the chosen image. */
+typedef struct QZIPVR_INFO {
+  int container;     /* QZIPVR_CONTAINER_* */
+  int format;        /* QZIPVR_FORMAT_* */
+  int width, height; /* of the chosen image */
+  int levels, faces, layers, depth; /* in the file; depth of the top level, 1 for 2D */
+  int block_width, block_height, block_depth; /* texels of a block; 1 for uncompressed formats */
+  unsigned flags;    /* QZIPVR_FLAG_* */
+  unsigned long long head_needed; /* with QZIPVR_ERR_SHORT: first bytes to give next time */
+  char description[64]; /* "DDS DX10 BC7 sRGB", "KTX2 zstd ASTC 8x8 sRGB" */
+  char reason[96];      /* after a refusal: why, in a few words */
+} QZIPVR_INFO;
+
+/*
+ * Reads the container at `head`: the first `head_size` bytes of a file of `file_size` bytes
+ * (the whole file, or at least QZIPVR_HEAD_SIZE bytes of it). `choice` may be null for the
+ * default image. Checks that the chosen image lies inside the file. Returns QZIPVR_OK and
+ * fills `info`; QZIPVR_ERR_SHORT when the container's metadata lies beyond the bytes given
+ * (give info->head_needed bytes; the next answer may ask for more again); QZIPVR_ERR_HEADER for what is not a texture decoded here,
+ * QZIPVR_ERR_DATA for a file shorter than its image, QZIPVR_ERR_CHOICE for an image the
+ * file does not have, each with info->reason set.
+ */
+QZIPVR_API int qzipvr08(const void* head, size_t head_size, unsigned long long file_size, const QZIPVR_CHOICE* choice,
+                        QZIPVR_INFO* info);
+
+/*
+ * Decodes the chosen image of the whole file at `file` (`file_size` bytes) into the rows
+ * `rows` gives, as qzipvr06 does: width x height of qzipvr08's answer, rows from the top of
+ * the picture after the container's orientation, alpha 255 where the format has none.
+ * Results as qzipvr08 and qzipvr06; QZIPVR_ERR_DATA also for supercompressed data that does
+ * not inflate to its stated length.
+ */
+QZIPVR_API int qzipvr09(const void* file, size_t file_size, const QZIPVR_CHOICE* choice, const QZIPVR_ROWS* rows);
 
 #ifdef __cplusplus
 }

@@ -24,6 +24,25 @@ struct Layout {
   bool packed = false;      // one little-endian word; otherwise one byte per channel
 };
 
+// Uncompressed channels of the other containers: any width up to 32 bits at any bit position
+// of a little-endian pixel of up to 16 bytes.
+enum WideKind : uint8_t { kUnorm, kHalf, kFloat, kUfloat11, kUfloat10 };
+struct WideChannel {
+  char name = 0;  // 'r', 'g', 'b', 'a', 'l' (luminance: red, green and blue) or 'x' (unused)
+  WideKind kind = kUnorm;
+  int shift = 0;  // lowest bit
+  int bits = 0;
+};
+struct WideLayout {
+  int count = 0;
+  WideChannel channels[4];
+  int bytes_per_pixel = 0;  // 1..16
+  int swap = 1;             // bytes of each element reversed first (big-endian KTX); 1: none
+  bool rgb9e5 = false;      // three 9-bit mantissas and a shared exponent
+  bool palette = false;     // 8-bit indices into 256 entries of red, green, blue, alpha
+  bool is_float = false;    // some channel holds values beyond 0..1
+};
+
 // What the header says about the top level of the first surface and face.
 struct Texture {
   int version = 0;  // 1, 2 or 3
@@ -39,6 +58,32 @@ struct Texture {
   bool srgb = false;          // version 3 colour space; decoded values are passed through
   int block_w = 4, block_h = 4;  // block formats
   uint32_t v3_id = 0;         // version 3 compressed pixel-format id
+
+  // The other containers (container.cpp), and the image chosen in any container.
+  int container = 1;            // QZIPVR_CONTAINER_*
+  std::string label;            // container and variant: "DDS DX10", "KTX2 zstd"
+  std::string format_name;      // the format as the container's tables name it
+  int levels = 1, faces = 1, layers = 1, depth = 1;
+  int block_d = 1;              // 3D ASTC
+  int slice_in_block = 0;       // 3D ASTC: the chosen slice inside its block layer
+  WideLayout wide;              // QZIPVR_FORMAT_WIDE
+  uint64_t palette_offset = 0;  // WIDE with a palette
+  uint64_t row_stride = 0;      // WIDE: rows padded to a multiple of this many bytes; 0 or 1 packed
+  bool bc1_opaque = false;      // BC1 without alpha: index 3 of a three-colour block is opaque black
+  bool hdr = false;             // values may lie beyond 0..1
+  bool astc_hdr = false;        // ASTC blocks decoded with the HDR profile
+  bool premultiplied = false;
+  bool srgb_tagged = false;     // sRGB by the container's colour description, not its format
+  char swizzle[4] = {'r', 'g', 'b', 'a'};  // KTX2 KTXswizzle: 'r' 'g' 'b' 'a' '0' '1'
+  int supercompression = 0;     // KTX2: 0 none, 2 Zstandard, 3 zlib
+  uint64_t level_offset = 0, level_length = 0, level_inflated = 0;  // KTX2 level data in the file
+  uint64_t image_offset = 0;    // KTX2: the image inside its inflated level
+};
+
+// How float values become 8 bits.
+struct Tone {
+  bool reinhard = false;
+  double exposure = 1;
 };
 
 // Where decoders write: picture rows of `pixel` bytes per pixel (blue, green, red and, with 4,
@@ -63,6 +108,8 @@ struct Sink {
 
 // Decodes one 4x4 block into 16 texels of red, green, blue, alpha in row order.
 using BlockFn = void (*)(const uint8_t* block, uint8_t* rgba);
+// Decodes `n` consecutive blocks so, 64 bytes of texels each, one after another.
+using ChunkFn = void (*)(const uint8_t* blocks, int n, uint8_t* rgba);
 
 // Reads a header of `size` bytes. False for anything this library does not decode.
 bool parse_header(const uint8_t* p, size_t size, Texture* t);
@@ -84,7 +131,11 @@ void decode_blocks(const uint8_t* data, const Texture& t, Sink& out);
 void decode_uncompressed(const uint8_t* data, const Layout& layout, Sink& out);
 // The 4x4 block decoder of a format, with its block size in bytes; null for the others.
 BlockFn block_fn(const Texture& t, int* block_bytes);
-// Blocks written here (ETC2, EAC, BC4, BC5, BC7).
+// The decoder of runs of blocks of a format where one is faster than block after block
+// (SIMD where the processor has it); null for the others.
+ChunkFn bcn_chunk(int format, bool is_signed);
+ChunkFn eac_chunk(int format, bool is_signed);
+// Blocks written here (ETC2, EAC, BC1 to BC5, BC7).
 void etc2_rgb(const uint8_t* block, uint8_t* rgba);
 void etc2_rgba(const uint8_t* block, uint8_t* rgba);
 void etc2_rgb_a1(const uint8_t* block, uint8_t* rgba);
@@ -92,6 +143,9 @@ void eac_r11(const uint8_t* block, uint8_t* rgba);
 void eac_rg11(const uint8_t* block, uint8_t* rgba);
 void eac_r11_signed(const uint8_t* block, uint8_t* rgba);
 void eac_rg11_signed(const uint8_t* block, uint8_t* rgba);
+void bc1(const uint8_t* block, uint8_t* rgba);
+void bc2(const uint8_t* block, uint8_t* rgba);
+void bc3(const uint8_t* block, uint8_t* rgba);
 void bc4(const uint8_t* block, uint8_t* rgba);
 void bc5(const uint8_t* block, uint8_t* rgba);
 void bc4_signed(const uint8_t* block, uint8_t* rgba);
@@ -111,6 +165,13 @@ void put_texels(const uint8_t* src, size_t group, int n, uint8_t* dst, uint8_t* 
 inline uint32_t load32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
          static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Sixteen 3-bit indices (the first lowest) as eight bytes of two: byte j holds index 2j in
+// bits 0-2 and index 2j + 1 in bits 3-5.
+inline uint64_t index_pairs(uint64_t v) {
+  v = (v & 0xFFF) | (v & 0xFFF000) << 4 | (v & 0xFFF000000) << 8 | (v & 0xFFF000000000) << 12;
+  return (v & 0x003F003F003F003Full) | (v & 0x0FC00FC00FC00FC0ull) << 2;
 }
 
 }  // namespace qzipvr

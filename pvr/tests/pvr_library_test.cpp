@@ -7,6 +7,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "pvr_test_util.h"
@@ -304,6 +305,43 @@ TEST(PvrBlockFormats, HandDecodedBlocks) {
   }
 }
 
+
+// Decoding contexts are kept between decodes and shared by handles and threads: two threads
+// decoding textures of four block sizes and both profiles (more kinds than the pool keeps, so
+// contexts are also dropped and made again) get what each texture's first decode gave.
+TEST(PvrAstc, ContextsReusedAcrossThreads) {
+  const Bytes constant = hex("fcfdffffffffffff1a1a8080f0f06060");
+  std::vector<Bytes> files;
+  for (const auto& [id, bw, bh, srgb] : {std::tuple{27u, 4u, 4u, 0}, {28u, 5u, 4u, 0}, {29u, 5u, 5u, 0},
+                                         {30u, 6u, 5u, 0}, {27u, 4u, 4u, 1}}) {
+    Bytes data = random_bytes(6 * 16, id * 2 + srgb);  // mostly error blocks, some real modes
+    std::copy(constant.begin(), constant.end(), data.begin() + 16);
+    Bytes file = v3(id, 3 * bw - 1, 2 * bh, data);
+    file[16] = static_cast<uint8_t>(srgb);
+    files.push_back(file);
+  }
+  std::vector<Bytes> want;
+  for (const Bytes& file : files) {
+    const Decoded d = decode(file);
+    ASSERT_EQ(d.decode, QZIPVR_OK);
+    want.push_back(d.bgra);
+  }
+  int mismatches[2] = {0, 0};
+  auto work = [&](int t) {
+    for (int round = 0; round < 2; ++round) {
+      for (size_t k = 0; k < files.size(); ++k) {
+        const size_t i = t ? files.size() - 1 - k : k;
+        const Decoded d = decode(files[i]);
+        if (d.decode != QZIPVR_OK || d.bgra != want[i]) ++mismatches[t];
+      }
+    }
+  };
+  std::thread other(work, 1);
+  work(0);
+  other.join();
+  EXPECT_EQ(mismatches[0] + mismatches[1], 0);
+  EXPECT_EQ(want[2][4 * 5 + 1], 0x80u) << "the constant block's green";
+}
 
 // The names qzipvr07 gives (more in pvr_container.tsv), cut to fit; qzipvr06 refuses missing rows.
 TEST(PvrCalls, NamesAndRowDecode) {

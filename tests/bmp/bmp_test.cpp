@@ -91,11 +91,16 @@ Bytes direct_file(const std::vector<std::string>& c) {
                     [&](int x, int y) { return x == 1 && y == 1 ? pixel : 0u; });
   s.header_size = header;
   const std::vector<uint32_t> masks = as<uint32_t>(nums(c[5]));
-  if (header == 56 || header == 124)
+  if (header == 56 || header == 124) {
     std::copy(masks.begin(), masks.end(), s.header_masks);
-  else
+  } else if (header == 52) {
+    // Red, green and blue inside the header; decoys behind it, where the pixels would start.
+    for (uint32_t m : masks)
+      for (int k = 0; k < 4; ++k) s.header_tail.push_back(static_cast<uint8_t>(m >> (8 * k)));
+    s.masks_after = {0xFF0000, 0xFF00, 0xFF};
+  } else {
     s.masks_after = masks;
-  if (header == 52) s.header_tail = {0, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0};
+  }
   return bmpw::file(s);
 }
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The Debian packages made from a built tree (the cpack step of scripts/package, into temporary
 # folders): the expected packages exist, every file lands in the package that contents.tsv
-# names, the others depend on the library package of the same version, the library package
-# lists every library it holds in its shlibs file and leaves ldconfig to the trigger (no
-# postinst or postrm), all install into and remove from an empty temporary root without a trace,
-# a second cpack run gives the same bytes, and lintian reports no error.
+# names, the others (but the MIME types') depend on the library package of the same version, the
+# library package lists every library it holds in its shlibs file and leaves ldconfig to the
+# trigger (no postinst or postrm), all install into and remove from an empty temporary root
+# without a trace, a second cpack run gives the same bytes, and lintian reports no error.
 #   check_packages.sh BUILD CONTENTS VERSION PACKAGE...
 set -euo pipefail
 build=$1 contents=$2 version=$3; shift 3
@@ -39,7 +39,7 @@ for pkg in "$@"; do
   done
   depends=$(dpkg-deb -f "$deb" Depends)
   case $pkg in
-    libqzimg1|newsbar) ;;
+    libqzimg1|newsbar|qzimg-mime) ;;
     *) [[ $depends == *"libqzimg1 (= $version)"* ]] || fail "$pkg: Depends '$depends' lacks libqzimg1 (= $version)" ;;
   esac
   echo "$pkg: ${#files[@]} files; Depends: $depends"

@@ -7,9 +7,10 @@
 //   image is decoded. A chain that comes back to an entry already visited, or has more
 //   than 64 entries, is refused, so the reader never loops.
 // - Information headers of 12 (OS/2 1.x, signed 16-bit height: negative is top-down), 16,
-//   36, 40, 56, 64 (OS/2 2.x), 108 and 124 bytes; any other size above 40 is read as the
-//   40-byte form and its tail skipped. Heights are unsigned outside the 12-byte form, so a
-//   negative (top-down) height there is out of range.
+//   36, 40, 52 (the 56-byte form without an alpha mask), 56, 64 (OS/2 2.x), 108 and 124
+//   bytes; any other size above 40 is read as the 40-byte form and its tail skipped.
+//   Heights are unsigned outside the 12-byte form, so a negative (top-down) height there is
+//   out of range.
 // - Bit counts and compressions: 1, 2, 4, 8 with a palette; RLE8 (8/1), RLE4 (4/2) and
 //   the 1-bit run-length form (1/2, the 4-bit codes with one bit per nibble); 16 as 5-5-5
 //   with a 1-bit alpha (0), "R565" or bit fields (3); 24; 32 as blue-green-red-alpha
@@ -136,9 +137,10 @@ void follow_bitmap_array(QZIDEC_BMP* bmp) {
   if (bmp_id_check(bmp) != 1) error_abort(QZIERR_UNSUPPORTED);
 }
 
-void read_masks(QZIDEC_BMP* bmp) {
+// The masks inside the header: red, green, blue and, when `count` is 4, alpha.
+void read_masks(QZIDEC_BMP* bmp, int count = 4) {
   QZIDECODER_IMPL* h = bmp->impl;
-  for (int i = 0; i < 4; ++i) bmp->mask[i] = get_long(h);
+  for (int i = 0; i < 4; ++i) bmp->mask[i] = i < count ? get_long(h) : 0;
   bmp->masks_in_header = 1;
 }
 
@@ -208,6 +210,9 @@ void read_info_header(QZIDEC_BMP* bmp, uint32_t size) {
     if (size == 56 || size == 108 || size == 124) {
       read_masks(bmp);
       skip_bytes(h, size - 56);
+    } else if (size == 52) {
+      // The 56-byte form without its alpha mask: red, green and blue sit inside the header.
+      read_masks(bmp, 3);
     } else if (size > 40) {
       skip_bytes(h, size - 40);
     }

@@ -14,7 +14,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "handle.h"
+#include "internal.h"
 #include "qzicpu.h"
 
 namespace qzimgdecoder_bmp {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "format/texture.h"
 #include "internal.h"
 #include "qzipvr.h"
 
@@ -71,6 +72,23 @@ void decode(QZIDECODER_IMPL* h, int mode) {
   if (s->width > kMaxSide || s->height > kMaxSide || s->pixel_format >= QZIPVR_FORMAT_COUNT) fail(QZIERR_CANNOT);
   char name[64];
   if (qzipvr07(header, QZIPVR_HEADER_SIZE, name, sizeof name) == 0) set_format_description(h, name);
+  // Counts of levels, faces and surfaces, and another image than the top level of the first
+  // surface and face when the parameters choose one: through the container call.
+  const qzimgdecoder_texture::Choice c = qzimgdecoder_texture::choice_of(h);
+  const bool chosen = c.level || c.face || c.layer || c.slice;
+  QZIPVR_INFO info;
+  QZIPVR_CHOICE choice{c.level, c.face, c.layer, c.slice, c.tone_map, c.exposure};
+  const int rc = qzimgdecoder_texture::read_info(h, size, choice, &info);
+  if (rc == QZIPVR_OK) {
+    h->texture_counts[0] = static_cast<uint32_t>(info.levels);
+    h->texture_counts[1] = static_cast<uint32_t>(info.faces);
+    h->texture_counts[2] = static_cast<uint32_t>(info.layers);
+  }
+  if (chosen) {
+    if (rc != QZIPVR_OK) fail(rc == QZIPVR_ERR_DATA ? QZIERR_READ : QZIERR_UNSUPPORTED);
+    s->width = info.width;
+    s->height = info.height;
+  }
   set_size(h, s->width, s->height, 24, 0);
   confirm_variant(h, static_cast<uint64_t>(s->pixel_format));  // a decode must find what the probe accepted
   if (mode == 0) return;
@@ -93,7 +111,7 @@ void decode(QZIDECODER_IMPL* h, int mode) {
   if (bytes < needed) fail(QZIERR_CANNOT);
   qzimg::do_progress(h, 20, 100);
   const QZIPVR_ROWS rows{h, raster_row};
-  if (qzipvr06(s->data, size, &rows) != 0) fail(QZIERR_CANNOT);
+  if (chosen ? qzipvr09(s->data, size, &choice, &rows) != 0 : qzipvr06(s->data, size, &rows) != 0) fail(QZIERR_CANNOT);
   qzimg::do_progress(h, 90, 100);
   call_singleimage_layercallback(h, 0);
   qzimg::do_progress(h, 100, 100);

@@ -7,10 +7,25 @@ import sys
 import qzimg
 
 
+NAMES = {104: "BMP", 109: "PVR", 110: "DDS", 111: "KTX", 112: "KTX2", 113: "ASTC", 114: "PKM"}
+
+
+def counts(texture):
+    if texture.format_id == 104:
+        return ""
+    parts = [f", {texture.levels} level{'s' if texture.levels != 1 else ''}"]
+    for n, one in ((texture.faces, "face"), (texture.layers, "layer"), (texture.slices, "slice")):
+        if n > 1:
+            parts.append(f", {n} {one}s")
+    if texture.hdr:
+        parts.append(", HDR")
+    return "".join(parts)
+
+
 def facts_line(path, texture, facts):
     # A variant name of several words ("PVR v3 ASTC 6x6 sRGB") reads better set off by a comma.
-    gap = " " if texture.format == texture.container else ", "
-    line = (f"{path}: {texture.format}{gap}{texture.width}x{texture.height}, "
+    gap = " " if texture.format == NAMES.get(texture.format_id, "unknown") else ", "
+    line = (f"{path}: {texture.format}{gap}{texture.width}x{texture.height}{counts(texture)}, "
             f"{texture.bits_per_pixel} bits per pixel{', palette' if facts['palette'] else ''}, "
             f"{'alpha' if facts['alpha'] else 'no alpha'}")
     if facts["frames"] != 1:
@@ -19,10 +34,12 @@ def facts_line(path, texture, facts):
 
 
 def facts_json(path, texture, facts):
-    return json.dumps({"file": path, "result": 0, "format": texture.container, "format_id": texture.format_id,
-                       "description": texture.format, "width": texture.width, "height": texture.height,
-                       "bits_per_pixel": texture.bits_per_pixel, "palette": facts["palette"],
-                       "alpha": facts["alpha"], "frames": facts["frames"]}, separators=(",", ":"))
+    return json.dumps({"file": path, "result": 0, "format": NAMES.get(texture.format_id, "unknown"),
+                       "format_id": texture.format_id, "description": texture.format, "width": texture.width,
+                       "height": texture.height, "bits_per_pixel": texture.bits_per_pixel,
+                       "palette": facts["palette"], "alpha": facts["alpha"], "frames": facts["frames"],
+                       "levels": texture.levels, "faces": texture.faces, "layers": texture.layers,
+                       "depth": texture.slices, "hdr": texture.hdr}, separators=(",", ":"))
 
 
 def main(argv):

@@ -185,10 +185,8 @@ static PyObject* read_file_object(PyObject* file) {
   return data;
 }
 
-#ifdef QZIDEC_PARAM_LEVEL
 static const unsigned int kChoiceParams[4] = {QZIDEC_PARAM_LEVEL, QZIDEC_PARAM_FACE, QZIDEC_PARAM_LAYER,
                                               QZIDEC_PARAM_SLICE};
-#endif
 
 /* (Re)initialises the handle on the source for one image of the file: the choice acts at
    initialisation, so another choice means a reset and a new initialisation. Runs without
@@ -200,11 +198,7 @@ static int texture_attach(TextureObject* self, const int choice[4]) {
   if (rc == QZIERR_SUCCESS && self->max_pixels)
     rc = qziSetDecoderParam(self->dec, QZIDEC_PARAM_MAX_PIXELS, self->max_pixels, 0);
   for (int i = 0; i < 4 && rc == QZIERR_SUCCESS; ++i) {
-#ifdef QZIDEC_PARAM_LEVEL
     if (choice[i] != 0) rc = qziSetDecoderParam(self->dec, kChoiceParams[i], choice[i], 0);
-#else
-    if (choice[i] != 0) rc = QZIERR_UNKNOWN_PARAM; /* this library decodes the first image only */
-#endif
   }
   if (rc != QZIERR_SUCCESS) return rc;
   if (self->path) {
@@ -221,13 +215,11 @@ static int texture_attach(TextureObject* self, const int choice[4]) {
   return rc;
 }
 
-#ifdef QZIDEC_INFO_LEVELS
 /* An information item, or `fallback` where the format has no such item. */
 static unsigned int doc_info(QZIDECODER dec, int item, unsigned int fallback) {
   unsigned int value = 0;
   return qziDecoderGetDocInfo(dec, item, &value) == QZIERR_SUCCESS ? value : fallback;
 }
-#endif
 
 static PyObject* texture_open(PyObject* module, PyObject* args, PyObject* kwargs) {
   (void)module;
@@ -327,15 +319,9 @@ static PyObject* texture_open(PyObject* module, PyObject* args, PyObject* kwargs
   qziDecoderGetDocInfo(self->dec, QZIDEC_INFO_WIDTH, &self->width);
   qziDecoderGetDocInfo(self->dec, QZIDEC_INFO_HEIGHT, &self->height);
   qziDecoderGetDocInfo(self->dec, QZIDEC_INFO_BPP, &self->bpp);
-#ifdef QZIDEC_INFO_LEVELS
   static const int kCountItems[4] = {QZIDEC_INFO_LEVELS, QZIDEC_INFO_FACES, QZIDEC_INFO_LAYERS, QZIDEC_INFO_DEPTH};
   for (int i = 0; i < 4; ++i) self->counts[i] = doc_info(self->dec, kCountItems[i], 1);
   self->hdr = doc_info(self->dec, QZIDEC_INFO_HDR, 0) != 0;
-#else
-  /* A library without the texture items decodes the first image only, of values in 0..1. */
-  for (int i = 0; i < 4; ++i) self->counts[i] = 1;
-  self->hdr = 0;
-#endif
   const char* desc = qziDecoderGetFormatDescription(self->dec);
   self->description = PyUnicode_DecodeUTF8(desc ? desc : "", desc ? (Py_ssize_t)strlen(desc) : 0, "replace");
   if (!self->description) {

@@ -71,6 +71,10 @@
         <source>(last update %1)</source>
         <translation>(last update %1)</translation>
     </message>
+    <message id="STATUS_STORED_LIST">
+        <source>News of the last update (%1)</source>
+        <translation>News of the last update (%1)</translation>
+    </message>
     <message id="STATUS_NOT_UPDATED">
         <source>Not updated yet</source>
         <translation>Not updated yet</translation>

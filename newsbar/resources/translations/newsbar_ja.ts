@@ -71,6 +71,10 @@
         <source>(last update %1)</source>
         <translation>(最終更新 %1)</translation>
     </message>
+    <message id="STATUS_STORED_LIST">
+        <source>News of the last update (%1)</source>
+        <translation>前回の更新のニュース (%1)</translation>
+    </message>
     <message id="STATUS_NOT_UPDATED">
         <source>Not updated yet</source>
         <translation>まだ更新されていません</translation>

@@ -1,5 +1,6 @@
 #include "applicationcontroller.h"
 
+#include "desktopappearance.h"
 #include "localization.h"
 #include "logging.h"
 #include "statusitemcontroller.h"
@@ -10,6 +11,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDesktopServices>
 #include <QMenu>
 #include <QSet>
@@ -126,6 +128,10 @@ void ApplicationController::applicationDidFinishLaunching(const LaunchInfo& laun
     m_applications->registerCurrentApplication(m_bundleIdentifier);
 
     m_statusItemController = new StatusItemController(m_statusMenu, this);
+    // The tray image follows the desktop's light or dark scheme where it publishes one.
+    auto* appearance = new DesktopAppearance(QDBusConnection::sessionBus(), this);
+    connect(appearance, &DesktopAppearance::colorSchemeChanged, m_statusItemController,
+            &StatusItemController::setColorScheme);
     // The first use of the shared manager, which restores the stored state.
     m_manager = InformationManager::sharedManager();
     m_windowController = new WindowController(m_manager, this);
@@ -141,16 +147,17 @@ void ApplicationController::applicationDidFinishLaunching(const LaunchInfo& laun
             &ApplicationController::userNotificationCenterDidActivateNotification);
     connect(m_center, &UserNotificationCenter::didInvokeOpenAction, this,
             &ApplicationController::userNotificationCenterDidInvokeOpenAction);
-    // Another launch hands over: the window comes forward, as for a notification.
-    connect(m_applications, &RunningApplications::activationRequested, this, [this] {
-        m_windowController->showWindow(this);
-        bringToFront();
-    });
+    // Another launch hands over: the window comes forward and the feed is downloaded again, as
+    // the menu's "Show news" does.
+    connect(m_applications, &RunningApplications::activationRequested, this,
+            [this] { orderFrontInfoWindow(this); });
     connect(m_applications, &RunningApplications::didLaunchApplication, this,
             &ApplicationController::workspaceDidLaunchApplication);
     connect(m_manager, &InformationManager::InformationManagerDidUpdate, this,
             &ApplicationController::informationManagerDidUpdate);
 
+    // The last feed that arrived is shown until a download brings a new one.
+    m_manager->restoreStoredFeed();
     m_manager->refresh();
     m_manager->startPeriodicalUpdate();
 

@@ -81,6 +81,18 @@ QVariant InformationTableModel::data(const QModelIndex& index, int role) const
         if (key == QLatin1String("date") && record->date())
             return longDateTimeText(*record->date());
         return {};
+    // Screen readers hear what the bold font shows, and the capsule's category by name.
+    case Qt::AccessibleDescriptionRole:
+        return isRead(index.row())
+            ? localizedString(QT_TRID_NOOP("WINDOW_ITEM_READ"), QStringLiteral("Read"))
+            : localizedString(QT_TRID_NOOP("WINDOW_ITEM_UNREAD"), QStringLiteral("Unread"));
+    case Qt::AccessibleTextRole:
+        if (key == QLatin1String("category"))
+            return record->category() && !record->category()->isEmpty()
+                ? localizedString(QT_TRID_NOOP("WINDOW_CATEGORY_NAMED"), QStringLiteral("Category: %1"))
+                      .arg(*record->category())
+                : localizedString(QT_TRID_NOOP("WINDOW_CATEGORY_NONE"), QStringLiteral("No category"));
+        return data(index, Qt::DisplayRole);
     case Qt::FontRole:
         if (!m_boldUnlessTransformer.isEmpty()) {
             const ValueTransformer* transformer =

@@ -4,12 +4,14 @@
 //   newsbar --show          shows the news window at once (the launcher's "Show news")
 //   newsbar --feed-url URL  reads the feed from URL (http or https) for this run
 //   newsbar --parse FILE    prints the records of a feed file as JSON lines, needs no display
+//                           (with --feed-url URL: the address relative links resolve against)
 //   newsbar --version, --help
 // Every launch first asks a running instance to show its window and ends when one answers.
 #include "applicationcontroller.h"
 #include "localization.h"
 #include "logging.h"
 #include "runningapplications.h"
+#include "statusitemcontroller.h"
 #include "usernotificationcenter.h"
 
 #include "feed/bundleinfo.h"
@@ -21,6 +23,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDBusConnection>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
@@ -206,7 +209,10 @@ int main(int argc, char* argv[])
         QCoreApplication app(argc, argv);
         QTextStream out(stdout);
         QTextStream err(stderr);
-        return runParseMode(parser.value(options.parse), out, err);
+        // --feed-url says where the file came from: relative links of an Atom feed resolve
+        // against it.
+        return runParseMode(parser.value(options.parse), out, err,
+                            parser.isSet(options.feedURL) ? QUrl(parser.value(options.feedURL)) : QUrl());
     }
     if (!hasDisplay(arguments)) {
         std::fputs("newsbar: no display to show the tray item and window on"
@@ -219,6 +225,8 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("newsbar"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NEWSBAR_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("newsbar"));
+    // The installed icon where the theme has it, else the mark drawn here.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("newsbar"), StatusItemController::applicationIcon()));
     // The program lives in the tray: closing its window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     installTerminationHandler(app);

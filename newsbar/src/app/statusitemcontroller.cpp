@@ -4,6 +4,7 @@
 #include "logging.h"
 
 #include <QCursor>
+#include <QIconEngine>
 #include <QGlyphRun>
 #include <QGuiApplication>
 #include <QMenu>
@@ -17,6 +18,63 @@
 #include <cmath>
 
 const QString StatusItemController::title = QStringLiteral("VANDiR");
+
+namespace {
+
+// The square image drawn for the rectangle it is painted into, so that a tray's slot of any size
+// gets its pixels drawn rather than rescaled from the nearest listed size.
+class SquareIconEngine : public QIconEngine
+{
+public:
+    SquareIconEngine(std::optional<quint64> number, QFont font, MarkColors colors)
+        : m_number(number), m_font(std::move(font)), m_colors(std::move(colors))
+    {
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override
+    {
+        const int side = std::min(rect.width(), rect.height());
+        if (side <= 0)
+            return;
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        const QImage image = StatusItemController::drawSquareImageWithBadge(
+            m_number, side, m_font, m_colors.glyph, ratio, m_colors.edge);
+        // Whole pixels from the slot's corner: a half-pixel offset would blur every line.
+        painter->drawImage(QRect(rect.x() + (rect.width() - side) / 2,
+                                 rect.y() + (rect.height() - side) / 2, side, side),
+                           image);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        QPixmap pixmap(size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        paint(&painter, QRect(QPoint(0, 0), size), mode, state);
+        return pixmap;
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        QList<QSize> sizes;
+        for (const int ratio : {1, 2})
+            for (const int side : StatusItemController::squareSizes)
+                sizes.append(QSize(side, side) * ratio);
+        return sizes;
+    }
+
+    QString key() const override { return QStringLiteral("newsbar-square"); }
+    QIconEngine* clone() const override { return new SquareIconEngine(*this); }
+
+private:
+    std::optional<quint64> m_number;
+    QFont m_font;
+    MarkColors m_colors;
+};
+
+} // namespace
 
 std::optional<QPainterPath> CreatePathWithAttributedString(const AttributedString* string)
 {
@@ -103,11 +161,11 @@ StatusItemController::StatusItemController(QMenu* statusMenu, QObject* parent)
     connect(m_statusItem, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });
     setImage(imageWithBadge(std::nullopt));
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        m_statusItem->show();
-    else
-        qCWarning(lcApp) << "No system tray is available: the status item is not shown;"
-                            " the window and notifications still work";
+    // Shown in any case: a tray that starts later (the usual race at login) docks it.
+    m_statusItem->show();
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        qCWarning(lcApp) << "No system tray is available yet: the status item appears when one"
+                            " does; the window and notifications work without it";
 }
 
 StatusItemController::~StatusItemController() = default;
@@ -125,10 +183,34 @@ QString StatusItemController::toolTipText(quint64 unread)
         .arg(unread);
 }
 
-QString StatusItemController::badgeText(quint64 count)
+QString StatusItemController::badgeText(quint64 count, int pixels)
 {
-    return count > maximumShownCount ? QString::number(maximumShownCount) + u'+'
-                                     : QString::number(count);
+    // Three glyphs in a badge of a 22-pixel image are 3 pixels wide each: fewer, wider ones.
+    const quint64 shown = pixels < smallBadgeLimit ? maximumShownCountSmall : maximumShownCount;
+    return count > shown ? QString::number(shown) + u'+' : QString::number(count);
+}
+
+MarkColors StatusItemController::markColors(ColorScheme scheme)
+{
+    const QColor light(0xf4, 0xf4, 0xf4);
+    const QColor dark(0x1c, 0x1c, 0x1c);
+    switch (scheme) {
+    case ColorScheme::Dark:
+        return {light, QColor()};
+    case ColorScheme::Light:
+        return {dark, QColor()};
+    case ColorScheme::NoPreference:
+        break;
+    }
+    return {light, dark};
+}
+
+void StatusItemController::setColorScheme(ColorScheme scheme)
+{
+    if (scheme == m_colorScheme)
+        return;
+    m_colorScheme = scheme;
+    setImage(imageWithBadge(m_badge != 0 ? std::optional<quint64>(m_badge) : std::nullopt));
 }
 
 void StatusItemController::setImageShape(ImageShape shape)
@@ -162,35 +244,36 @@ void StatusItemController::setImage(const QIcon& image)
 
 QIcon StatusItemController::imageWithBadge(std::optional<quint64> number) const
 {
-    // Trays do not tint images on this platform, so the image is drawn in the text colour the
-    // desktop's palette gives panels; the mask flag lets platforms that tint do so.
-    const QColor color = QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
-    QIcon icon;
-    if (m_imageShape == ImageShape::Capsule) {
-        const qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
-        icon.addPixmap(QPixmap::fromImage(
-            drawImageWithBadge(number, titleFont(), badgeFont(), color, ratio)));
-    } else {
-        // Drawn for each slot size rather than scaled, so lines and digits stay on the pixels.
-        for (const qreal ratio : {1.0, 2.0})
-            for (const int size : squareSizes)
-                icon.addPixmap(QPixmap::fromImage(
-                    drawSquareImageWithBadge(number, size, badgeFont(), color, ratio)));
+    // Trays do not tint images on this platform; the mask flag lets platforms that tint do so.
+    if (m_imageShape == ImageShape::Square) {
+        const MarkColors colors = markColors(m_colorScheme);
+        QIcon icon(new SquareIconEngine(number, badgeFont(), colors));
+        icon.setIsMask(!colors.edge.isValid());
+        return icon;
     }
+    const QColor color = m_colorScheme == ColorScheme::NoPreference
+        ? QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText)
+        : markColors(m_colorScheme).glyph;
+    const qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    QIcon icon;
+    icon.addPixmap(QPixmap::fromImage(drawImageWithBadge(number, titleFont(), badgeFont(), color, ratio)));
     icon.setIsMask(true);
     return icon;
 }
 
 QImage StatusItemController::drawSquareImageWithBadge(std::optional<quint64> number, int size,
                                                       const QFont& badgeFont, const QColor& color,
-                                                      qreal devicePixelRatio)
+                                                      qreal devicePixelRatio, const QColor& edge)
 {
+    const int outer = qRound(size * devicePixelRatio);
+    // The edge grows with the image: one pixel up to 33, two from 34.
+    const int rim = edge.isValid() ? std::max(1, qRound(outer / 24.0)) : 0;
+    const int pixels = outer - 2 * rim;
     std::optional<QPainterPath> digitsPath;
     if (number) {
-        const AttributedString text{badgeText(*number), badgeFont};
+        const AttributedString text{badgeText(*number, outer), badgeFont};
         digitsPath = CreatePathWithAttributedString(&text);
     }
-    const int pixels = qRound(size * devicePixelRatio);
     const SquareImageLayout layout = SquareImageLayout::make(
         pixels, digitsPath ? std::optional<QRectF>(digitsPath->boundingRect()) : std::nullopt);
 
@@ -236,10 +319,29 @@ QImage StatusItemController::drawSquareImageWithBadge(std::optional<quint64> num
         fit.translate(layout.digits.left(), layout.digits.top());
         fit.scale(layout.digits.width() / box.width(), layout.digits.height() / box.height());
         fit.translate(-box.left(), -box.top());
-        painter.setCompositionMode(QPainter::CompositionMode_Clear);
-        painter.fillPath(fit.map(*digitsPath), Qt::black);
+        // Knocked out, or written in the edge colour where there is one.
+        painter.setCompositionMode(rim ? QPainter::CompositionMode_SourceOver : QPainter::CompositionMode_Clear);
+        painter.fillPath(fit.map(*digitsPath), rim ? edge : QColor(Qt::black));
     }
     painter.end();
+    if (rim) {
+        // The edge: the mark's shape in the edge colour, spread by rim pixels, under the mark.
+        QImage shape = image;
+        QPainter tint(&shape);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(shape.rect(), edge);
+        tint.end();
+        QImage framed(outer, outer, QImage::Format_ARGB32_Premultiplied);
+        framed.fill(Qt::transparent);
+        QPainter compose(&framed);
+        for (int dy = -rim; dy <= rim; ++dy)
+            for (int dx = -rim; dx <= rim; ++dx)
+                if (dx * dx + dy * dy <= rim * rim + 1)
+                    compose.drawImage(rim + dx, rim + dy, shape);
+        compose.drawImage(rim, rim, image);
+        compose.end();
+        image = framed;
+    }
     image.setDevicePixelRatio(devicePixelRatio);
     return image;
 }
@@ -286,6 +388,16 @@ QImage StatusItemController::drawImageWithBadge(std::optional<quint64> number,
     }
     painter.end();
     return image;
+}
+
+QIcon StatusItemController::applicationIcon()
+{
+    const MarkColors colors = markColors(ColorScheme::NoPreference);
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128})
+        icon.addPixmap(QPixmap::fromImage(
+            drawSquareImageWithBadge(std::nullopt, size, badgeFont(), colors.glyph, 1.0, colors.edge)));
+    return icon;
 }
 
 QFont StatusItemController::titleFont()

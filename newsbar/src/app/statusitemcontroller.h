@@ -10,6 +10,8 @@
 #include <QRectF>
 #include <QString>
 
+#include "desktopappearance.h"
+
 #include <optional>
 
 class QMenu;
@@ -63,11 +65,23 @@ struct SquareImageLayout
     static SquareImageLayout make(int size, const std::optional<QRectF>& digitsBox);
 };
 
+// The colours of the square image: the mark and badge in glyph, and, where the panel's colour is
+// not known, an edge around them (and the count) in a contrasting colour, so that the image
+// stands out on light and dark panels alike.
+struct MarkColors
+{
+    QColor glyph;
+    QColor edge;  // invalid: none, the count is knocked out of the badge
+};
+
 // The program's item in the system tray. Where the tray gives each item a square slot (every
 // Linux panel) it shows the square image: the program's mark with the number of unread items
-// in a filled corner badge. Where an item may be wide it shows the capsule image: the product
-// word in a capsule, with the number knocked out of a filled right-hand end. Clicking it opens
-// the status menu.
+// in a filled corner badge, drawn for the size of the slot the tray gives (the largest square
+// that fits it, also in a slot that is not square). Where an item may be wide it shows the
+// capsule image: the product word in a capsule, with the number knocked out of a filled
+// right-hand end. Clicking it opens the status menu.
+//
+// The item is shown whether or not a tray runs at start: it docks when one appears.
 class StatusItemController : public QObject
 {
     Q_OBJECT
@@ -78,13 +92,17 @@ public:
     // The sides, in device-independent pixels, the square image is drawn at (each also at
     // device pixel ratio 2).
     static constexpr int squareSizes[] = {16, 22, 24, 32, 48};
-    // Larger counts show as "99+".
+    // Larger counts show as "99+"; in images under smallBadgeLimit pixels, above
+    // maximumShownCountSmall as "9+" (the tooltip has the exact count).
     static constexpr quint64 maximumShownCount = 99;
+    static constexpr quint64 maximumShownCountSmall = 9;
+    static constexpr int smallBadgeLimit = 32;
 
     enum class ImageShape { Square, Capsule };
 
-    // The tray item whose menu is statusMenu. Puts the item into the tray with the badge-less image; when the
-    // desktop has no tray it says so in the log and the item stays hidden.
+    // The tray item whose menu is statusMenu. Puts the item into the tray with the badge-less
+    // image; when the desktop has no tray yet it says so in the log, and the item docks as soon
+    // as one appears.
     explicit StatusItemController(QMenu* statusMenu, QObject* parent = nullptr);
     ~StatusItemController() override;
 
@@ -101,27 +119,43 @@ public:
 
     // "VANDiR News: 3 unread" (translated), for hover and screen readers.
     static QString toolTipText(quint64 unread);
-    // The count as the square image shows it: "99+" above maximumShownCount.
-    static QString badgeText(quint64 count);
+    // The count as a square image of the given side in device pixels shows it: "99+" above
+    // maximumShownCount, and "9+" above maximumShownCountSmall under smallBadgeLimit pixels.
+    static QString badgeText(quint64 count, int pixels = smallBadgeLimit);
+
+    // The desktop's colour scheme, which decides the square image's colours.
+    ColorScheme colorScheme() const { return m_colorScheme; }
+    void setColorScheme(ColorScheme scheme);
+    // Light glyph on a dark scheme, dark glyph on a light one; without a known scheme a light
+    // glyph with a dark edge.
+    static MarkColors markColors(ColorScheme scheme);
 
     QIcon image() const;
     void setImage(const QIcon& image);
 
-    // A new mask image for the tray in the tray's text colour, with a badge showing number, or
-    // without one for nothing: the capsule drawn at the screen's device pixel ratio, or the
-    // square drawn at every size of squareSizes at ratios 1 and 2, as imageShape() says.
+    // A new image for the tray with a badge showing number, or without one for nothing: the
+    // capsule drawn in the tray's text colour at the screen's device pixel ratio, or the square
+    // in markColors() drawn for whatever size is asked of it (available at every size of
+    // squareSizes at ratios 1 and 2), as imageShape() says. A mask image (one colour, for
+    // platforms that tint) unless the square has an edge.
     QIcon imageWithBadge(std::optional<quint64> number) const;
 
-    // The square image of side size (device-independent pixels) at the pixel ratio.
+    // The square image of side size (device-independent pixels) at the pixel ratio; with a
+    // valid edge colour the mark is drawn within it, grown by an edge of that colour, and the
+    // count is written in it.
     static QImage drawSquareImageWithBadge(std::optional<quint64> number, int size,
                                            const QFont& badgeFont, const QColor& color,
-                                           qreal devicePixelRatio);
+                                           qreal devicePixelRatio, const QColor& edge = QColor());
 
     // The drawing itself, for any fonts, colour and pixel ratio. The image's size in device
     // pixels is the layout's W x 18 times devicePixelRatio, rounded up.
     static QImage drawImageWithBadge(std::optional<quint64> number, const QFont& titleFont,
                                      const QFont& badgeFont, const QColor& color,
                                      qreal devicePixelRatio);
+
+    // The program's icon for its windows: the mark without a badge, with its edge, at the
+    // usual sizes.
+    static QIcon applicationIcon();
 
     // The system font at 12 pixels, and its bold form for the badge.
     static QFont titleFont();
@@ -134,4 +168,5 @@ private:
     QMenu* m_statusMenu = nullptr;
     quint64 m_badge = 0;
     ImageShape m_imageShape = ImageShape::Square;
+    ColorScheme m_colorScheme = ColorScheme::NoPreference;
 };

@@ -65,7 +65,7 @@ QVariant InformationCategoryColorValueTransformer::transformedValue(const QVaria
         const char* category;
         double red, green, blue;
     };
-    // Compared exactly and in this order.
+    // Compared without regard to case ("Event" is an event), in this order.
     static constexpr std::array<CategoryColor, 5> colors = {{
         {"event", 0.42, 0.79, 0.29},
         {"info", 0.81, 0.52, 0.81},
@@ -76,7 +76,7 @@ QVariant InformationCategoryColorValueTransformer::transformedValue(const QVaria
     const Information* information = informationIn(value);
     if (information && information->category()) {
         for (const CategoryColor& color : colors) {
-            if (*information->category() == QLatin1String(color.category))
+            if (information->category()->compare(QLatin1String(color.category), Qt::CaseInsensitive) == 0)
                 return QColor::fromRgbF(float(color.red), float(color.green), float(color.blue), 1.0f);
         }
     }

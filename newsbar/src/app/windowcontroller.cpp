@@ -11,10 +11,15 @@
 #include "ui_Window.h"
 
 #include <QDesktopServices>
+#include <QEventLoop>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
@@ -32,7 +37,14 @@ WindowController::WindowController(InformationManager* manager, QObject* parent)
     : QObject(parent), m_manager(manager),
       m_model(new InformationTableModel(defaultColumnKeys, this))
 {
-    m_opener.openURL = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    m_opener.openURL = [](const QUrl& url) {
+        // The toolkit starts the opener and reports success before it has tried; asking it
+        // ourselves tells a link that no browser takes from one that opened.
+        const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+        if (opener.isEmpty())
+            return QDesktopServices::openUrl(url);
+        return openWithOpener(opener, url, std::chrono::seconds(10));
+    };
     m_opener.showAlert = [this](const QString& text) { showAlert(text); };
     m_refusedLinkAlert = [this](const QString& link) { showRefusedLinkAlert(link); };
     connect(m_manager, &InformationManager::InformationManagerDidUpdate, this,
@@ -84,8 +96,7 @@ void WindowController::windowDidLoad()
         if (key == QLatin1String("category")) {
             m_tableView->setItemDelegateForColumn(column, m_categoryCell);
             header->setSectionResizeMode(column, QHeaderView::Interactive);
-            m_tableView->setColumnWidth(column,
-                                        CategoryCellView::preferredWidth(m_tableView->font()));
+            fitCategoryColumn();
         } else {
             header->setSectionResizeMode(column, key == QLatin1String("title")
                                                      ? QHeaderView::Stretch
@@ -107,6 +118,26 @@ void WindowController::windowDidLoad()
             m_window->move(frame.topLeft());
         }
     }
+}
+
+void WindowController::fitCategoryColumn()
+{
+    if (!m_tableView || !m_categoryCell)
+        return;
+    const int column = int(m_model->columnKeys().indexOf(QStringLiteral("category")));
+    if (column < 0)
+        return;
+    // Wide enough for the known categories, and for the longer ones the list has as far as a
+    // third of the window: beyond that the label is cut short.
+    int width = CategoryCellView::preferredWidth(m_tableView->font());
+    QStyleOptionViewItem option;
+    option.initFrom(m_tableView);
+    int widest = 0;
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        widest = std::max(widest, m_categoryCell->sizeHint(option, m_model->index(row, column)).width());
+    if (widest > width)
+        width = std::max(width, std::min(widest, m_tableView->window()->width() / 3));
+    m_tableView->setColumnWidth(column, width);
 }
 
 void WindowController::saveGeometry()
@@ -150,6 +181,47 @@ bool WindowController::openInformation(const Information& information)
     return false;
 }
 
+bool WindowController::openWithOpener(const QString& program, const QUrl& url,
+                                      std::chrono::milliseconds patience)
+{
+    // Left to run on when it outlasts the wait; it deletes itself once it ends.
+    auto* process = new QProcess;
+    process->setProgram(program);
+    process->setArguments({url.toString(QUrl::FullyEncoded)});
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    QEventLoop loop;
+    bool ended = false;
+    QObject::connect(process, &QProcess::finished, &loop, [&] { ended = true; loop.quit(); });
+    QObject::connect(process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            ended = true;
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(patience, &loop, &QEventLoop::quit);
+    process->start();
+    if (!ended)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!ended) {
+        QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+        qCInfo(lcApp).noquote() << "The opener still runs after" << patience.count() << "ms; taken as opened";
+        return true;
+    }
+    const bool opened = process->error() != QProcess::FailedToStart
+                        && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+    if (!opened) {
+        const QString output = QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
+        qCWarning(lcApp).noquote() << "Could not open" << url.toDisplayString() << "with" << program << ":"
+                                   << (process->error() == QProcess::FailedToStart
+                                           ? process->errorString()
+                                           : QStringLiteral("status %1").arg(process->exitCode()))
+                                   << output;
+    }
+    process->deleteLater();
+    return opened;
+}
+
 void WindowController::showAlert(const QString& informativeText)
 {
     QMessageBox alert(QMessageBox::Information, QGuiApplication::applicationDisplayName(),
@@ -176,41 +248,99 @@ void WindowController::informationManagerDidUpdate()
     m_model->reloadData(*m_manager);
     if (m_tableView && row >= 0 && row < m_model->rowCount())
         m_tableView->selectRow(row);
+    fitCategoryColumn();
     updateStatusChanged();
 }
 
-QString WindowController::statusLineText(const QDateTime& lastSuccess, const QString& errorText,
-                                         const QString& settingsErrorText, const QDateTime& now)
+QString WindowController::statusLineText(const UpdateStatus& status, const QDateTime& now)
 {
     QString text;
     const auto when = [&now](const QDateTime& time) {
         return time.toLocalTime().date() == now.toLocalTime().date() ? shortTimeText(time)
                                                                      : shortDateTimeText(time);
     };
-    if (!errorText.isEmpty()) {
+    const auto storedNote = [&] {
+        return localizedString(QT_TRID_NOOP("STATUS_STORED_LIST"), QStringLiteral("News of the last update (%1)"))
+            .arg(when(status.storedList));
+    };
+    if (status.downloading) {
+        text = localizedString(QT_TRID_NOOP("STATUS_DOWNLOADING"), QStringLiteral("Downloading the news\u2026"));
+        if (status.storedList.isValid())
+            text += QStringLiteral(" \u00b7 ") + storedNote();
+    } else if (!status.failure.isEmpty()) {
         text = localizedString(QT_TRID_NOOP("STATUS_FAILED"), QStringLiteral("Could not update: %1"))
-                   .arg(errorText);
-        if (lastSuccess.isValid())
+                   .arg(status.failure);
+        if (status.lastSuccess.isValid())
             text += u' '
                     + localizedString(QT_TRID_NOOP("STATUS_LAST_UPDATE"),
                                       QStringLiteral("(last update %1)"))
-                          .arg(when(lastSuccess));
-    } else if (lastSuccess.isValid()) {
+                          .arg(when(status.lastSuccess));
+        else if (status.storedList.isValid())
+            text += QStringLiteral(" \u00b7 ") + storedNote();
+    } else if (status.lastSuccess.isValid()) {
         text = localizedString(QT_TRID_NOOP("STATUS_UPDATED"), QStringLiteral("Updated %1"))
-                   .arg(when(lastSuccess));
+                   .arg(when(status.lastSuccess));
+    } else if (status.storedList.isValid()) {
+        text = storedNote();
     } else {
         text = localizedString(QT_TRID_NOOP("STATUS_NOT_UPDATED"), QStringLiteral("Not updated yet"));
     }
-    if (!settingsErrorText.isEmpty())
-        text += QStringLiteral(" \u00b7 ") + settingsErrorText;
+    if (!status.settingsError.isEmpty())
+        text += QStringLiteral(" \u00b7 ")
+                + localizedString(QT_TRID_NOOP("STATUS_SETTINGS"), QStringLiteral("settings cannot be saved"));
     return text;
 }
 
-QString WindowController::emptyTableText(const QString& errorText)
+QString WindowController::failureText(const FeedFailure& failure, std::chrono::milliseconds deadline)
 {
-    if (!errorText.isEmpty())
+    using Kind = FeedFailure::Kind;
+    switch (failure.kind) {
+    case Kind::None:
+        return QString();
+    case Kind::Unreachable:
+        return localizedString(QT_TRID_NOOP("FAILURE_UNREACHABLE"), QStringLiteral("the news server cannot be reached"));
+    case Kind::Timeout:
+        return localizedString(QT_TRID_NOOP("FAILURE_TIMEOUT"), QStringLiteral("the server stopped answering"));
+    case Kind::Deadline: {
+        const qint64 seconds = std::chrono::duration_cast<std::chrono::seconds>(deadline).count();
+        if (seconds >= 60 && seconds % 60 == 0)
+            return localizedString(QT_TRID_NOOP("FAILURE_DEADLINE_MINUTES"),
+                                   QStringLiteral("the server did not answer within %1 minutes"))
+                .arg(seconds / 60);
+        return localizedString(QT_TRID_NOOP("FAILURE_DEADLINE_SECONDS"),
+                               QStringLiteral("the server did not answer within %1 seconds"))
+            .arg(QLocale().toString(deadline.count() / 1000.0));
+    }
+    case Kind::Certificate:
+        return localizedString(QT_TRID_NOOP("FAILURE_CERTIFICATE"), QStringLiteral("the server's certificate is not trusted"));
+    case Kind::HttpError:
+        return localizedString(QT_TRID_NOOP("FAILURE_HTTP"), QStringLiteral("the server answered with error %1"))
+            .arg(failure.httpStatus);
+    case Kind::Busy:
+        return localizedString(QT_TRID_NOOP("FAILURE_BUSY"), QStringLiteral("the server is busy; newsbar will try again"));
+    case Kind::Redirect:
+        return localizedString(QT_TRID_NOOP("FAILURE_REDIRECT"), QStringLiteral("the feed has moved to an address newsbar does not follow"));
+    case Kind::TooLarge:
+        return localizedString(QT_TRID_NOOP("FAILURE_TOO_LARGE"), QStringLiteral("the feed is too large"));
+    case Kind::Empty:
+        return localizedString(QT_TRID_NOOP("FAILURE_EMPTY"), QStringLiteral("the server sent an empty answer"));
+    case Kind::NotXml:
+        return localizedString(QT_TRID_NOOP("FAILURE_NOT_XML"), QStringLiteral("the feed is not valid XML"));
+    case Kind::NotFeed:
+        return localizedString(QT_TRID_NOOP("FAILURE_NOT_FEED"), QStringLiteral("the address does not lead to an RSS feed"));
+    case Kind::Other:
+        break;
+    }
+    return localizedString(QT_TRID_NOOP("FAILURE_OTHER"), QStringLiteral("the download failed"));
+}
+
+QString WindowController::emptyTableText(const QString& failure, bool downloading)
+{
+    if (downloading)
+        return localizedString(QT_TRID_NOOP("STATUS_DOWNLOADING"), QStringLiteral("Downloading the news\u2026"));
+    if (!failure.isEmpty())
         return localizedString(QT_TRID_NOOP("STATUS_FAILED"), QStringLiteral("Could not update: %1"))
-            .arg(errorText);
+            .arg(failure);
     return localizedString(QT_TRID_NOOP("WINDOW_EMPTY"), QStringLiteral("No news yet"));
 }
 
@@ -223,17 +353,30 @@ void WindowController::updateStatusChanged()
 {
     if (!m_statusLabel)
         return;
-    const QString line = statusLineText(m_manager->lastSuccessTime(), m_manager->lastErrorText(),
-                                        m_manager->settingsErrorText(),
-                                        QDateTime::currentDateTime());
-    if (line != m_statusLabel->text()) {
+    UpdateStatus status;
+    status.lastSuccess = m_manager->lastSuccessTime();
+    status.failure = failureText(m_manager->lastFailure(),
+                                 m_manager->fetcher() ? m_manager->fetcher()->downloadDeadline()
+                                                      : InformationManager::defaultDownloadDeadline);
+    status.settingsError = m_manager->settingsErrorText();
+    status.storedList = m_manager->storedListTime();
+    status.downloading = m_manager->isDownloading();
+    const QString line = statusLineText(status, QDateTime::currentDateTime());
+    // The details, for whoever wants them: the failed download's line and the settings' trouble.
+    QStringList details;
+    for (const QString& detail : {m_manager->lastErrorText(), m_manager->settingsErrorText()})
+        if (!detail.isEmpty())
+            details.append(detail);
+    const QString tooltip = details.isEmpty() ? line : details.join(u'\n');
+    if (line != m_statusLabel->text() || tooltip != m_statusLabel->toolTip()) {
         m_statusLabel->setText(line);
-        m_statusLabel->setToolTip(line);
+        m_statusLabel->setToolTip(tooltip);
         // A line others can read too: the end-to-end test, a user's terminal.
         qCInfo(lcApp).noquote() << "Status:" << line;
     }
     const bool empty = m_model->rowCount() == 0;
-    m_emptyLabel->setText(emptyTableText(m_manager->lastErrorText()));
+    m_emptyLabel->setText(emptyTableText(status.failure, status.downloading));
+    m_emptyLabel->setToolTip(tooltip);
     m_emptyLabel->setVisible(empty);
     m_tableView->setVisible(!empty);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "feed/feedfetcher.h"
 #include "feed/information.h"
 
 #include <QDateTime>
@@ -8,6 +9,7 @@
 #include <QTableView>
 #include <QVariant>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -64,16 +66,36 @@ public:
     int numberOfRowsInTableView(const QTableView* tableView) const;
     QVariant tableViewObjectValue(const QTableView* tableView, int column, int row) const;
 
-    // The line under the table: "Updated 14:02", or "Could not update: <reason> (last update
-    // <date time>)", with the settings store's failure after it. now decides whether the last
-    // update is today (time alone) or earlier (date and time).
-    static QString statusLineText(const QDateTime& lastSuccess, const QString& errorText,
-                                  const QString& settingsErrorText, const QDateTime& now);
-    // What an empty table says instead: "No news yet", or the download's failure.
-    static QString emptyTableText(const QString& errorText);
+    // What the line under the table is made of.
+    struct UpdateStatus
+    {
+        QDateTime lastSuccess;  // the last download that succeeded; invalid: none yet
+        QString failure;        // the last download's failure in plain words (failureText)
+        QString settingsError;  // why the settings cannot be saved
+        QDateTime storedList;   // the list shown is the stored one, from this time
+        bool downloading = false;
+    };
+    // The line under the table: "Downloading the news…" while a download runs, "Updated 14:02",
+    // or "Could not update: <failure> (last update <date time>)", with the settings store's
+    // failure after it. While the list shown is the stored one it says so: "News of the last
+    // update (<date time>)". now decides whether a time is today (time alone) or earlier (date
+    // and time).
+    static QString statusLineText(const UpdateStatus& status, const QDateTime& now);
+    // A failure in short, plain words: "the server did not answer within 2 minutes" (deadline:
+    // the download deadline), "the feed is not valid XML". The technical line is the tooltip's.
+    static QString failureText(const FeedFailure& failure, std::chrono::milliseconds deadline);
+    // What an empty table says instead: "No news yet", that a download runs, or the failure.
+    static QString emptyTableText(const QString& failure, bool downloading = false);
     QString statusLine() const;
 
-    // How links are opened and unopenable ones reported; the desktop's by default.
+    // Opens url with the desktop's opener program (xdg-open) and waits for its answer, with the
+    // event loop turning: true when it ended with status 0, or still runs after patience (it
+    // is then the browser itself, which runs on); false when it could not be started or
+    // failed. Its standard error goes to the log.
+    static bool openWithOpener(const QString& program, const QUrl& url, std::chrono::milliseconds patience);
+
+    // How links are opened and unopenable ones reported; by default the desktop's opener
+    // (openWithOpener with xdg-open), or the toolkit's where there is none.
     void setLinkOpener(LinkOpener opener) { m_opener = std::move(opener); }
     const LinkOpener& linkOpener() const { return m_opener; }
     // How a web link that no browser took is reported; an alert by default.
@@ -92,6 +114,7 @@ private:
     void showAlert(const QString& informativeText);
     void showRefusedLinkAlert(const QString& link);
     void saveGeometry();
+    void fitCategoryColumn();
 
     InformationManager* m_manager;
     std::unique_ptr<QWidget> m_window;

@@ -57,14 +57,17 @@ std::optional<QDateTime> DateFormatter::dateFromString(const QString& text) cons
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(date), Qt::UTC);
 }
 
-QString DateFormatter::stringFromDate(const QDateTime& date) const
+QString DateFormatter::stringFromDate(const QDateTime& date, Zone zone) const
 {
     if (!date.isValid())
         return QString();
     std::lock_guard<std::mutex> lock(d->mutex);
     if (!d->format)
         return QString();
-    d->adoptCurrentTimeZone();
+    if (zone == Zone::Utc)
+        d->format->adoptTimeZone(icu::TimeZone::getGMT()->clone());
+    else
+        d->adoptCurrentTimeZone();
     icu::UnicodeString output;
     d->format->format(static_cast<UDate>(date.toMSecsSinceEpoch()), output);
     return QString(reinterpret_cast<const QChar*>(output.getBuffer()), output.length());

@@ -31,9 +31,10 @@ QString orNull(const std::optional<QString>& text)
     return text ? *text : QStringLiteral("(null)");
 }
 
-QString dateOrNull(const std::optional<QDateTime>& date)
+QString dateOrNull(const std::optional<QDateTime>& date,
+                   DateFormatter::Zone zone = DateFormatter::Zone::Current)
 {
-    return date ? DateFormatter::shared().stringFromDate(*date) : QStringLiteral("(null)");
+    return date ? DateFormatter::shared().stringFromDate(*date, zone) : QStringLiteral("(null)");
 }
 
 QString linkOrNull(const std::optional<Url>& link)
@@ -101,8 +102,18 @@ void Information::setLink(std::optional<Url> link) { d->link = std::move(link); 
 
 QString Information::identifier() const
 {
+    return identifierWithDateIn(DateFormatter::Zone::Utc);
+}
+
+QString Information::localZoneIdentifier() const
+{
+    return identifierWithDateIn(DateFormatter::Zone::Current);
+}
+
+QString Information::identifierWithDateIn(DateFormatter::Zone zone) const
+{
     const QString identity = QStringLiteral("title: %1, category: %2, date: %3, link: %4")
-                                 .arg(orNull(d->title), orNull(d->category), dateOrNull(d->date),
+                                 .arg(orNull(d->title), orNull(d->category), dateOrNull(d->date, zone),
                                       linkOrNull(d->link));
     return hexRepresentation(
         QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha256));

@@ -52,7 +52,7 @@ public:
     // link that is not a URL gives an absent field.
     static Information initWithDictionary(const QVariantMap& dictionary);
 
-    // The records of an RSS 2.0 document, in document order; empty on every failure. Logs
+    // The records of an RSS 2.0 or Atom 1.0 document, in document order; empty on every failure. Logs
     // "Failed to read rss document with error: ..." when the bytes are not well-formed XML.
     // Safe to call from any thread. See feedparser.h for the rules.
     static QList<Information> informationsWithData(const QByteArray& data);
@@ -70,10 +70,14 @@ public:
     void setLink(std::optional<Url> link);
 
     // SHA-256 of the UTF-8 text "title: %1, category: %2, date: %3, link: %4" (absent values
-    // written "(null)", the date written by dateFormatter() in the current time zone, the link's
-    // text as the feed gave it), as 64 lower-case hex digits. Stored read and notified state is
-    // keyed by it, so its computation must never change. Computed afresh on every call.
+    // written "(null)", the date written by dateFormatter() in UTC, the link's text as the feed
+    // gave it), as 64 lower-case hex digits. Stored read and notified state is keyed by it, so
+    // its computation must never change; it does not depend on where the program runs. Computed
+    // afresh on every call.
     QString identifier() const;
+    // The identifier as earlier versions wrote it: the same text with the date in the process's
+    // current time zone. Only for carrying stored state over to identifier().
+    QString localZoneIdentifier() const;
 
     // "title", "category", "date" (a QDateTime) and "link" (text); an absent field has no entry.
     QVariantMap dictionary() const;
@@ -99,6 +103,8 @@ public:
     bool openLink(const LinkOpener& opener) const;
 
 private:
+    QString identifierWithDateIn(DateFormatter::Zone zone) const;
+
     QSharedDataPointer<InformationData> d;
 };
 

@@ -4,17 +4,15 @@
 #include "feed/feedparser.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
-#include <QLocale>
+#include <QSaveFile>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkDiskCache>
 #include <QNetworkInformation>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QSslError>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -29,9 +27,7 @@ namespace {
 const QString notifiedItemsKey = QStringLiteral("NotifiedItems");
 const QString readItemsKey = QStringLiteral("ReadItems");
 const QString identifierKey = QStringLiteral("identifier");
-
-// A download that stalls this long is given up, as the platform's default session does.
-constexpr std::chrono::milliseconds transferTimeout{60000};
+const QString utcIdentifiersKey = QStringLiteral("UTCIdentifiers");
 
 bool isIdentifier(const QString& text)
 {
@@ -107,6 +103,9 @@ InformationManager* InformationManager::sharedManager()
         auto* settings = new QSettings;
         auto* network = createDefaultNetworkAccessManager();
         auto* manager = new InformationManager(feedURL, settings, network);
+        if (const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+            !cache.isEmpty())
+            manager->setStoredFeedPath(cache + QStringLiteral("/last-feed.xml"));
         settings->setParent(manager);
         network->setParent(manager);
         // The timer and the replies need the main thread's event loop.
@@ -143,12 +142,20 @@ InformationManager::InformationManager(std::optional<QUrl> feedURL, QSettings* s
                                        QNetworkAccessManager* network, QObject* parent)
     : QObject(parent),
       m_feedURL(std::move(feedURL)),
-      m_retrySchedule{std::chrono::minutes(1), std::chrono::minutes(5), std::chrono::minutes(15),
-                      std::chrono::minutes(60)},
       m_clock([] { return QDateTime::currentDateTimeUtc(); }),
       m_settings(settings),
       m_network(network ? network : createDefaultNetworkAccessManager(this))
 {
+    m_fetcher = new FeedFetcher(m_feedURL.value_or(QUrl()), m_network, this);
+    m_fetcher->setLongestRetry(std::chrono::milliseconds(static_cast<qint64>(m_interval * 1000.0)));
+    connect(m_fetcher, &FeedFetcher::fetched, this, &InformationManager::parseFetched);
+    connect(m_fetcher, &FeedFetcher::notModified, this, [this](const QString& source) {
+        // The current list stays, as the validators it was sent with say.
+        qCInfo(lcManager).noquote() << "Feed at" << source << "not modified";
+        succeedRefresh(false);
+    });
+    connect(m_fetcher, &FeedFetcher::failed, this, &InformationManager::failRefresh);
+    connect(m_fetcher, &FeedFetcher::retryDue, this, &InformationManager::refresh);
     m_parsePool.setMaxThreadCount(1);
     restoreState();
 }
@@ -166,6 +173,8 @@ void InformationManager::setInformations(InformationList informations)
     m_informations = std::move(informations);
     // Validators belong to the response that brought a list; the caller sets them afterwards.
     m_validators = {};
+    if (m_carryOverPending && m_informations && !m_informations->isEmpty())
+        carryOverLocalZoneIdentifiers();
 
     if (!m_readItems) {
         // First run: whatever the first list holds counts as seen, so no burst of notifications.
@@ -267,10 +276,34 @@ void InformationManager::restoreState()
     if (!m_settings) {
         m_notifiedItems.reset();
         m_readItems.reset();
+        m_carryOverPending = false;
         return;
     }
     m_notifiedItems = readIdentifierArray(*m_settings, notifiedItemsKey);
     m_readItems = readIdentifierArray(*m_settings, readItemsKey);
+    m_carryOverPending = (m_notifiedItems || m_readItems)
+                         && !m_settings->value(utcIdentifiersKey).toBool();
+}
+
+void InformationManager::carryOverLocalZoneIdentifiers()
+{
+    qsizetype carried = 0;
+    for (const Information& information : *m_informations) {
+        const QString identifier = information.identifier();
+        const QString old = information.localZoneIdentifier();
+        if (old == identifier)
+            continue;
+        for (std::optional<QSet<QString>>* set : {&m_readItems, &m_notifiedItems}) {
+            if (*set && (*set)->contains(old) && !(*set)->contains(identifier)) {
+                (*set)->insert(identifier);
+                ++carried;
+            }
+        }
+    }
+    m_carryOverPending = false;
+    qCInfo(lcManager) << "Stored read and notified state carried over to identifiers in UTC:"
+                      << carried << "entries added";
+    saveState();
 }
 
 void InformationManager::saveState()
@@ -279,6 +312,8 @@ void InformationManager::saveState()
         return;
     writeIdentifierArray(*m_settings, notifiedItemsKey, m_notifiedItems);
     writeIdentifierArray(*m_settings, readItemsKey, m_readItems);
+    if (!m_carryOverPending)
+        m_settings->setValue(utcIdentifiersKey, true);
     const QSettings::Status before = m_settings->status();
     m_settings->sync();
     // QSettings keeps its first error for good: once one is recorded, whether the file can be
@@ -317,25 +352,85 @@ void InformationManager::setSettingsErrorText(QString text)
     Q_EMIT updateStatusChanged();
 }
 
-void InformationManager::setDownloadOutcome(QDateTime successTime, QString errorText)
+bool InformationManager::restoreStoredFeed()
+{
+    if (m_informations || m_storedFeedPath.isEmpty())
+        return false;
+    QFile file(m_storedFeedPath);
+    if (!file.exists())
+        return false;
+    const bool tooLarge = file.size() > maximumFeedSize;
+    if (tooLarge || !file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcManager).noquote() << "Stored feed" << m_storedFeedPath << "not read:"
+                                       << (tooLarge ? QStringLiteral("too large") : file.errorString());
+        return false;
+    }
+    const QDateTime time = file.fileTime(QFileDevice::FileModificationTime).toUTC();
+    const FeedParseResult result = parseFeed(file.read(maximumFeedSize));
+    if (result.status != FeedParseResult::Status::Rss) {
+        qCWarning(lcManager).noquote() << "Stored feed" << m_storedFeedPath << "not used:" << result.reason;
+        return false;
+    }
+    setInformations(std::make_shared<const QList<Information>>(result.informations));
+    qCInfo(lcManager).noquote() << "Showing the stored feed of" << time.toString(Qt::ISODate)
+                                << "until a download succeeds";
+    m_storedListTime = time;
+    Q_EMIT updateStatusChanged();
+    return true;
+}
+
+void InformationManager::storeFeed(const QByteArray& body)
+{
+    if (m_storedFeedPath.isEmpty())
+        return;
+    QDir().mkpath(QFileInfo(m_storedFeedPath).absolutePath());
+    QSaveFile file(m_storedFeedPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size() || !file.commit()) {
+        qCWarning(lcManager).noquote() << "Feed not stored in" << m_storedFeedPath << ":" << file.errorString();
+        return;
+    }
+    touchStoredFeed();
+}
+
+void InformationManager::touchStoredFeed()
+{
+    if (m_storedFeedPath.isEmpty())
+        return;
+    // The file's time is the time of the download that brought or confirmed it.
+    QFile file(m_storedFeedPath);
+    if (file.open(QIODevice::Append))
+        file.setFileTime(m_clock(), QFileDevice::FileModificationTime);
+}
+
+bool InformationManager::setDownloadOutcome(QDateTime successTime, QString errorText)
 {
     if (successTime == m_lastSuccessTime && errorText == m_lastErrorText)
-        return;
+        return false;
     m_lastSuccessTime = std::move(successTime);
     m_lastErrorText = std::move(errorText);
     Q_EMIT updateStatusChanged();
+    return true;
 }
 
-struct InformationManager::DownloadState
+void InformationManager::setDownloadDeadline(std::chrono::milliseconds deadline)
 {
-    bool tooLarge = false;
-    bool pastDeadline = false;
-    QStringList sslErrors;
-};
+    m_fetcher->setDownloadDeadline(deadline);
+}
 
-QByteArray InformationManager::userAgent()
+void InformationManager::setRetrySchedule(QList<std::chrono::milliseconds> schedule)
 {
-    return QByteArrayLiteral("newsbar/" NEWSBAR_VERSION);
+    m_fetcher->setRetrySchedule(std::move(schedule));
+}
+
+void InformationManager::setClock(std::function<QDateTime()> clock)
+{
+    m_fetcher->setClock(clock);
+    m_clock = std::move(clock);
+}
+
+QTimer* InformationManager::retryTimer() const
+{
+    return m_fetcher->retryTimer();
 }
 
 void InformationManager::refresh()
@@ -343,205 +438,74 @@ void InformationManager::refresh()
     if (!m_feedURL || m_refreshing)
         return;
     m_refreshing = true;
-    if (m_retryTimer) {
-        m_retryTimer->deleteLater();
-        m_retryTimer = nullptr;
-    }
-    QNetworkRequest request(*m_feedURL);
-    request.setTransferTimeout(static_cast<int>(transferTimeout.count()));
-    request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
-    // Only http -> http(s) and https -> https; never file: or another scheme.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(5);
-    if (m_informations) {
-        if (!m_validators.first.isEmpty())
-            request.setRawHeader("If-None-Match", m_validators.first);
-        if (!m_validators.second.isEmpty())
-            request.setRawHeader("If-Modified-Since", m_validators.second);
-    }
-    QNetworkReply* reply = m_network->get(request);
-
-    auto download = std::make_shared<DownloadState>();
-    // Give up as soon as the body is known to be too large instead of buffering all of it.
-    const auto checkSize = [reply, download](qint64 size) {
-        if (size > maximumFeedSize && !download->tooLarge) {
-            download->tooLarge = true;
-            reply->abort();
-        }
-    };
-    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, checkSize] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid())
-            checkSize(length.toLongLong());
-    });
-    connect(reply, &QNetworkReply::downloadProgress, this,
-            [checkSize](qint64 received, qint64) { checkSize(received); });
-    // The idle timeout does not stop a server that trickles; the deadline does.
-    auto* deadline = new QTimer(reply);
-    deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, reply, [reply, download] {
-        download->pastDeadline = true;
-        reply->abort();
-    });
-    deadline->start(m_downloadDeadline);
-    // Qt fails the request on any certificate error unless told to ignore it; only the reasons
-    // are kept for the log line.
-    connect(reply, &QNetworkReply::sslErrors, this, [download](const QList<QSslError>& errors) {
-        for (const QSslError& error : errors)
-            download->sslErrors.append(error.errorString());
-    });
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, download] { handleReply(reply, *download); });
+    Q_EMIT updateStatusChanged();
+    m_fetcher->fetch(m_informations ? m_validators : FeedValidators{});
 }
 
 void InformationManager::networkDidComeBack()
 {
-    if (m_retryTimer && !m_refreshing)
+    if (m_fetcher->retryTimer() && !m_refreshing)
         refresh();
 }
 
-std::optional<std::chrono::milliseconds> InformationManager::retryAfter(const QNetworkReply* reply) const
+void InformationManager::parseFetched(const QByteArray& body, const FeedValidators& validators,
+                                      const QString& source)
 {
-    const QByteArray value = reply->rawHeader("Retry-After").trimmed();
-    if (value.isEmpty())
-        return std::nullopt;
-    bool isNumber = false;
-    const qlonglong seconds = value.toLongLong(&isNumber);
-    std::chrono::milliseconds delay;
-    if (isNumber) {
-        if (seconds < 0)
-            return std::nullopt;
-        delay = std::chrono::seconds(std::min<qlonglong>(seconds, qlonglong(m_interval)));
-    } else {
-        // An HTTP date, always in GMT: "Wed, 21 Oct 2015 07:28:00 GMT".
-        QDateTime date = QLocale::c().toDateTime(QString::fromLatin1(value),
-                                                 QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
-        date.setTimeSpec(Qt::UTC);
-        if (!date.isValid())
-            return std::nullopt;
-        delay = std::chrono::milliseconds(std::clamp<qint64>(
-            m_clock().msecsTo(date), 0, qint64(m_interval * 1000.0)));
-    }
-    return delay;
-}
-
-void InformationManager::handleReply(QNetworkReply* reply, const DownloadState& download)
-{
-    reply->deleteLater();
-    const QString source = reply->url().toDisplayString(QUrl::RemoveUserInfo);
-
-    if (download.tooLarge) {
-        failRefresh(QStringLiteral("Feed download from %1 refused: larger than %2 bytes")
-                        .arg(source, QString::number(maximumFeedSize)));
-        return;
-    }
-    if (download.pastDeadline) {
-        failRefresh(QStringLiteral("Feed download from %1 failed: not complete within %2 s")
-                        .arg(source, QString::number(m_downloadDeadline.count() / 1000.0)));
-        return;
-    }
-    if (!download.sslErrors.isEmpty()) {
-        failRefresh(QStringLiteral("Feed download from %1 failed: certificate not accepted: %2")
-                        .arg(source, download.sslErrors.join(QStringLiteral("; "))));
-        return;
-    }
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && status.toInt() == 304) {
-        // Not modified: the current list stays, as the validators it was sent with say.
-        qCInfo(lcManager).noquote() << "Feed at" << source << "not modified";
-        succeedRefresh(false);
-        return;
-    }
-    // A server's error page, a captive portal or a refused redirect must not replace the list.
-    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
-        const int code = status.toInt();
-        QString message = QStringLiteral("Feed download from %1 failed: HTTP status %2")
-                              .arg(source, QString::number(code));
-        const QByteArray target = reply->rawHeader("Location");
-        if (code >= 300 && code <= 399 && !target.isEmpty())
-            message += QStringLiteral(", redirect to %1 not followed")
-                           .arg(QUrl(QString::fromUtf8(target)).toDisplayString(QUrl::RemoveUserInfo));
-        failRefresh(message, code == 429 || code == 503 ? retryAfter(reply) : std::nullopt);
-        return;
-    }
-    if (reply->error() != QNetworkReply::NoError) {
-        failRefresh(QStringLiteral("Feed download from %1 failed: %2")
-                        .arg(source, reply->errorString()));
-        return;
-    }
-    QByteArray body = reply->readAll();
-    if (body.size() > maximumFeedSize) {
-        failRefresh(QStringLiteral("Feed download from %1 refused: larger than %2 bytes")
-                        .arg(source, QString::number(maximumFeedSize)));
-        return;
-    }
-    if (body.isEmpty()) {
-        failRefresh(QStringLiteral("Feed download from %1 failed: no body").arg(source));
-        return;
-    }
-    std::pair<QByteArray, QByteArray> validators{reply->rawHeader("ETag"),
-                                                 reply->rawHeader("Last-Modified")};
-
-    m_parsePool.start([this, source, body = std::move(body), validators = std::move(validators)] {
+    m_parsePool.start([this, source, body, validators] {
         FeedParseResult result = parseFeed(body);
         QMetaObject::invokeMethod(
             this,
-            [this, source, result = std::move(result), validators = std::move(validators)]() mutable {
-                installParsed(source, result, std::move(validators));
+            [this, source, result = std::move(result), validators, body]() mutable {
+                installParsed(source, result, std::move(validators), body);
             },
             Qt::QueuedConnection);
     });
 }
 
 void InformationManager::installParsed(const QString& source, const FeedParseResult& result,
-                                       std::pair<QByteArray, QByteArray> validators)
+                                       FeedValidators validators, const QByteArray& body)
 {
     switch (result.status) {
     case FeedParseResult::Status::NotXml:
-        failRefresh(QStringLiteral("Feed download from %1 ignored: not XML (%2)").arg(source, result.reason));
+        m_fetcher->reject(QStringLiteral("Feed download from %1 ignored: not XML (%2)").arg(source, result.reason),
+                          {FeedFailure::Kind::NotXml, 0});
         return;
     case FeedParseResult::Status::NotRss:
-        failRefresh(QStringLiteral("Feed download from %1 ignored: not an RSS document (root element %2)")
-                        .arg(source, result.reason));
+        m_fetcher->reject(QStringLiteral("Feed download from %1 ignored: not an RSS document (root element %2)")
+                              .arg(source, result.reason),
+                          {FeedFailure::Kind::NotFeed, 0});
         return;
     case FeedParseResult::Status::Rss:
         break;
     }
     setInformations(std::make_shared<const QList<Information>>(result.informations));
     m_validators = std::move(validators);
+    m_fetcher->accept();
+    storeFeed(body);
     succeedRefresh(true);
 }
 
 void InformationManager::succeedRefresh(bool listInstalled)
 {
     m_refreshing = false;
-    m_failures = 0;
-    if (m_retryTimer) {
-        m_retryTimer->deleteLater();
-        m_retryTimer = nullptr;
-    }
-    setDownloadOutcome(m_clock(), QString());
+    if (!listInstalled)
+        touchStoredFeed();
+    m_storedListTime = QDateTime();
+    m_lastFailure = {};
+    // The end of the download is a change in itself.
+    if (!setDownloadOutcome(m_clock(), QString()))
+        Q_EMIT updateStatusChanged();
     Q_EMIT refreshDidFinish(listInstalled);
 }
 
 void InformationManager::failRefresh(const QString& message,
-                                     std::optional<std::chrono::milliseconds> retryAfter)
+                                     std::optional<std::chrono::milliseconds> /*retryIn*/,
+                                     const FeedFailure& failure)
 {
     m_refreshing = false;
     qCWarning(lcManager).noquote() << message;
-    const int failures = ++m_failures;
-    std::optional<std::chrono::milliseconds> delay = retryAfter;
-    if (!delay && failures <= m_retrySchedule.size())
-        delay = m_retrySchedule.at(failures - 1);
-    if (delay) {
-        if (!m_retryTimer) {
-            m_retryTimer = new QTimer(this);
-            m_retryTimer->setSingleShot(true);
-            connect(m_retryTimer, &QTimer::timeout, this, &InformationManager::refresh);
-        }
-        m_retryTimer->start(*delay);
-    }
-    setDownloadOutcome(m_lastSuccessTime, message);
+    m_lastFailure = failure;
+    if (!setDownloadOutcome(m_lastSuccessTime, message))
+        Q_EMIT updateStatusChanged();
     Q_EMIT refreshDidFinish(false);
 }

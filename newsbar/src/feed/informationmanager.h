@@ -1,5 +1,6 @@
 #pragma once
 
+#include "feed/feedfetcher.h"
 #include "feed/feedparser.h"
 #include "feed/information.h"
 
@@ -18,7 +19,6 @@
 #include <optional>
 
 class QNetworkAccessManager;
-class QNetworkReply;
 class QSettings;
 class QTimer;
 
@@ -39,19 +39,24 @@ using InformationList = std::shared_ptr<const QList<Information>>;
 // elements that are not 64 lower-case hex digits are dropped. A store that cannot be written is
 // logged once per distinct failure and shown by settingsErrorText(); the sets stay in memory.
 //
-// Downloads: one at a time, each bounded by an idle timeout and an overall deadline, with a
-// User-Agent naming the program, conditional on the current list's validators (ETag and
-// Last-Modified of the response that brought it; kept with the list in memory only, since the
-// list itself is not stored and a 304 after a restart would leave nothing to show). After a
-// failure the manager retries on its backoff schedule (or after a 429's or 503's Retry-After),
-// at once when the network comes back, and otherwise waits for the daily timer.
+// Identifiers write their date in UTC (Information::identifier()); earlier versions wrote it in
+// the local time zone. Sets stored before "UTCIdentifiers" (a boolean) was written hold such
+// identifiers: they are carried over once, with the first list that has records: a record whose
+// local-zone identifier is in a set puts its identifier in that set too. Then "UTCIdentifiers"
+// is written true with the sets; a store without sets is written with it from the start.
+//
+// Downloads: its FeedFetcher (fetcher()) performs them, one at a time, conditional on the current
+// list's validators (ETag and Last-Modified of the response that brought it; kept in memory
+// only, so the first download after a start, with the stored feed shown, asks for the whole
+// feed). The manager parses what it fetches and installs it. After a failure the fetcher's
+// backoff retries, at once when the network comes back, and otherwise the daily timer does.
 class InformationManager : public QObject
 {
     Q_OBJECT
 
 public:
     // A body larger than this is refused as a failed download.
-    static constexpr qint64 maximumFeedSize = feedSizeLimit;
+    static constexpr qint64 maximumFeedSize = FeedFetcher::maximumFeedSize;
 
     // The program's manager, created on the first call (which must come after the
     // QCoreApplication and its organisation and application names exist): feed URL from
@@ -108,15 +113,34 @@ public:
     void startPeriodicalUpdate();
     void endPeriodicalUpdate();
 
-    // The outcome of the downloads, for the window. Each change of any of the three emits
-    // updateStatusChanged().
+    // The outcome of the downloads, for the window. Each change of any of these (and of
+    // storedListTime() and isDownloading()) emits updateStatusChanged(), once per change.
     // Time of the last download that installed a list or confirmed the current one; invalid
     // while none has.
     QDateTime lastSuccessTime() const { return m_lastSuccessTime; }
-    // The last download's failure in one line; empty after a success or before any attempt.
+    // The last download's failure in one line, as logged; empty after a success or before any
+    // attempt.
     QString lastErrorText() const { return m_lastErrorText; }
+    // The same failure in the terms the user is told (kind None with an empty lastErrorText()).
+    const FeedFailure& lastFailure() const { return m_lastFailure; }
+    // True from refresh() until its download (and parse) has ended.
+    bool isDownloading() const { return m_refreshing; }
     // Why the settings store could not be written, in one line; empty while it saves fine.
     QString settingsErrorText() const { return m_settingsErrorText; }
+
+    // The file that keeps the last feed that parsed as RSS, so that a start without network has
+    // news to show; empty (the default) keeps nothing. sharedManager() uses "last-feed.xml" in
+    // the user's cache location. Written whole or not at all (a new file renamed over the old),
+    // with the time of its download as the file's modification time; a 304 renews that time.
+    // A file larger than maximumFeedSize is never read.
+    void setStoredFeedPath(QString path) { m_storedFeedPath = std::move(path); }
+    const QString& storedFeedPath() const { return m_storedFeedPath; }
+    // When no list is held yet, installs the stored feed's records (setInformations) and returns
+    // true; nothing when there is no stored feed or it does not parse as RSS.
+    bool restoreStoredFeed();
+    // While the current list is the stored feed's: the time of the download that brought it.
+    // Invalid once a download has installed or confirmed a list, and when nothing was restored.
+    QDateTime storedListTime() const { return m_storedListTime; }
 
     // Loads both sets from the settings store (see the class comment).
     void restoreState();
@@ -124,29 +148,26 @@ public:
     // shown by settingsErrorText().
     void saveState();
 
-    // The download policy; the defaults suit the program, tests shorten them.
-    static constexpr std::chrono::milliseconds defaultDownloadDeadline{120000};
-    // The overall time one download may take before it is aborted and counts as failed.
-    void setDownloadDeadline(std::chrono::milliseconds deadline) { m_downloadDeadline = deadline; }
-    // Delays of the retries after 1, 2, ... consecutive failures; past its end only the periodic
-    // timer tries again. Default 1, 5, 15 and 60 minutes.
-    void setRetrySchedule(QList<std::chrono::milliseconds> schedule) { m_retrySchedule = std::move(schedule); }
+    // The download policy lives in the fetcher (there is one even without a feed URL); the defaults suit the
+    // program, tests shorten them through these.
+    FeedFetcher* fetcher() const { return m_fetcher; }
+    static constexpr std::chrono::milliseconds defaultDownloadDeadline = FeedFetcher::defaultDownloadDeadline;
+    // See FeedFetcher; past the end of the schedule only the periodic timer tries again.
+    void setDownloadDeadline(std::chrono::milliseconds deadline);
+    void setRetrySchedule(QList<std::chrono::milliseconds> schedule);
     // The clock of lastSuccessTime() and of Retry-After dates; default the system clock.
-    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
-    // The single-shot timer of the pending retry while one is pending (owned by the manager),
-    // else null.
-    QTimer* retryTimer() const { return m_retryTimer; }
-    // The User-Agent sent with every download: "newsbar/<version>".
-    static QByteArray userAgent();
+    void setClock(std::function<QDateTime()> clock);
+    // The fetcher's pending retry timer, else null.
+    QTimer* retryTimer() const;
+    static QByteArray userAgent() { return FeedFetcher::userAgent(); }
 
 public Q_SLOTS:
-    // Starts one download of feedURL() and returns at once (nothing without a feed URL; nothing
-    // while a download or its parse is still running: the new trigger is folded into it). The
-    // result, on the main thread: an RSS document replaces the list (setInformations); a 304
-    // keeps the current list; both count as success and end any backoff. A transport error (a
-    // certificate error included, never ignored), the deadline, a redirect other than to http or
-    // https, an HTTP status outside 200-299, an empty body, a body over maximumFeedSize, or a body
-    // that is not an RSS document changes nothing, logs one line and schedules a retry.
+    // Has the fetcher start one download of feedURL() and returns at once (nothing without a feed
+    // URL; nothing while a download or its parse is still running: the new trigger is folded into
+    // it). The result, on the main thread: an RSS document replaces the list (setInformations); a
+    // 304 keeps the current list; both count as success and end any backoff. A failed download
+    // (see FeedFetcher) or a body that is not an RSS document changes nothing, logs one line and
+    // schedules a retry.
     void refresh();
     // The network is reachable again: a pending retry happens at once.
     void networkDidComeBack();
@@ -165,15 +186,17 @@ Q_SIGNALS:
     void updateStatusChanged();
 
 private:
-    struct DownloadState;
-    void handleReply(QNetworkReply* reply, const DownloadState& download);
-    void installParsed(const QString& source, const FeedParseResult& result,
-                       std::pair<QByteArray, QByteArray> validators);
+    void parseFetched(const QByteArray& body, const FeedValidators& validators, const QString& source);
+    void installParsed(const QString& source, const FeedParseResult& result, FeedValidators validators,
+                       const QByteArray& body);
+    void storeFeed(const QByteArray& body);
+    void touchStoredFeed();
     void succeedRefresh(bool listInstalled);
-    void failRefresh(const QString& message, std::optional<std::chrono::milliseconds> retryAfter = {});
-    std::optional<std::chrono::milliseconds> retryAfter(const QNetworkReply* reply) const;
-    void setDownloadOutcome(QDateTime successTime, QString errorText);
+    void failRefresh(const QString& message, std::optional<std::chrono::milliseconds> retryIn,
+                     const FeedFailure& failure);
+    bool setDownloadOutcome(QDateTime successTime, QString errorText);
     void setSettingsErrorText(QString text);
+    void carryOverLocalZoneIdentifiers();
 
     std::optional<QUrl> m_feedURL;
     double m_interval = 86400.0;
@@ -181,19 +204,21 @@ private:
     QTimer* m_timer = nullptr;
     std::optional<QSet<QString>> m_notifiedItems;
     std::optional<QSet<QString>> m_readItems;
+    // The stored sets may hold local-zone identifiers still to be carried over.
+    bool m_carryOverPending = false;
 
     QDateTime m_lastSuccessTime;
     QString m_lastErrorText;
+    FeedFailure m_lastFailure;
     QString m_settingsErrorText;
+    QString m_storedFeedPath;
+    QDateTime m_storedListTime;
 
     // ETag and Last-Modified of the response that brought m_informations.
-    std::pair<QByteArray, QByteArray> m_validators;
-    bool m_refreshing = false;
-    int m_failures = 0;  // consecutive failed downloads
-    QTimer* m_retryTimer = nullptr;
-    std::chrono::milliseconds m_downloadDeadline = defaultDownloadDeadline;
-    QList<std::chrono::milliseconds> m_retrySchedule;
+    FeedValidators m_validators;
+    bool m_refreshing = false;  // from refresh() until its download and parse have ended
     std::function<QDateTime()> m_clock;
+    FeedFetcher* m_fetcher = nullptr;  // a child
 
     QSettings* m_settings = nullptr;
     QNetworkAccessManager* m_network = nullptr;

@@ -53,7 +53,7 @@ QString informationJsonLine(const Information& information)
              jsonValue(information.category()), jsonValue(date), jsonValue(link));
 }
 
-int runParseMode(const QString& path, QTextStream& out, QTextStream& err)
+int runParseMode(const QString& path, QTextStream& out, QTextStream& err, const QUrl& documentUrl)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -61,7 +61,7 @@ int runParseMode(const QString& path, QTextStream& out, QTextStream& err)
         return 1;
     }
     // One byte more than allowed tells a file at the cap from a larger or endless one.
-    const QByteArray data = file.read(feedSizeLimit + 1);
+    QByteArray data = file.read(feedSizeLimit + 1);
     if (file.error() != QFileDevice::NoError) {
         err << "newsbar: cannot read " << path << ": " << file.errorString() << Qt::endl;
         return 1;
@@ -70,13 +70,14 @@ int runParseMode(const QString& path, QTextStream& out, QTextStream& err)
         err << "newsbar: " << path << ": larger than " << feedSizeLimit << " bytes" << Qt::endl;
         return 1;
     }
-    const FeedParseResult result = parseFeed(data);
+    const FeedParseResult result = parseFeed(data, documentUrl);
+    data = QByteArray();  // the records are all that is needed now
     switch (result.status) {
     case FeedParseResult::Status::NotXml:
         // The parser has logged its one line with the reason.
         return 1;
     case FeedParseResult::Status::NotRss:
-        err << "newsbar: " << path << ": not an RSS document (root element " << result.reason
+        err << "newsbar: " << path << ": not an RSS or Atom document (root element " << result.reason
             << ")" << Qt::endl;
         return 1;
     case FeedParseResult::Status::Rss:

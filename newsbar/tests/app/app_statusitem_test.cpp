@@ -4,7 +4,10 @@
 
 #include "statusitemcontroller.h"
 
+#include <QDBusVariant>
 #include <QMenu>
+#include <QPainter>
+#include <QRegularExpression>
 #include <QPainterPath>
 #include <QSystemTrayIcon>
 
@@ -131,6 +134,9 @@ private Q_SLOTS:
         QMenu menu;
         StatusItemController controller(&menu);
         QCOMPARE(controller.imageShape(), Item::ImageShape::Square);
+        // One colour to tint only when it follows a known scheme; edged otherwise.
+        QVERIFY(!controller.image().isMask());
+        controller.setColorScheme(ColorScheme::Dark);
         QVERIFY(controller.image().isMask());
         const QList<QSize> sizes = controller.image().availableSizes();
         QCOMPARE(sizes.size(), 2 * int(std::size(Item::squareSizes)));
@@ -142,13 +148,13 @@ private Q_SLOTS:
     }
 
     // The count's glyphs, knocked out of the badge, are at least 7 pixels high and stay inside
-    // it; counts above 99 show "99+".
+    // it; counts above 9 show "9+" under 32 pixels, above 99 "99+" from there.
     void squareBadgeIsLegible_data() { addTableRows("statusitem_cases.tsv", "legible", {"size", "count", "text"}); }
     void squareBadgeIsLegible()
     {
         const auto [side, number, text] = tableRow<3>();
         const int size = side.toInt(), count = number.toInt();
-        QCOMPARE(Item::badgeText(quint64(count)), text);
+        QCOMPARE(Item::badgeText(quint64(count), size), text);
         const QImage image = Item::drawSquareImageWithBadge(quint64(count), size, Item::badgeFont(), Qt::black, 1.0);
         const QRect badge = SquareImageLayout::make(size, pathOf(text, Item::badgeFont()).boundingRect()).badge;
         QVERIFY(QRect(0, 0, size, size).contains(badge));
@@ -185,7 +191,7 @@ private Q_SLOTS:
         StatusItemController controller(&menu);
         controller.setImageShape(Item::ImageShape(shape));
         QCOMPARE(controller.statusItem()->contextMenu(), &menu);
-        QVERIFY(controller.image().isMask());
+        QCOMPARE(controller.image().isMask(), shape == int(Item::ImageShape::Capsule));
         QCOMPARE(controller.statusItem()->toolTip(), QStringLiteral("VANDiR News: 0 unread"));
         const auto key = [&] { return controller.image().cacheKey(); };
         const qint64 plain = key();
@@ -204,6 +210,111 @@ private Q_SLOTS:
         controller.setBadge(0);
         QCOMPARE(controller.image().availableSizes().value(0), plainSize);
         QCOMPARE(controller.statusItem()->toolTip(), QStringLiteral("VANDiR News: 0 unread"));
+    }
+
+    // On a light panel and on a dark one, a good part of the mark stands out (contrast 3:1 or
+    // more against the panel), whether the desktop names its scheme or not; the badge's count
+    // too.
+    void legibleOnLightAndDarkPanels_data() { addTableRows("statusitem_cases.tsv", "panel", {"scheme", "panel"}); }
+    void legibleOnLightAndDarkPanels()
+    {
+        const auto [scheme, panelName] = tableRow<2>();
+        const MarkColors colors = Item::markColors(ColorScheme(scheme.toInt()));
+        const QColor panel(panelName);
+        for (const int size : {22, 24, 48}) {
+            const QImage image = Item::drawSquareImageWithBadge(42, size, Item::badgeFont(), colors.glyph, 1.0, colors.edge)
+                                     .convertToFormat(QImage::Format_ARGB32);
+            QImage onPanel(image.size(), QImage::Format_ARGB32);
+            onPanel.fill(panel);
+            QPainter(&onPanel).drawImage(0, 0, image);
+            int ink = 0, standingOut = 0;
+            for (int y = 0; y < size; ++y) {
+                for (int x = 0; x < size; ++x) {
+                    if (qAlpha(image.pixel(x, y)) < 128)
+                        continue;
+                    ++ink;
+                    standingOut += contrast(QColor(onPanel.pixel(x, y)), panel) >= 3.0;
+                }
+            }
+            QVERIFY2(standingOut * 3 >= ink, qPrintable(QStringLiteral("%1 px: %2 of %3 pixels stand out")
+                                                            .arg(size).arg(standingOut).arg(ink)));
+            // The count: the badge holds two colours 3:1 apart, its own and its digits'.
+            const int rim = colors.edge.isValid() ? std::max(1, qRound(size / 24.0)) : 0;
+            const QRect badge = SquareImageLayout::make(size - 2 * rim, pathOf(Item::badgeText(42, size), Item::badgeFont()).boundingRect())
+                                    .badge.translated(rim, rim);
+            QVERIFY(!badge.isEmpty());
+            QColor lightest(Qt::black), darkest(Qt::white);
+            for (int y = badge.top(); y <= badge.bottom(); ++y) {
+                for (int x = badge.left(); x <= badge.right(); ++x) {
+                    const QColor c(onPanel.pixel(x, y));
+                    if (c.lightnessF() > lightest.lightnessF())
+                        lightest = c;
+                    if (c.lightnessF() < darkest.lightnessF())
+                        darkest = c;
+                }
+            }
+            QVERIFY2(contrast(lightest, darkest) >= 3.0, qPrintable(QStringLiteral("%1 px badge").arg(size)));
+        }
+    }
+
+    // The portal's value, wrapped in as many variants as the method wraps it; other values
+    // are no scheme.
+    void portalValues()
+    {
+        const auto wrapped = [](uint value, int depth) {
+            QVariant v = QVariant::fromValue(value);
+            for (int i = 0; i < depth; ++i)
+                v = QVariant::fromValue(QDBusVariant(v));
+            return v;
+        };
+        for (int depth = 0; depth <= 2; ++depth) {
+            QCOMPARE(DesktopAppearance::fromPortalValue(wrapped(0, depth)), std::optional(ColorScheme::NoPreference));
+            QCOMPARE(DesktopAppearance::fromPortalValue(wrapped(1, depth)), std::optional(ColorScheme::Dark));
+            QCOMPARE(DesktopAppearance::fromPortalValue(wrapped(2, depth)), std::optional(ColorScheme::Light));
+            QCOMPARE(DesktopAppearance::fromPortalValue(wrapped(7, depth)), std::optional(ColorScheme::NoPreference));
+        }
+        QCOMPARE(DesktopAppearance::fromPortalValue(QVariant(QStringLiteral("dark"))), std::nullopt);
+        QCOMPARE(DesktopAppearance::fromPortalValue(QVariant()), std::nullopt);
+    }
+
+    // Drawn for the slot the tray gives: in a 22 x 20 slot the 20-pixel image, on whole pixels,
+    // not the 22-pixel one scaled down.
+    void drawnForTheSlot()
+    {
+        QMenu menu;
+        StatusItemController controller(&menu);
+        controller.setBadge(5);
+        const MarkColors colors = Item::markColors(controller.colorScheme());
+        const QImage slot = controller.image().pixmap(QSize(22, 20)).toImage().convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(slot.size(), QSize(22, 20));
+        const QImage square = Item::drawSquareImageWithBadge(5, 20, Item::badgeFont(), colors.glyph, 1.0, colors.edge)
+                                  .convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(slot.copy(1, 0, 20, 20), square);
+        for (int y = 0; y < 20; ++y)
+            QVERIFY(qAlpha(slot.pixel(0, y)) == 0 && qAlpha(slot.pixel(21, y)) == 0);
+    }
+
+    // Shown even when no tray runs yet, so that a tray that starts later docks it.
+    void shownWithoutATray()
+    {
+        QMenu menu;
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            QSKIP("a tray runs here");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("No system tray is available yet"));
+        StatusItemController controller(&menu);
+        QVERIFY(controller.statusItem()->isVisible());
+    }
+
+private:
+    // The contrast ratio of two colours, from their relative luminances.
+    static double contrast(const QColor& a, const QColor& b)
+    {
+        const auto luminance = [](const QColor& c) {
+            const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        };
+        const double la = luminance(a), lb = luminance(b);
+        return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
     }
 };
 

@@ -1,5 +1,8 @@
 // The information window: transformers, the category cell, the table and opening links.
 #include "apptestsupport.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
 #include "../tabletest.h"
 
 #include "categorycellview.h"
@@ -165,6 +168,13 @@ private Q_SLOTS:
         QCOMPARE(model->index(1, 0).data(InformationTableModel::ObjectValueRole).value<Information>(), old);
         QVERIFY(model->index(0, 1).data(Qt::FontRole).value<QFont>().bold());
         QVERIFY(!model->index(1, 1).data(Qt::FontRole).isValid());
+        // What the bold font says, also for screen readers; the capsule by its category.
+        for (int column = 0; column < 3; ++column) {
+            QCOMPARE(model->index(0, column).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("Unread"));
+            QCOMPARE(model->index(1, column).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("Read"));
+        }
+        QCOMPARE(model->index(0, 0).data(Qt::AccessibleTextRole).toString(), QStringLiteral("Category: news"));
+        QCOMPARE(model->index(0, 1).data(Qt::AccessibleTextRole).toString(), QStringLiteral("Fresh"));
         // Dates without seconds; the full date and time in the tooltip.
         QVERIFY(!model->index(0, 2).data().toString().contains(QStringLiteral(":00:00")));
         QVERIFY(model->index(0, 2).data().toString().contains(QStringLiteral("09:00")));
@@ -186,17 +196,59 @@ private Q_SLOTS:
     // The line under the table and what an empty table says.
     void statusLine_data()
     {
-        addTableRows("window_cases.tsv", "status", {"lastSuccess", "error", "settingsError", "line", "empty"});
+        addTableRows("window_cases.tsv", "status", {"lastSuccess", "failure", "settingsError", "stored", "downloading", "line", "empty"});
     }
     void statusLine()
     {
-        const auto [lastSuccess, error, settingsError, line, empty] = tableRow<5>();
+        const auto [lastSuccess, failure, settingsError, stored, downloading, line, empty] = tableRow<7>();
         const QDateTime now(QDate(2026, 12, 7), QTime(15, 30), Qt::UTC);
-        const QDateTime last = lastSuccess == "today" ? QDateTime(QDate(2026, 12, 7), QTime(14, 2, 59), Qt::UTC)
-                               : lastSuccess == "earlier" ? QDateTime(QDate(2026, 12, 2), QTime(14, 2), Qt::UTC)
-                                                          : QDateTime();
-        QCOMPARE(WindowController::statusLineText(last, error, settingsError, now), line);
-        QCOMPARE(WindowController::emptyTableText(error), empty);
+        const auto time = [](const QString& when) {
+            return when == "today" ? QDateTime(QDate(2026, 12, 7), QTime(14, 2, 59), Qt::UTC)
+                 : when == "earlier" ? QDateTime(QDate(2026, 12, 2), QTime(14, 2), Qt::UTC)
+                                     : QDateTime();
+        };
+        WindowController::UpdateStatus status;
+        status.lastSuccess = time(lastSuccess);
+        status.failure = failure;
+        status.settingsError = settingsError;
+        status.storedList = time(stored);
+        status.downloading = downloading == "1";
+        QCOMPARE(WindowController::statusLineText(status, now), line);
+        QCOMPARE(WindowController::emptyTableText(failure, status.downloading), empty);
+    }
+
+    // Each failure in short, plain words.
+    void failureText_data() { addTableRows("window_cases.tsv", "failure", {"kind", "status", "deadline", "text"}); }
+    void failureText()
+    {
+        const auto [kind, status, deadline, text] = tableRow<4>();
+        static const QStringList kinds = {"None", "Unreachable", "Timeout", "Deadline", "Certificate", "HttpError", "Busy",
+                                          "Redirect", "TooLarge", "Empty", "NotXml", "NotFeed", "Other"};
+        QVERIFY(kinds.contains(kind));
+        const FeedFailure failure{FeedFailure::Kind(kinds.indexOf(kind)), status.toInt()};
+        QCOMPARE(WindowController::failureText(failure, std::chrono::milliseconds(deadline.toLongLong())), text);
+    }
+
+    // A longer category than the known ones widens its column rather than being cut short, as
+    // far as a third of the window.
+    void categoryColumnFitsItsLabels()
+    {
+        QTableView* table = makeWindow();
+        m_controller->showWindow(nullptr);
+        table->window()->resize(900, 400);
+        const int known = table->columnWidth(0);
+        const Information longer = makeInformation(QStringLiteral("Down"), QStringLiteral("Maintenance"));
+        setInformations({longer});
+        auto* delegate = table->itemDelegateForColumn(0);
+        QStyleOptionViewItem option;
+        option.initFrom(table);
+        const int needed = delegate->sizeHint(option, table->model()->index(0, 0)).width();
+        QVERIFY(needed > known);
+        QCOMPARE(table->columnWidth(0), needed);
+        setInformations({makeInformation(QStringLiteral("Back"), QStringLiteral("news"))});
+        QCOMPARE(table->columnWidth(0), known);
+        setInformations({makeInformation(QStringLiteral("Long"), QString(200, u'M'))});
+        QCOMPARE(table->columnWidth(0), std::max(known, table->window()->width() / 3));
     }
 
     // An empty list says so in place of the table; records bring the table back.
@@ -232,6 +284,35 @@ private Q_SLOTS:
         QCOMPARE(m_alerts, opened == "1" ? QStringList() : QStringList{QStringLiteral("A title")});
         QCOMPARE(m_refused, opened == "1" && !m_openSucceeds ? QStringList{link} : QStringList());
         QCOMPARE(m_manager->isInformationRead(information), read == "1");
+    }
+
+    // The desktop's opener is waited for: its status decides, and one that runs on (the
+    // browser itself) counts as opened.
+    void opener_data() { addTableRows("window_cases.tsv", "opener", {"script", "opened"}); }
+    void opener()
+    {
+        const auto [script, opened] = tableRow<2>();
+        QTemporaryDir directory;
+        const QString program = directory.filePath("opener");
+        if (script != "missing") {
+            QFile file(program);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("#!/bin/sh\n" + script.toUtf8() + "\n");
+            file.close();
+            QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        }
+        if (opened == "0" && script != "missing")
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Could not open https://example.com/a with "));
+        if (script == "missing")
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Could not open "));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(WindowController::openWithOpener(program, QUrl("https://example.com/a"), std::chrono::milliseconds(1500)),
+                 opened == "1");
+        QVERIFY(timer.elapsed() < 10000);
+        // The opener that ran on ends and takes its watcher with it.
+        if (script.startsWith("sleep"))
+            QTRY_VERIFY_WITH_TIMEOUT(timer.elapsed() > 3500, 10000);
     }
 
     // Return and Enter open the selected record; other keys, modifier and dead keys (no

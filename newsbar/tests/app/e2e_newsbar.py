@@ -6,8 +6,10 @@ With a mock notification server (python3-dbusmock's notification_daemon template
 stand-in browser, it drives the program through its tray menu and notifications and checks what
 it does on the bus: the command line without a display, the hand-over of later launches to the
 running instance (--show twice: one process, one window), the window at launch without a tray,
-the status line after a refused download and the notifications' "Open" button. Screenshots of
-the tray image (24 px at 1x and 2x) and of the window go into the artefacts folder.
+the status line after a refused download and the notifications' "Open" button, a restart in
+another time zone, an offline start with the last feed kept, and a tray (trayer) that starts after
+the program. Screenshots of the tray image (22, 24 and 48 px on a light and a dark panel), of the
+late tray and of the window go into the artefacts folder.
 """
 
 import argparse
@@ -29,6 +31,8 @@ import dbus
 NOTIFY = "org.freedesktop.Notifications"
 WATCHER = "org.kde.StatusNotifierWatcher"
 ITEM = "org.kde.StatusNotifierItem"
+PORTAL = "org.freedesktop.portal.Desktop"
+SETTINGS = "org.freedesktop.portal.Settings"
 WAIT = float(os.environ.get("NEWSBAR_E2E_WAIT", "60"))  # sanitizer builds start slowly
 
 
@@ -84,6 +88,11 @@ class Feed(http.server.ThreadingHTTPServer):
                               "%02d:00:00 +0900</pubDate></item>"
                               % (titles[-1], ["news", "event", "info", "topic", "update"][n % 5], n, n))
         return titles
+
+
+def tones(argb):
+    """{True} when every opaque pixel of an ARGB image is light, {False} when every one is dark."""
+    return {sum(argb[i + 1:i + 4]) > 3 * 128 for i in range(0, len(argb), 4) if argb[i] > 192}
 
 
 class Mock:
@@ -178,18 +187,19 @@ class TrayItem:
         self.menu.Event(found[0], "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
 
     def save(self, ctx, stem):
-        """PNGs of the 24 px slot at 1x and at device pixel ratio 2 (48 px), on a light panel
-        colour, enlarged to be looked at."""
-        for side, scale, suffix in ((24, 8, ""), (48, 4, "@2x")):
-            data = self.image(side)
-            pixels = [bytes((c * 255 + 0xd8 * (255 - data[i])) // 255 for c in data[i + 1:i + 4]) * scale
-                      for i in range(0, 4 * side * side, 4)]
-            raw = b"".join((b"\0" + b"".join(pixels[y * side:(y + 1) * side])) * scale for y in range(side))
-            chunks = ((b"IHDR", struct.pack(">IIBBBBB", side * scale, side * scale, 8, 2, 0, 0, 0)),
-                      (b"IDAT", zlib.compress(raw)), (b"IEND", b""))
-            with open(os.path.join(ctx.artifacts, "%s-24px%s.png" % (stem, suffix)), "wb") as f:
-                f.write(b"\x89PNG\r\n\x1a\n" + b"".join(struct.pack(">I", len(d)) + k + d
-                                                       + struct.pack(">I", zlib.crc32(k + d)) for k, d in chunks))
+        """PNGs of the 22, 24 and 48 px images on a light (#f0f0f0) and a dark (#2b2b2b) panel,
+        enlarged to be looked at."""
+        for side, scale in ((22, 8), (24, 8), (48, 4)):
+            for panel, name in ((0xf0, "light"), (0x2b, "dark")):
+                data = self.image(side)
+                pixels = [bytes((c * data[i] + panel * (255 - data[i])) // 255 for c in data[i + 1:i + 4]) * scale
+                          for i in range(0, 4 * side * side, 4)]
+                raw = b"".join((b"\0" + b"".join(pixels[y * side:(y + 1) * side])) * scale for y in range(side))
+                chunks = ((b"IHDR", struct.pack(">IIBBBBB", side * scale, side * scale, 8, 2, 0, 0, 0)),
+                          (b"IDAT", zlib.compress(raw)), (b"IEND", b""))
+                with open(os.path.join(ctx.artifacts, "%s-%dpx-%s.png" % (stem, side, name)), "wb") as f:
+                    f.write(b"\x89PNG\r\n\x1a\n" + b"".join(struct.pack(">I", len(d)) + k + d
+                                                           + struct.pack(">I", zlib.crc32(k + d)) for k, d in chunks))
 
 
 def viewable_windows():
@@ -221,6 +231,13 @@ def settings_array_size(ctx, key):
     return int(size.group(1)) if size else 0
 
 
+def docked_in_tray():
+    """True when one of the program's windows is embedded in trayer's panel."""
+    tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True, timeout=WAIT).stdout
+    panel = re.search(r'^( +)0x[0-9a-f]+ "panel": \("panel" "trayer"\).*\n((?:\1 +.*\n)*)', tree, re.M)
+    return bool(panel and '("newsbar" "newsbar")' in panel.group(2))
+
+
 def command_line(ctx):
     """Help, version, option errors and the parse mode need neither a display nor a session bus."""
     env = {k: v for k, v in ctx.env.items()
@@ -228,12 +245,22 @@ def command_line(ctx):
     with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "e2e_command_line.tsv")) as table:
         rows = [line.rstrip("\n").split("\t") for line in table if not line.startswith("#")]
     check(rows, "no rows in e2e_command_line.tsv")
+    feeds = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "feeds")
     for status, text, *arguments in rows:
+        arguments = [os.path.join(feeds, a[len("@feeds/"):]) if a.startswith("@feeds/") else a
+                     for a in arguments]
         result = subprocess.run([ctx.program] + arguments, env=env, capture_output=True, text=True,
                                 timeout=WAIT)
         check(result.returncode == int(status) and text in result.stdout + result.stderr,
               "newsbar %s: status %d, output %r" % (" ".join(arguments), result.returncode,
                                                    result.stdout + result.stderr))
+    # The manual page names the version the program reports.
+    version = subprocess.run([ctx.program, "--version"], env=env, capture_output=True, text=True,
+                             timeout=WAIT).stdout.split("\n")[0]
+    with open(ctx.manpage) as page:
+        heading = page.readline()
+    check(re.match(r"newsbar \d+\.\d+\.\d+$", version) and '"%s"' % version in heading,
+          "the manual page says %r, the program %r" % (heading, version))
 
 
 def run(ctx, bus):
@@ -262,18 +289,23 @@ def run(ctx, bus):
     check(notify_calls() == [], "the first run notified: %r" % notify_calls())
     sides = sorted(item.pixmaps())
     check(all(side in sides for side in (16, 22, 24, 32, 48)), "tray image sides %r" % sides)
+    check(item.properties.Get(ITEM, "IconName") == "", "the tray image is not the drawn one")
     plain = item.image()
     check(item.tooltip() == "VANDiR News: 0 unread", "tooltip %r" % item.tooltip())
     item.save(ctx, "tray-unread-0")
     check(viewable_window() is None, "a default launch showed the window")
 
     # A second default launch asks the first to show its window and ends before it sets
-    # anything up.
+    # anything up; the first downloads the feed again, as "Show news" does.
     requests = ctx.feed.requests
     Program(ctx, "second").hands_over()
     window = first.wait("the window of the first instance", viewable_window)
+    first.wait("the download after the second launch", lambda: ctx.feed.requests > requests)
+    time.sleep(0.5)
     check(len(registered_items()) == 1, "the second instance made a tray item")
-    check(ctx.feed.requests == requests, "the second instance downloaded the feed")
+    check(ctx.feed.requests == requests + 1, "%d downloads after the second launch" % (ctx.feed.requests - requests))
+    icon = subprocess.run(["xprop", "-id", window, "_NET_WM_ICON"], capture_output=True, text=True, timeout=WAIT).stdout
+    check("Icon (16 x 16)" in icon and "Icon (48 x 48)" in icon, "the window has no icon: %r" % icon[:200])
 
     # Two new items, notified older first with the default action, an "Open" button and the
     # desktop entry; "Show news" refreshes.
@@ -315,12 +347,45 @@ def run(ctx, bus):
     wait_for("the item read", lambda: item.tooltip() == "VANDiR News: 8 unread")
     check(settings_array_size(ctx, "ReadItems") == read + 1, "Open did not mark the item read")
 
+    # A link that no browser takes: the opener fails, an alert says so, the item stays unread.
+    open(ctx.no_browser, "w").close()
+    notifications.mock.EmitSignal(NOTIFY, "ActionInvoked", "us", [dbus.UInt32(6), "open"])
+    first.wait("the alert", lambda: len(viewable_windows()) == 2)
+    check("Could not open https://example.com/10" in first.output(), "the opener's failure is not logged")
+    time.sleep(0.5)
+    check(settings_array_size(ctx, "ReadItems") == read + 1 and item.tooltip() == "VANDiR News: 8 unread",
+          "an item no browser opened was marked read")
+    os.remove(ctx.no_browser)
+
     item.click("Mark all as read")
     wait_for("the badge to go", lambda: item.image() == plain)
     item.save(ctx, "tray-after-mark-all-read")
+
+    # The desktop publishes its colour scheme through the settings portal: dark gives a light
+    # mark without an edge, light a dark one.
+    portal = Mock(bus, [PORTAL, "/org/freedesktop/portal/desktop", SETTINGS], PORTAL,
+                  "/org/freedesktop/portal/desktop")
+    portal.mock.AddMethod(SETTINGS, "Read", "ss", "v", "ret = dbus.UInt32(0, variant_level=1)")
+    for scheme, name in ((1, "dark"), (2, "light")):
+        portal.mock.EmitSignal(SETTINGS, "SettingChanged", "ssv",
+                               ["org.freedesktop.appearance", "color-scheme", dbus.UInt32(scheme, variant_level=1)])
+        wait_for("the %s scheme's image" % name, lambda: tones(item.image()) == {name == "dark"})
+        item.save(ctx, "tray-%s-scheme" % name)
+    portal.stop()
     screenshot(ctx, window, "window-read.png")
     item.click("Quit")
     check(first.exit_code() == 0, "Quit did not end the first instance cleanly")
+
+    # A journey: restarted in another time zone, every item keeps its read and notified state.
+    items, calls, requests = len(registered_items()), len(notify_calls()), ctx.feed.requests
+    travelled = Program(ctx, "travelled", env={"TZ": "America/New_York"})
+    item = TrayItem(bus, travelled.wait("the tray item", lambda: registered_items()[items:])[-1])
+    travelled.wait("the download", lambda: ctx.feed.requests > requests)
+    time.sleep(2)  # room for a wrong notification to show up
+    check(len(notify_calls()) == calls, "the new time zone notified: %r" % notify_calls()[calls:])
+    check(item.tooltip() == "VANDiR News: 0 unread", "after the journey: tooltip %r" % item.tooltip())
+    item.click("Quit")
+    check(travelled.exit_code() == 0, "Quit did not end the travelled instance cleanly")
 
     # An item new since, notified in Japanese; activating the notification shows the window.
     title = ctx.feed.add(1)
@@ -369,7 +434,8 @@ def run(ctx, bus):
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         port = s.getsockname()[1]  # closed again, so connections are refused
-    refused = Program(ctx, "refused", "--feed-url", "http://127.0.0.1:%d/feed.xml" % port, feed=False)
+    refused = Program(ctx, "refused", "--feed-url", "http://127.0.0.1:%d/feed.xml" % port, feed=False,
+                      env={"XDG_CACHE_HOME": os.path.join(ctx.work, "empty-cache")})
     window = refused.wait("the window", viewable_window)
     refused.wait("the status line", lambda: "Status: Could not update:" in refused.output())
     check("Connection refused" in refused.output(), "the status line does not say why:\n" + refused.output())
@@ -377,10 +443,44 @@ def run(ctx, bus):
     screenshot(ctx, window, "window-refused.png")
     check(refused.exit_code(terminate=True) == 0, "the refused instance failed on SIGTERM")
 
+    # Offline with the last feed kept from before: its news is shown, and the status line says
+    # from when.
+    offline = Program(ctx, "offline", "--feed-url", "http://127.0.0.1:%d/feed.xml" % port, feed=False)
+    window = offline.wait("the window", viewable_window)
+    offline.wait("the status line", lambda: "Status: Could not update:" in offline.output())
+    check(re.search(r"Status: Could not update: .*News of the last update \(", offline.output())
+          and "Showing the stored feed" in offline.output(),
+          "offline, the last feed is not shown:\n" + offline.output())
+    time.sleep(0.5)
+    screenshot(ctx, window, "window-offline.png")
+    check(offline.exit_code(terminate=True) == 0, "the offline instance failed on SIGTERM")
+
+    # The tray starts after the program, as at many a login: the item docks when it comes.
+    if not shutil.which("trayer"):
+        print("e2e: trayer not installed; the late tray is not tried")
+        return
+    late = Program(ctx, "late")
+    late.wait("the window without a tray", viewable_window)
+    check(not docked_in_tray(), "docked before any tray ran")
+    tray_process = subprocess.Popen(["trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel",
+                                     "--width", "100", "--height", "22", "--tint", "0x2b2b2b",
+                                     "--transparent", "true", "--alpha", "0"],
+                                    env=ctx.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        late.wait("the item docked in the late tray", docked_in_tray)
+        time.sleep(0.5)
+        tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True, timeout=WAIT).stdout
+        panel = re.search(r'(0x[0-9a-f]+) "panel": \("panel" "trayer"\)', tree).group(1)
+        screenshot(ctx, panel, "tray-late-dark-panel.png")
+    finally:
+        tray_process.terminate()
+        tray_process.wait(WAIT)
+    check(late.exit_code(terminate=True) == 0, "the late instance failed on SIGTERM")
+
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--program", "--screenshot", "--artifacts", "--bundle-id"):
+    for option in ("--program", "--screenshot", "--artifacts", "--bundle-id", "--manpage"):
         parser.add_argument(option, required=True)
     ctx = parser.parse_args()
     if not (shutil.which("xwininfo") and "DISPLAY" in os.environ
@@ -395,7 +495,7 @@ def main():
         "QT_QPA_PLATFORMTHEME", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "LANGUAGE", "LC_MESSAGES")}
     env.update(HOME=home, XDG_CONFIG_HOME=home + "/config", XDG_CACHE_HOME=home + "/cache",
                XDG_DATA_HOME=home + "/data", XDG_RUNTIME_DIR=runtime, QT_QPA_PLATFORM="xcb",
-               LC_ALL="C.UTF-8", LANG="C.UTF-8")
+               LC_ALL="C.UTF-8", LANG="C.UTF-8", TZ="Asia/Tokyo")
     # libxkbcommon-x11 hands strndup atom names that end at the given length, not at a
     # terminator: valid, but strict string checks read on and stop the program in the X set-up.
     # Qt has no frame pointers, so leak stacks need the slow unwinder for lsan.supp to match.
@@ -406,8 +506,10 @@ def main():
     ctx.opened = os.path.join(ctx.work, "opened.txt")
     bin_dir = os.path.join(ctx.work, "bin")
     os.makedirs(bin_dir)
+    ctx.no_browser = os.path.join(ctx.work, "no-browser")
     with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
-        f.write('#!/bin/sh\necho "$@" > "%s.part" && mv "%s.part" "%s"\n' % ((ctx.opened,) * 3))
+        f.write('#!/bin/sh\n[ -e "%s" ] && { echo "no method available for opening $1" >&2; exit 3; }\n'
+                'echo "$@" > "%s.part" && mv "%s.part" "%s"\n' % ((ctx.no_browser,) + (ctx.opened,) * 3))
     os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
     env["PATH"] = bin_dir + os.pathsep + env.get("PATH", "/usr/bin:/bin")
     ctx.env, ctx.programs, ctx.mocks, ctx.feed = env, [], [], Feed()

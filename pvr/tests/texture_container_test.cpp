@@ -1,0 +1,220 @@
+// The container calls on small files: the fuzz seeds of every container as a table, then the
+// choice of image, byte order, the read-ahead protocol, the float rules and hostile headers on
+// files built here.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "qzipvr.h"
+#include "tsv.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes read_file(const std::string& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void put32(Bytes& b, size_t at, uint32_t v, bool big = false) {
+  for (int k = 0; k < 4; ++k) b[at + k] = static_cast<uint8_t>(v >> (big ? 24 - 8 * k : 8 * k));
+}
+
+// A DDS header (legacy pixel format, or DX10 when dxgi is not 0) followed by `data`.
+Bytes dds(uint32_t w, uint32_t h, uint32_t pf_flags, uint32_t code, uint32_t bits, const uint32_t masks[4],
+          uint32_t dxgi, const Bytes& data, uint32_t mips = 1, uint32_t caps2 = 0, uint32_t depth = 0) {
+  Bytes b(dxgi ? 148 : 128, 0);
+  std::memcpy(b.data(), "DDS ", 4);
+  put32(b, 4, 124);
+  put32(b, 12, h);
+  put32(b, 16, w);
+  put32(b, 24, depth);
+  put32(b, 28, mips);
+  put32(b, 76, 32);
+  put32(b, 80, dxgi ? 4 : pf_flags);
+  if (dxgi) std::memcpy(&b[84], "DX10", 4); else put32(b, 84, code);
+  put32(b, 88, bits);
+  for (int k = 0; k < 4 && masks; ++k) put32(b, 92 + 4 * k, masks[k]);
+  put32(b, 112, caps2);
+  if (dxgi) {
+    put32(b, 128, dxgi);
+    put32(b, 132, 3);
+    put32(b, 140, 1);
+  }
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+struct Decoded {
+  int rc = -1;
+  QZIPVR_INFO info{};
+  Bytes rgba;  // top row first
+};
+
+struct Rows {
+  int width;
+  Bytes bgr, alpha;
+};
+unsigned char* row_of(void* user, int y, unsigned char** alpha) {
+  Rows* r = static_cast<Rows*>(user);
+  *alpha = &r->alpha[static_cast<size_t>(y) * r->width];
+  return &r->bgr[static_cast<size_t>(y) * r->width * 3];
+}
+
+Decoded decode(const Bytes& file, const QZIPVR_CHOICE* choice = nullptr) {
+  Decoded d;
+  d.rc = qzipvr08(file.data(), file.size(), file.size(), choice, &d.info);
+  if (d.rc != QZIPVR_OK) return d;
+  Rows r{d.info.width, Bytes(static_cast<size_t>(d.info.width) * d.info.height * 3),
+         Bytes(static_cast<size_t>(d.info.width) * d.info.height)};
+  const QZIPVR_ROWS rows{&r, row_of};
+  d.rc = qzipvr09(file.data(), file.size(), choice, &rows);
+  for (size_t k = 0; k < r.alpha.size(); ++k) {
+    d.rgba.insert(d.rgba.end(), {r.bgr[3 * k + 2], r.bgr[3 * k + 1], r.bgr[3 * k], r.alpha[k]});
+  }
+  return d;
+}
+
+TEST(TextureContainers, SeedsOfEveryContainer) {
+  for (const qzi_test::Row& row : qzi_test::tsv(QZI_TEXTURE_SEEDS_TSV, "", 9)) {
+    SCOPED_TRACE(row[0]);
+    const Bytes file = read_file(std::string(QZI_TEXTURE_SEEDS_DIR) + "/" + row[0]);
+    ASSERT_FALSE(file.empty());
+    const Decoded d = decode(file);
+    ASSERT_EQ(d.rc, QZIPVR_OK) << d.info.reason;
+    EXPECT_EQ(std::string(d.info.description).substr(0, row[1].size()), row[1]);
+    EXPECT_EQ(d.info.width, std::stoi(row[2]));
+    EXPECT_EQ(d.info.height, std::stoi(row[3]));
+    EXPECT_EQ(std::vector<int>({d.info.levels, d.info.faces, d.info.layers, d.info.depth}),
+              std::vector<int>({std::stoi(row[4]), std::stoi(row[5]), std::stoi(row[6]), std::stoi(row[7])}));
+    if (row[8] != "-") {
+      EXPECT_EQ((d.info.flags & QZIPVR_FLAG_HDR) != 0, row[8] == "1");
+    }
+    // Every file ends after its last image (KTX2: of level 0, stored last): one byte less
+    // leaves that image short.
+    QZIPVR_CHOICE last{};
+    last.level = d.info.container == QZIPVR_CONTAINER_KTX2 ? 0 : d.info.levels - 1;
+    last.face = d.info.faces - 1;
+    last.layer = d.info.layers - 1;
+    last.slice = std::max(1, d.info.depth >> last.level) - 1;
+    EXPECT_EQ(decode(file, &last).rc, QZIPVR_OK);
+    const Bytes cut(file.begin(), file.end() - 1);
+    EXPECT_NE(decode(cut, &last).rc, QZIPVR_OK);
+  }
+}
+
+// A luminance volume of 2 x 2 x 2 under two levels: each slice and level where it is stored.
+TEST(TextureContainers, ChosenLevelAndSlice) {
+  const uint32_t masks[4] = {0xFF, 0, 0, 0};
+  const Bytes data = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  const Bytes file = dds(2, 2, 0x20000, 0, 8, masks, 0, data, 2, 0x200000, 2);
+  QZIPVR_CHOICE c{};
+  Decoded d = decode(file, &c);
+  ASSERT_EQ(d.rc, QZIPVR_OK) << d.info.reason;
+  EXPECT_EQ(d.rgba, (Bytes{1, 1, 1, 255, 2, 2, 2, 255, 3, 3, 3, 255, 4, 4, 4, 255}));
+  c.slice = 1;
+  EXPECT_EQ(decode(file, &c).rgba, (Bytes{5, 5, 5, 255, 6, 6, 6, 255, 7, 7, 7, 255, 8, 8, 8, 255}));
+  c.slice = 0;
+  c.level = 1;
+  d = decode(file, &c);
+  EXPECT_EQ(d.rgba, (Bytes{9, 9, 9, 255}));
+  c.slice = 1;  // the second level has one slice
+  EXPECT_EQ(decode(file, &c).rc, QZIPVR_ERR_CHOICE);
+  c = QZIPVR_CHOICE{};
+  c.face = 1;
+  EXPECT_EQ(decode(file, &c).rc, QZIPVR_ERR_CHOICE);
+  c.face = 0;
+  c.level = -1;
+  EXPECT_EQ(decode(file, &c).rc, QZIPVR_ERR_CHOICE);
+}
+
+// KTX RGB565 in both byte orders decodes the same; the big-endian file's words are swapped.
+TEST(TextureContainers, KtxByteOrders) {
+  auto ktx = [](bool big) {
+    Bytes b(64 + 4 + 4, 0);
+    const uint8_t id[12] = {0xAB, 'K', 'T', 'X', ' ', '1', '1', 0xBB, '\r', '\n', 0x1A, '\n'};
+    std::memcpy(b.data(), id, 12);
+    const uint32_t fields[13] = {0x04030201, 0x8363, 2, 0x1907, 0x8D62, 0x1907, 2, 1, 0, 0, 1, 1, 0};
+    for (int k = 0; k < 13; ++k) put32(b, 12 + 4 * k, fields[k], big);
+    put32(b, 64, 4, big);
+    const uint16_t texels[2] = {0xF800, 0x07E0};  // red, green
+    for (int k = 0; k < 2; ++k) {
+      b[68 + 2 * k] = static_cast<uint8_t>(big ? texels[k] >> 8 : texels[k]);
+      b[69 + 2 * k] = static_cast<uint8_t>(big ? texels[k] : texels[k] >> 8);
+    }
+    return b;
+  };
+  const Decoded little = decode(ktx(false)), big = decode(ktx(true));
+  ASSERT_EQ(little.rc, QZIPVR_OK) << little.info.reason;
+  ASSERT_EQ(big.rc, QZIPVR_OK) << big.info.reason;
+  EXPECT_EQ(little.rgba, (Bytes{255, 0, 0, 255, 0, 255, 0, 255}));
+  EXPECT_EQ(big.rgba, little.rgba);
+}
+
+// Metadata beyond the first bytes: qzipvr08 asks for them, and succeeds when given them.
+TEST(TextureContainers, ReadAhead) {
+  const Bytes file = read_file(std::string(QZI_TEXTURE_SEEDS_DIR) + "/r8_zlib_swizzle.ktx2");
+  ASSERT_GT(file.size(), size_t{QZIPVR_HEAD_SIZE});
+  QZIPVR_INFO info;
+  EXPECT_EQ(qzipvr08(file.data(), 100, file.size(), nullptr, &info), QZIPVR_ERR_SHORT);
+  ASSERT_GT(info.head_needed, 100u);
+  ASSERT_LE(info.head_needed, file.size());
+  // Each answer may ask for more again (the descriptor, then key/value data behind it).
+  int rc = QZIPVR_ERR_SHORT, rounds = 0;
+  for (; rc == QZIPVR_ERR_SHORT && rounds < 4; ++rounds) rc = qzipvr08(file.data(), info.head_needed, file.size(), nullptr, &info);
+  EXPECT_EQ(rc, QZIPVR_OK) << info.reason;
+  EXPECT_EQ(rounds, 2);
+  // A file that ends before its metadata is refused, not asked for more.
+  EXPECT_EQ(qzipvr08(file.data(), 100, 100, nullptr, &info), QZIPVR_ERR_DATA);
+}
+
+// Half floats 0.5, 2, -1 and NaN: clamped and rounded, or tone mapped with an exposure.
+TEST(TextureContainers, FloatRules) {
+  const Bytes half = {0x00, 0x38, 0x00, 0x40, 0x00, 0xBC, 0x00, 0x7E};  // R16G16B16A16F
+  const Bytes file = dds(1, 1, 0, 0, 0, nullptr, 10, half);
+  Decoded d = decode(file);
+  ASSERT_EQ(d.rc, QZIPVR_OK) << d.info.reason;
+  EXPECT_NE(d.info.flags & QZIPVR_FLAG_HDR, 0u);
+  EXPECT_EQ(d.rgba, (Bytes{128, 255, 0, 0}));
+  QZIPVR_CHOICE c{};
+  c.tone_map = 1;
+  EXPECT_EQ(decode(file, &c).rgba, (Bytes{85, 170, 0, 0}));  // x / (1 + x); alpha only clamped
+  c.exposure = 0.5;
+  EXPECT_EQ(decode(file, &c).rgba, (Bytes{51, 128, 0, 0}));
+}
+
+// Headers that lie: sizes beyond any file, counts far beyond the data, unknown formats.
+TEST(TextureContainers, HostileHeaders) {
+  const Bytes block(8, 0);
+  QZIPVR_INFO info;
+  const Bytes wide = dds(65537, 4, 4, 0x31545844, 0, nullptr, 0, block);  // DXT1
+  EXPECT_EQ(qzipvr08(wide.data(), wide.size(), wide.size(), nullptr, &info), QZIPVR_ERR_HEADER);
+  const Bytes tall = dds(4, 16777217, 4, 0x31545844, 0, nullptr, 0, block);
+  EXPECT_NE(qzipvr08(tall.data(), tall.size(), tall.size(), nullptr, &info), QZIPVR_OK);
+  const Bytes layers = dds(4, 4, 0, 0, 0, nullptr, 71, block);
+  Bytes many = layers;
+  put32(many, 140, 0xFFFFFFFF);  // array size
+  QZIPVR_CHOICE last{};
+  last.layer = (1 << 20) - 1;
+  EXPECT_EQ(qzipvr08(many.data(), many.size(), many.size(), &last, &info), QZIPVR_ERR_DATA);
+  Bytes mips = layers;
+  put32(mips, 28, 0xFFFFFFFF);  // levels beyond a full chain are not counted
+  ASSERT_EQ(qzipvr08(mips.data(), mips.size(), mips.size(), nullptr, &info), QZIPVR_OK);
+  EXPECT_EQ(info.levels, 3);
+  const Bytes unknown = dds(4, 4, 0, 0, 0, nullptr, 999, block);
+  EXPECT_EQ(qzipvr08(unknown.data(), unknown.size(), unknown.size(), nullptr, &info), QZIPVR_ERR_HEADER);
+  EXPECT_STREQ(info.reason, "unsupported pixel format: DXGI 999");
+  // Zstandard data that inflates to less than the level claims: refused when decoding.
+  Bytes zstd = read_file(std::string(QZI_TEXTURE_SEEDS_DIR) + "/bc7_zstd.ktx2");
+  ASSERT_GT(zstd.size(), 80u + 48);
+  put32(zstd, 80 + 24 + 16, 17);
+  put32(zstd, 80 + 24 * 0 + 16, 65);
+  EXPECT_NE(decode(zstd).rc, QZIPVR_OK);
+}
+
+}  // namespace
