@@ -105,23 +105,6 @@ const uint8_t kAnchors[32] = {15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15
 const int kWeights3[8] = {0, 9, 18, 27, 37, 46, 55, 64};
 const int kWeights4[16] = {0, 4, 9, 13, 17, 21, 26, 30, 34, 38, 43, 47, 51, 55, 60, 64};
 
-struct Bits {
-  uint64_t lo, hi;
-  int pos;
-  uint32_t get(int n) {
-    uint64_t v;
-    if (pos >= 64) {
-      v = hi >> (pos - 64);
-    } else if (pos + n <= 64) {
-      v = lo >> pos;
-    } else {
-      v = lo >> pos | hi << (64 - pos);
-    }
-    pos += n;
-    return static_cast<uint32_t>(v & ((uint64_t{1} << n) - 1));
-  }
-};
-
 int sign_extend(int v, int bits) { return bits >= 32 ? v : (v ^ (1 << (bits - 1))) - (1 << (bits - 1)); }
 
 int unquantize(int v, int bits, bool is_signed) {
@@ -153,7 +136,7 @@ uint16_t finish(int v, bool is_signed) {
 
 // 16 texels of red, green, blue half floats.
 void bc6h_block(const uint8_t* block, bool is_signed, uint16_t* rgb) {
-  Bits r{0, 0, 0};
+  BitReader r{0, 0};
   for (int k = 7; k >= 0; --k) {
     r.lo = r.lo << 8 | block[k];
     r.hi = r.hi << 8 | block[8 + k];

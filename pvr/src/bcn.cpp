@@ -524,23 +524,6 @@ const int kWeights4[16] = {0, 4, 9, 13, 17, 21, 26, 30, 34, 38, 43, 47, 51, 55, 
 
 const int* weights(int bits) { return bits == 2 ? kWeights2 : bits == 3 ? kWeights3 : kWeights4; }
 
-struct BitReader {
-  uint64_t lo, hi;
-  int pos = 0;
-  uint32_t get(int n) {
-    if (n == 0) return 0;
-    uint64_t v;
-    if (pos >= 64) {
-      v = hi >> (pos - 64);
-    } else if (pos + n <= 64) {
-      v = lo >> pos;
-    } else {
-      v = lo >> pos | hi << (64 - pos);
-    }
-    pos += n;
-    return static_cast<uint32_t>(v & ((uint64_t{1} << n) - 1));
-  }
-};
 
 }  // namespace
 

@@ -162,6 +162,25 @@ void split_texels(const uint8_t* src, size_t group, int n, uint8_t* bgr, uint8_t
 // The same into a sink's row of `pixel` bytes a pixel: with 4, alpha is the fourth byte.
 void put_texels(const uint8_t* src, size_t group, int n, uint8_t* dst, uint8_t* alpha, int pixel);
 
+// Fields of a 128-bit block read from its lowest bit up (BC6H and BC7 blocks).
+struct BitReader {
+  uint64_t lo, hi;
+  int pos = 0;
+  uint32_t get(int n) {
+    if (n == 0) return 0;
+    uint64_t v;
+    if (pos >= 64) {
+      v = hi >> (pos - 64);
+    } else if (pos + n <= 64) {
+      v = lo >> pos;
+    } else {
+      v = lo >> pos | hi << (64 - pos);
+    }
+    pos += n;
+    return static_cast<uint32_t>(v & ((uint64_t{1} << n) - 1));
+  }
+};
+
 inline uint32_t load32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
          static_cast<uint32_t>(p[3]) << 24;

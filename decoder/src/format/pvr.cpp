@@ -29,22 +29,6 @@ const unsigned kMinInput = QZIPVR_HEADER_SIZE + 1;  // a header and at least one
 const unsigned kMaxInput = 104857600;
 const int kMaxSide = 4096;
 
-// The raster's rows for the library; counted from the top of the picture, as the library's.
-// Neither plane is cleared beforehand: the library writes every pixel and alpha byte of a
-// row it is given, and the padding at the rows' ends is cleared here.
-unsigned char* raster_row(void* user, int y, unsigned char** alpha) {
-  QZIDECODER_IMPL* h = static_cast<QZIDECODER_IMPL*>(user);
-  *alpha = nullptr;
-  if (y < 0 || y >= h->height) return nullptr;
-  uint8_t* row = y_adr(h, y);
-  const size_t used = 3 * static_cast<size_t>(h->width);
-  std::memset(row + used, 0, static_cast<size_t>(h->width_bytes) - used);
-  uint8_t* a = alpha_y_adr(h, y);
-  if (a) std::memset(a + h->width, 0, static_cast<size_t>(qziWidthBytes(h->width) - h->width));
-  *alpha = a;
-  return row;
-}
-
 void free_buffers(QZIDEC_PVR* s) {
   qziMemFree(&s->data);
   qziMemFree(&s->pixels);
@@ -110,7 +94,7 @@ void decode(QZIDECODER_IMPL* h, int mode) {
   const size_t needed = static_cast<size_t>(s->width) * static_cast<size_t>(s->height) * 4;
   if (bytes < needed) fail(QZIERR_CANNOT);
   qzimg::do_progress(h, 20, 100);
-  const QZIPVR_ROWS rows{h, raster_row};
+  const QZIPVR_ROWS rows{h, qzimgdecoder_texture::raster_row};
   if (chosen ? qzipvr09(s->data, size, &choice, &rows) != 0 : qzipvr06(s->data, size, &rows) != 0) fail(QZIERR_CANNOT);
   qzimg::do_progress(h, 90, 100);
   call_singleimage_layercallback(h, 0);

@@ -11,6 +11,22 @@
 
 namespace qzimgdecoder_texture {
 
+// The raster's rows for the texture library, counted from the top of the picture as the
+// library counts them. Neither plane is cleared beforehand: the library writes every pixel and
+// alpha byte of a row it is given, and the padding at the rows' ends is cleared here.
+unsigned char* raster_row(void* user, int y, unsigned char** alpha) {
+  QZIDECODER_IMPL* h = static_cast<QZIDECODER_IMPL*>(user);
+  *alpha = nullptr;
+  if (y < 0 || y >= h->height) return nullptr;
+  uint8_t* row = qzimgdecoder::y_adr(h, y);
+  const size_t used = 3 * static_cast<size_t>(h->width);
+  std::memset(row + used, 0, static_cast<size_t>(h->width_bytes) - used);
+  uint8_t* a = qzimgdecoder::alpha_y_adr(h, y);
+  if (a) std::memset(a + h->width, 0, static_cast<size_t>(qziWidthBytes(h->width) - h->width));
+  *alpha = a;
+  return row;
+}
+
 using namespace qzimgdecoder;
 
 namespace {
@@ -30,19 +46,6 @@ const unsigned kMaxInput = 256u << 20;        // whole files in memory during a 
 const unsigned long long kMaxMetadata = 16u << 20;  // headers, descriptors, key/value data
 const int kMaxSide = 16384;
 const unsigned kFirstRead = 4096;
-
-unsigned char* raster_row(void* user, int y, unsigned char** alpha) {
-  QZIDECODER_IMPL* h = static_cast<QZIDECODER_IMPL*>(user);
-  *alpha = nullptr;
-  if (y < 0 || y >= h->height) return nullptr;
-  uint8_t* row = y_adr(h, y);
-  const size_t used = 3 * static_cast<size_t>(h->width);
-  std::memset(row + used, 0, static_cast<size_t>(h->width_bytes) - used);
-  uint8_t* a = alpha_y_adr(h, y);
-  if (a) std::memset(a + h->width, 0, static_cast<size_t>(qziWidthBytes(h->width) - h->width));
-  *alpha = a;
-  return row;
-}
 
 [[noreturn]] void fail(QZIERR code) { qzimg::error_abort(code); }
 

@@ -19,6 +19,9 @@ void decode(QZIDECODER_IMPL* h, int mode, int container, bool (*is_mine)(const u
 // No format parameters: 108 for every id.
 int qzidec_setparam_texture(QZIDECODER_IMPL* h, unsigned int id, long a, long b);
 
+// The raster row `y` (from the top) and its alpha row for the texture library's row callback.
+unsigned char* raster_row(void* user, int y, unsigned char** alpha);
+
 // The image the handle's parameters choose, for the texture library.
 struct Choice {
   int level, face, layer, slice, tone_map;
