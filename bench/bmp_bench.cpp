@@ -2,6 +2,8 @@
 //   BM_qzi/<form>/<side>/<heap>    the public API over a memory stream (create, initialise,
 //                                  execute, close), the bitmaps delivered to a callback that
 //                                  does nothing with them;
+//   BM_memory/<form>/<side>/<heap> the same through the library's own memory input
+//                                  (qziDecoderInitializeFromMemory, read in place);
 //   BM_reuse/<form>/<side>         one handle for every picture (reset, initialise, execute);
 //   BM_stb/<form>/4096/<heap>      stb_image decoding the same bytes (forms it reads).
 // Each of them also runs the floor between its rounds: malloc of a block of the output's
@@ -158,11 +160,12 @@ int on_layer(QZIDEC_LAYERINFO* info, int) {
   return 0;
 }
 
-int decode_once(const bmpw::Bytes& file, Memory* memory) {
+int decode_once(const bmpw::Bytes& file, Memory* memory, bool in_place = false) {
   qzi_mem::Stream m{file.data(), file.size(), 0};
   if (memory->on) memory->allocated0 = allocated_bytes();
   QZIDECODER d = qziCreateDecoder();
-  int rc = qzi_mem::initialize(d, &m, nullptr);
+  int rc = in_place ? qziDecoderInitializeFromMemory(d, file.data(), file.size(), nullptr)
+                    : qzi_mem::initialize(d, &m, nullptr);
   qziSetDecoderLayerCallback(d, on_layer, memory);
   if (rc == 0) rc = qziDecoderExecute(d);
   qziCloseDecoder(d);
@@ -228,13 +231,13 @@ void run_rounds(benchmark::State& state, const Form& f, int side, Work work) {
   state.SetItemsProcessed(static_cast<int64_t>(pictures));
 }
 
-void BM_qzi(benchmark::State& state, Form f, int side, Heap heap) {
+void BM_qzi(benchmark::State& state, Form f, int side, Heap heap, bool in_place) {
   set_heap(heap);
   const bmpw::Bytes& file = file_of(f, side);
   Memory memory;
   memory.on = true;
   run_rounds(state, f, side, [&] {
-    const int rc = decode_once(file, &memory);
+    const int rc = decode_once(file, &memory, in_place);
     memory.on = false;
     return rc == 0;
   });
@@ -279,9 +282,11 @@ int register_all() {
         // Small pictures never reach the mmap threshold: only the recycled condition applies.
         if (heap == kFresh && side < 1024) continue;
         const std::string cond = std::string("/") + kHeapNames[heap];
-        benchmark::RegisterBenchmark(("BM_qzi/" + tail + cond).c_str(), BM_qzi, f, side, heap)
-            ->UseManualTime()
-            ->Unit(benchmark::kMicrosecond);
+        for (bool in_place : {false, true})
+          benchmark::RegisterBenchmark(((in_place ? "BM_memory/" : "BM_qzi/") + tail + cond).c_str(), BM_qzi, f,
+                                       side, heap, in_place)
+              ->UseManualTime()
+              ->Unit(benchmark::kMicrosecond);
         if (f.stb && side == 4096)
           benchmark::RegisterBenchmark(("BM_stb/" + tail + cond).c_str(), BM_stb, f, side, heap)
               ->UseManualTime()

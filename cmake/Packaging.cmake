@@ -8,6 +8,7 @@
 #   qt5     -> qzimg-qt5-imageformats  the texture image plugin for Qt 5 applications
 #   qt6     -> qzimg-qt6-imageformats  the texture image plugin for Qt 6 applications
 #   newsbar -> newsbar              the tray news reader
+#   python  -> python3-qzimg        the Python module and its Pillow plugin
 # Packages install under /usr, with the library directory the tree was configured with
 # (scripts/test and scripts/package give the multiarch one).
 set(CPACK_GENERATOR DEB)
@@ -77,6 +78,15 @@ endforeach()
 if(TARGET newsbar)
 qzi_deb_package(newsbar newsbar net "tray reader for the product news feed"
   "newsbar shows the unread items of the product news feed in the system tray\nand opens them.")
+endif()
+if(TARGET qzimg_python)
+qzi_deb_package(python python3-qzimg python "BMP/DIB and PVR texture decoding for Python 3"
+  "The qzimg module decodes BMP/DIB files and PVR textures into NumPy arrays,\n8-bit or float; its Pillow plugin lets PIL.Image.open read textures."
+  DEPENDS lib)
+# The extension is built for one Python version, and imports NumPy for its arrays.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+    "python3 (>= ${QZI_PYTHON_VERSION}), python3 (<< ${QZI_PYTHON_NEXT_VERSION}), python3-numpy")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "python3-pil")
 endif()
 # The loader cache and the MIME database are rebuilt by gdk-pixbuf's and shared-mime-info's
 # triggers on these folders; naming them here also runs them when the package is configured.

@@ -13,6 +13,7 @@ PACKAGES=(
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info xdg-utils dpkg-dev file lintian
   xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core trayer
   time python3-feedparser
+  python3-dev python3-numpy python3-pil python3-pytest libopenexr-dev
 )
 
 # Every apt call waits for the package lock (a fresh machine's daily apt job holds it for minutes)
@@ -99,8 +100,10 @@ export_test_data() {
 }
 
 # The Release tree build/ as scripts/test makes it; scripts/package reuses it.
+# The Python module is built for Debian's interpreter, whatever else is first on the PATH.
+PYTHON_OPTIONS=(-DQZI_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3)
 RELEASE_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DQZI_SANITIZE=OFF -DQZI_BUILD_NEWSBAR=ON -DQZI_BUILD_BENCH=ON
-                 -DQZI_PIXBUF_LOADER=ON -DQZI_QT5_PLUGIN=ON -DQZI_QT6_PLUGIN=ON)
+                 -DQZI_PIXBUF_LOADER=ON -DQZI_QT5_PLUGIN=ON -DQZI_QT6_PLUGIN=ON "${PYTHON_OPTIONS[@]}")
 
 # configure DIR [cmake args...]: configures quietly; when that fails, shows CMake's own message
 # (its log stays in DIR/configure.log) and which packages of the list named by NEEDED_PACKAGES

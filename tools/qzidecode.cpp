@@ -14,8 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "float_writer.h"
 #include "png_writer.h"
 #include "qzi_memview.h"
 #include "qzimgdecoder.h"
@@ -41,6 +43,7 @@ struct Options {
   bool json = false;
   bool progress = false;
   bool skip_ext = false;
+  bool exr_half = false;
   long max_pixels = 0;
   int png_level = qzi_png::kDefaultLevel;
   std::vector<Param> texture;  // parameters 4 to 9, set before initialisation
@@ -66,9 +69,13 @@ void print_help() {
       "                       filter; 6 as earlier versions wrote, 9 smallest and slowest)\n"
       "  Without -o or -d nothing is written: the inputs are decoded as a check, and a line says so.\n"
       "  Refused before anything is decoded: an output that is one of the inputs (same file, however\n"
-      "  spelt), an output name not ending in .png, two inputs giving the same output name, and an\n"
-      "  existing output without -f. A PNG goes to a temporary file beside its destination and is\n"
-      "  renamed when complete, so a failure never leaves a partial file.\n"
+      "  spelt), an output name not ending in .png, .pfm or .exr, two inputs giving the same output\n"
+      "  name, and an existing output without -f. A file goes to a temporary file beside its\n"
+      "  destination and is renamed when complete, so a failure never leaves a partial file.\n"
+      "  Float pictures: an output name ending in .pfm writes a portable float map (red, green, blue\n"
+      "  as 32-bit floats; no alpha), one ending in .exr an OpenEXR file (red, green, blue, alpha;\n"
+      "  %s). Samples are linear: 8-bit ones widened (x / 255), HDR ones unclamped.\n"
+      "      --exr-half       write .exr channels as 16-bit half floats instead of 32-bit floats\n"
       "\n"
       "Information:\n"
       "      --info           print a line per input: format, size, texture counts (levels, faces,\n"
@@ -109,7 +116,9 @@ void print_help() {
       "  %d    bad command line, or an output refused before decoding\n"
       "  otherwise the library's result code of the first input that failed:\n",
       qziGetVersion(), qzi_png::kMinLevel, qzi_png::kMaxLevel, qzi_png::kDefaultLevel, qzi_png::kMinLevel,
-      qzi_png::kLastFastLevel, qzi_png::kLastFastLevel + 1, qzi_png::kMaxLevel, QZIDEC_FORMAT_BMP, QZIDEC_FORMAT_PVR, BMP_PARAM_KEEP_ALPHA, BMP_PARAM_PALETTE_ALPHA,
+      qzi_png::kLastFastLevel, qzi_png::kLastFastLevel + 1, qzi_png::kMaxLevel,
+      qzi_float::exr_available() ? "available in this build" : "not in this build: it needs libopenexr-dev",
+      QZIDEC_FORMAT_BMP, QZIDEC_FORMAT_PVR, BMP_PARAM_KEEP_ALPHA, BMP_PARAM_PALETTE_ALPHA,
       BMP_PARAM_PIXEL_ALPHA, PVR_PARAM_OPTION, kExitWrite, kExitUsage);
 #define QZI_HELP_CODE(name, value, text) \
   if (value != 0) std::printf("  %-3d  %s\n", value, qziResultText(value));
@@ -174,11 +183,15 @@ std::string png_name_in(const std::string& dir, const std::string& input) {
   return dir + (dir.back() == '/' ? "" : "/") + base + ".png";
 }
 
-bool ends_with_png(const std::string& name) {
-  if (name.size() < 5) return false;  // ".png" alone names no file
+enum class OutputKind { kNone, kPng, kPfm, kExr };
+
+// What an output name asks for, by its extension (any case).
+OutputKind output_kind(const std::string& name) {
+  if (name.size() < 5) return OutputKind::kNone;  // ".png" alone names no file
   std::string ext = name.substr(name.size() - 4);
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext == ".png";
+  return ext == ".png" ? OutputKind::kPng : ext == ".pfm" ? OutputKind::kPfm : ext == ".exr" ? OutputKind::kExr
+                                                                                                : OutputKind::kNone;
 }
 
 // mkdir -p; false with errno set when a part cannot be made.
@@ -448,6 +461,26 @@ int execute(QZIDECODER dec, const Options& opt, const std::string& input, Sink* 
   return rc;
 }
 
+// Decodes the picture again as floats and writes it as a PFM or OpenEXR file.
+int write_float(QZIDECODER dec, OutputKind kind, bool half, Sink* sink) {
+  void* pixels = nullptr;
+  int w = 0, h = 0;
+  const int rc = qziDecoderExecuteRGBA(dec, QZIDEC_SAMPLE_FLOAT32, &pixels, &w, &h, nullptr);
+  if (rc != 0) return rc;
+  const float* rgba = static_cast<const float*>(pixels);
+  errno = 0;
+  if (kind == OutputKind::kPfm) {
+    sink->written = qzi_float::write_pfm(sink->out, rgba, w, h) && std::fflush(sink->out) == 0;
+  } else {
+    const std::string why = qzi_float::write_exr(sink->out, rgba, w, h, half);
+    sink->written = why.empty() && std::fflush(sink->out) == 0;
+  }
+  if (!sink->written) sink->write_errno = errno ? errno : EIO;
+  sink->facts->frames = sink->facts->frames ? sink->facts->frames : 1;
+  qziFreeRGBAF(static_cast<float*>(pixels));
+  return 0;
+}
+
 // Why an input failed, in words: the library's reason for the handle, else the option or the
 // input that explains the code where one does.
 std::string failure_text(const Options& opt, const std::string& input, int rc, bool initialised, bool from_stdin,
@@ -509,7 +542,14 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
     }
   }
   // Decoding is the check of an input, and tells whether it has alpha: --info runs it too.
-  if (rc == 0) rc = execute(dec, opt, input, &sink);
+  const OutputKind kind = output.empty() || output == "-" ? OutputKind::kPng : output_kind(output);
+  if (rc == 0 && (kind == OutputKind::kPng || opt.info)) {
+    FILE* png_out = kind == OutputKind::kPng ? sink.out : nullptr;
+    std::swap(sink.out, png_out);
+    rc = execute(dec, opt, input, &sink);
+    std::swap(sink.out, png_out);
+  }
+  if (rc == 0 && kind != OutputKind::kPng) rc = write_float(dec, kind, opt.exr_half, &sink);
   const std::string reason = qziDecoderGetReason(dec);
   qziCloseDecoder(dec);
 
@@ -547,7 +587,10 @@ int check_outputs(const Options& opt, const std::vector<std::string>& outputs) {
   for (size_t i = 0; i < outputs.size(); ++i) {
     const std::string& out = outputs[i];
     if (out.empty() || out == "-") continue;
-    if (!ends_with_png(out)) return usage_error("output name '%s' does not end in .png", out.c_str());
+    const OutputKind kind = output_kind(out);
+    if (kind == OutputKind::kNone) return usage_error("output name '%s' does not end in .png, .pfm or .exr", out.c_str());
+    if (kind == OutputKind::kExr && !qzi_float::exr_available())
+      return usage_error("cannot write '%s': this qzidecode was built without OpenEXR (libopenexr-dev)", out.c_str());
     for (size_t j = 0; j < i; ++j) {
       if (outputs[j] == out) {
         std::fprintf(stderr, "qzidecode: %s and %s would both be written to %s; nothing written\n",
@@ -580,7 +623,7 @@ int check_outputs(const Options& opt, const std::vector<std::string>& outputs) {
 int parse_options(int argc, char** argv, Options* opt) {
   enum {
     kOptInfo = 256, kOptJson, kOptProgress, kOptMaxPixels, kOptSkipExt, kOptFilter, kOptParam, kOptPngLevel,
-    kOptLevel, kOptFace, kOptLayer, kOptSlice, kOptToneMap, kOptExposure
+    kOptLevel, kOptFace, kOptLayer, kOptSlice, kOptToneMap, kOptExposure, kOptExrHalf
   };
   static const struct option longopts[] = {
       {"output", required_argument, nullptr, 'o'},
@@ -592,6 +635,7 @@ int parse_options(int argc, char** argv, Options* opt) {
       {"progress", no_argument, nullptr, kOptProgress},
       {"max-pixels", required_argument, nullptr, kOptMaxPixels},
       {"skip-ext", no_argument, nullptr, kOptSkipExt},
+      {"exr-half", no_argument, nullptr, kOptExrHalf},
       {"filter", required_argument, nullptr, kOptFilter},
       {"param", required_argument, nullptr, kOptParam},
       {"level", required_argument, nullptr, kOptLevel},
@@ -631,6 +675,7 @@ int parse_options(int argc, char** argv, Options* opt) {
       case kOptJson: opt->info = opt->json = true; break;
       case kOptProgress: opt->progress = true; break;
       case kOptSkipExt: opt->skip_ext = true; break;
+      case kOptExrHalf: opt->exr_half = true; break;
       case kOptMaxPixels:
         if (!parse_long(arg, &opt->max_pixels) || opt->max_pixels < 0)
           return usage_error("--max-pixels wants a number of pixels, not '%s'", arg.c_str());

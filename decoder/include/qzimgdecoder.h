@@ -200,8 +200,42 @@ QZIDEC_API int qziLoadRGBA(const char* path, unsigned char** pixels, int* width,
 QZIDEC_API int qziLoadRGBAFromMemory(const void* data, size_t size, const char* name_hint, unsigned char** pixels,
                                      int* width, int* height);
 
-/* Frees a buffer from qziLoadRGBA or qziLoadRGBAFromMemory; null is allowed. */
+/* Frees a buffer from qziLoadRGBA, qziLoadRGBAFromMemory or an 8-bit qziDecoderExecuteRGBA;
+   null is allowed. */
 QZIDEC_API void qziFreeRGBA(unsigned char* pixels);
+
+/*
+ * Float pictures: RGBA as 32-bit floats, 4 per pixel, rows top-down, no padding, alpha 1 where
+ * the picture has no alpha plane. Samples are linear in the sense of untouched: 8-bit samples
+ * are widened exactly (the float nearest x / 255, so 255 is 1.0), sRGB-encoded textures stay
+ * encoded, and sources with wider samples (HDR and float textures) are passed as the format
+ * module decodes them, unclamped (signed formats in -1..1). The 8-bit functions are unchanged.
+ */
+/* As qziLoadRGBA, into width * height * 4 floats (free them with qziFreeRGBAF). */
+QZIDEC_API int qziLoadRGBAF(const char* path, float** pixels, int* width, int* height);
+/* As qziLoadRGBAFromMemory, into floats. */
+QZIDEC_API int qziLoadRGBAFFromMemory(const void* data, size_t size, const char* name_hint, float** pixels,
+                                      int* width, int* height);
+/* Frees a buffer from qziLoadRGBAF, qziLoadRGBAFFromMemory or a float qziDecoderExecuteRGBA;
+   null is allowed. */
+QZIDEC_API void qziFreeRGBAF(float* pixels);
+
+/* Sample types of qziDecoderExecuteRGBA. */
+#define QZIDEC_SAMPLE_UINT8 0   /* unsigned char, as qziLoadRGBA */
+#define QZIDEC_SAMPLE_FLOAT32 1 /* float, as qziLoadRGBAF */
+
+/*
+ * The one-call loaders' conversion on a handle the caller initialised (and set parameters
+ * on): executes it and converts the first picture delivered into RGBA of `sample_type`. The
+ * caller's layer callback is not called and stays set. Stores the new buffer through `pixels`
+ * (free it with qziFreeRGBA for 8 bits, qziFreeRGBAF for floats), its size through `width`
+ * and `height` and, when `alpha` is not null, 1 when the picture came with an alpha plane
+ * (0 when its alpha is the implied opaque). On failure stores null and 0s. Returns 0; 107
+ * for a null handle or output, or an unknown sample type; 110 when not initialised;
+ * otherwise as qziDecoderExecute, or 102 when the format delivered no picture.
+ */
+QZIDEC_API int qziDecoderExecuteRGBA(QZIDECODER decoder, int sample_type, void** pixels, int* width, int* height,
+                                     int* alpha);
 
 /* A new handle, not initialised; null when memory is short. Release it with qziCloseDecoder. */
 QZIDEC_API QZIDECODER qziCreateDecoder(void);
@@ -226,6 +260,16 @@ QZIDEC_API int qziDecoderInitialize(QZIDECODER decoder, void* stream, int size, 
  * an initialised handle; otherwise as qziDecoderInitialize.
  */
 QZIDEC_API int qziDecoderInitializeFromFile(QZIDECODER decoder, const char* path);
+
+/*
+ * Initialises on `size` bytes at `data`, which the handle reads in place (no copy) until reset
+ * or close: they must stay unchanged and alive until then. `name` (may be null) is used for
+ * detection by extension as in qziDecoderInitialize. Faster than a stream of your own over the
+ * same bytes, which the handle copies into its read buffer. Returns 0; 107 for a null handle
+ * or data, a size of 0 or an initialised handle; 103 for 2^31 bytes or more; otherwise as
+ * qziDecoderInitialize.
+ */
+QZIDEC_API int qziDecoderInitializeFromMemory(QZIDECODER decoder, const void* data, size_t size, const char* name);
 
 /* Stores a QZIDEC_INFO_* value through `value`. Returns 0; 110 for a null or not
    initialised handle; 107 for an item outside 1..7 and 12..16, or a null `value`. */

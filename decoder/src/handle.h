@@ -35,6 +35,23 @@ struct QZIDEC_LAYER {
 
 const uint32_t kReadBufferSize = 32768;
 
+// The library's memory input: the caller's bytes, which stay theirs and in place.
+struct QZIDEC_MEMORY_INPUT {
+  const uint8_t* data = nullptr;
+  uint32_t size = 0;
+  uint32_t pos = 0;  // the stream position
+};
+
+// The float picture of an execution that asked for float samples (qziDecoderExecuteRGBA):
+// linear RGBA, rows top-down, filled by a module whose source has samples beyond 8 bits
+// through float_rows (raster.h); left empty, the 8-bit picture delivered is widened instead.
+// The pixels (malloc'd) pass to whoever asked, or are freed by rgba.cpp.
+struct QZIDEC_FLOAT_PICTURE {
+  float* pixels = nullptr;
+  int width = 0;
+  int height = 0;
+};
+
 // The handle. Constructed in place in a block from the core library; every field has its
 // initial value from the construction except rd_buf, which is written before it is read (so a
 // new handle costs no clearing of 32 KiB). It owns everything it points to; the caller's
@@ -51,9 +68,13 @@ struct QZIDECODER_IMPL {
   QZIDEC_READ_FUNC read_func = nullptr;
   QZIDEC_SETPOS_FUNC setpos_func = nullptr;
   QZIDEC_CLEANUP_FUNC cleanup_func = nullptr;
+  QZIDEC_MEMORY_INPUT memory;  // the stream, for the library's memory input
   uint8_t rd_buf[kReadBufferSize];  // deliberately without initialiser, see above
-  uint32_t rd_remain = 0;  // unconsumed bytes of rd_buf
-  uint32_t rd_index = 0;   // next byte of rd_buf
+  // The bytes the reader serves: rd_buf, or the caller's own bytes in place for the library's
+  // memory input (qziDecoderInitializeFromMemory).
+  const uint8_t* rd_data = rd_buf;
+  uint32_t rd_remain = 0;  // unconsumed bytes of rd_data
+  uint32_t rd_index = 0;   // next byte of rd_data
   uint32_t rd_base = 0;    // stream position of logical position 0
   uint32_t rd_pos = 0;     // logical position of the next byte
   bool rd_eof = false;     // the stream holds nothing beyond the buffer
@@ -119,6 +140,9 @@ struct QZIDECODER_IMPL {
   void* palette_user = nullptr;
   int anime_mode = 0;
   int anime_loop = 0;
+
+  // Set only while qziDecoderExecuteRGBA runs for float samples; the record is its caller's.
+  QZIDEC_FLOAT_PICTURE* float_picture = nullptr;
 };
 
 // Functions the library offers format modules; exported under their names.

@@ -278,6 +278,16 @@ int qziDecoderInitializeFromFile(QZIDECODER h, const char* path) {
   return r;
 }
 
+int qziDecoderInitializeFromMemory(QZIDECODER h, const void* data, size_t size, const char* name) {
+  if (!h || !data || size == 0 || h->initialized) return QZIERR_INVALID_ARG;
+  // Stream positions and sizes are 32-bit signed, as for files.
+  if (size > 0x7fffffffu) return QZIERR_CANNOT;
+  h->memory.data = static_cast<const uint8_t*>(data);
+  h->memory.size = static_cast<uint32_t>(size);
+  h->memory.pos = 0;
+  return qziDecoderInitialize(h, &h->memory, static_cast<int>(size), memory_read, memory_setpos, nullptr, name);
+}
+
 int qziDecoderGetDocInfo(QZIDECODER h, int item, unsigned int* value) {
   if (!h || !h->initialized) return QZIERR_NOT_INITIALIZED;
   const bool known = (item >= QZIDEC_INFO_FORMAT && item <= QZIDEC_INFO_ANIME_LOOP) ||

@@ -28,6 +28,12 @@ QZIDEC_MODULE_API uint8_t* alpha_y_adr(QZIDECODER_IMPL* h, int y);
 QZIDEC_MODULE_API void put_line(QZIDECODER_IMPL* h, int y);
 QZIDEC_MODULE_API void put_alpha_line(QZIDECODER_IMPL* h, int y);
 QZIDEC_MODULE_API void put_nbyte(QZIDECODER_IMPL* h, int x, int count, int value);
+// For modules whose source has samples beyond 8 bits (HDR, float, signed): where this
+// execution's float picture goes, width * height * 4 floats, rows top-down, or null when the
+// caller asked for none. The module still delivers the 8-bit picture as always; the float one
+// replaces its widening in qziDecoderExecuteRGBA. Raises QZIERR_NO_MEMORY. (Defined with the
+// RGBA loaders, rgba.cpp.)
+QZIDEC_MODULE_API float* float_rows(QZIDECODER_IMPL* h, int width, int height);
 QZIDEC_MODULE_API void ext4_buf(QZIDECODER_IMPL* h, const uint8_t* src);
 QZIDEC_MODULE_API int put_buf(QZIDECODER_IMPL* h, int x, int y, int w, int h_rows, int stride, const uint8_t* src);
 

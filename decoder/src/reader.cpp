@@ -1,5 +1,6 @@
 // Reader: refills, positions and the exported byte, word and block reads.
 #include "reader.h"
+#include "stream.h"
 
 #include <cstring>
 
@@ -12,6 +13,19 @@ namespace {
 // Fills rd_buf, or a destination of at least kReadBufferSize bytes, from the stream; returns the
 // count delivered (0 leaves rd_eof alone). The fields change alike in both cases.
 uint32_t refill(QZIDECODER_IMPL* h, uint8_t* into) {
+  if (into == h->rd_buf && h->read_func == memory_read) {
+    // The library's own memory input: the rest of the bytes are served where they are.
+    QZIDEC_MEMORY_INPUT* m = static_cast<QZIDEC_MEMORY_INPUT*>(h->stream);
+    h->rd_data = m->data + m->pos;
+    h->rd_remain = m->size - m->pos;
+    m->pos = m->size;
+    if (h->rd_remain != 0) {
+      h->rd_eof = true;
+      h->rd_index = 0;
+    }
+    return h->rd_remain;
+  }
+  if (into == h->rd_buf) h->rd_data = h->rd_buf;
   h->rd_remain = 0;
   if (!h->read_func(h->stream, into, kReadBufferSize, &h->rd_remain)) error_abort(QZIERR_READ);
   if (h->rd_remain > kReadBufferSize) error_abort(QZIERR_READ);  // a callback that overstates its count
@@ -36,12 +50,12 @@ int get_byte(QZIDECODER_IMPL* h) {
   }
   --h->rd_remain;
   ++h->rd_pos;
-  return h->rd_buf[h->rd_index++];
+  return h->rd_data[h->rd_index++];
 }
 
 uint32_t get_word(QZIDECODER_IMPL* h) {
   if (h->rd_remain >= 2) {  // both bytes buffered: no end of data to fold in
-    const uint8_t* p = h->rd_buf + h->rd_index;
+    const uint8_t* p = h->rd_data + h->rd_index;
     consume(h, 2);
     const uint32_t b0 = p[0], b1 = p[1];
     return h->byte_order ? b0 << 8 | b1 : b0 | b1 << 8;
@@ -53,7 +67,7 @@ uint32_t get_word(QZIDECODER_IMPL* h) {
 
 uint32_t get_long(QZIDECODER_IMPL* h) {
   if (h->rd_remain >= 4) {
-    const uint8_t* p = h->rd_buf + h->rd_index;
+    const uint8_t* p = h->rd_data + h->rd_index;
     consume(h, 4);
     const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
     return h->byte_order ? b0 << 24 | b1 << 16 | b2 << 8 | b3 : b0 | b1 << 8 | b2 << 16 | b3 << 24;
@@ -96,13 +110,13 @@ uint32_t get_read(QZIDECODER_IMPL* h, void* dst, unsigned long count) {
       }
     }
     if (want <= h->rd_remain) {
-      std::memcpy(out + copied, h->rd_buf + h->rd_index, want);
+      std::memcpy(out + copied, h->rd_data + h->rd_index, want);
       h->rd_index += want;
       h->rd_remain -= want;
       copied += want;
       break;
     }
-    std::memcpy(out + copied, h->rd_buf + h->rd_index, h->rd_remain);
+    std::memcpy(out + copied, h->rd_data + h->rd_index, h->rd_remain);
     copied += h->rd_remain;
     want -= h->rd_remain;
     h->rd_remain = 0;
@@ -171,7 +185,7 @@ void copy_bytes(QZIDECODER_IMPL* h, uint8_t* dst, uint32_t n) {
       --n;
       continue;
     }
-    std::memcpy(dst, h->rd_buf + h->rd_index, k);
+    std::memcpy(dst, h->rd_data + h->rd_index, k);
     consume(h, k);
     dst += k;
     n -= k;

@@ -34,7 +34,7 @@ inline int get_byte_fast(QZIDECODER_IMPL* h) {
   if (h->rd_remain != 0) {
     --h->rd_remain;
     ++h->rd_pos;
-    return h->rd_buf[h->rd_index++];
+    return h->rd_data[h->rd_index++];
   }
   return get_byte(h);
 }
@@ -67,7 +67,7 @@ inline void for_each_byte(QZIDECODER_IMPL* h, uint32_t n, F f) {
       --n;
       continue;
     }
-    const uint8_t* p = h->rd_buf + h->rd_index;
+    const uint8_t* p = h->rd_data + h->rd_index;
     for (uint32_t i = 0; i < k; ++i) f(p[i]);
     consume(h, k);
     n -= k;
@@ -90,7 +90,7 @@ inline void for_each_run(QZIDECODER_IMPL* h, int count, F f) {
       ++x;
       continue;
     }
-    f(x, h->rd_buf + h->rd_index, k);
+    f(x, h->rd_data + h->rd_index, k);
     consume(h, static_cast<uint32_t>(k) * U);
     x += k;
   }
@@ -141,7 +141,7 @@ class ReadCursor {
 
  private:
   void load() {
-    start_ = p_ = h_->rd_buf + h_->rd_index;
+    start_ = p_ = h_->rd_data + h_->rd_index;
     end_ = p_ + h_->rd_remain;
   }
   uint8_t refill_next() {

@@ -1,7 +1,8 @@
-// FILE-backed stream callbacks.
+// FILE-backed stream callbacks, and those of the library's memory input.
 #include "stream.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace qzimgdecoder {
 
@@ -18,5 +19,21 @@ bool qzisrm_setpos(void* stream, unsigned int position) {
 }
 
 void qzisrm_cleanup(void* stream) { std::fclose(static_cast<FILE*>(stream)); }
+
+bool memory_read(void* stream, void* buffer, unsigned int size, unsigned int* count) {
+  QZIDEC_MEMORY_INPUT* m = static_cast<QZIDEC_MEMORY_INPUT*>(stream);
+  const uint32_t n = size < m->size - m->pos ? size : m->size - m->pos;
+  if (n) std::memcpy(buffer, m->data + m->pos, n);
+  m->pos += n;
+  *count = n;
+  return true;
+}
+
+bool memory_setpos(void* stream, unsigned int position) {
+  QZIDEC_MEMORY_INPUT* m = static_cast<QZIDEC_MEMORY_INPUT*>(stream);
+  if (position > m->size) return false;
+  m->pos = position;
+  return true;
+}
 
 }  // namespace qzimgdecoder

@@ -12,6 +12,11 @@ QZIDEC_MODULE_API bool qzisrm_read(void* stream, void* buffer, unsigned int size
 QZIDEC_MODULE_API bool qzisrm_setpos(void* stream, unsigned int position);
 QZIDEC_MODULE_API void qzisrm_cleanup(void* stream);
 
+// The memory input's callbacks over a QZIDEC_MEMORY_INPUT. The reader knows them by address and
+// serves the bytes in place instead of copying them into its buffer.
+QZIDEC_MODULE_API bool memory_read(void* stream, void* buffer, unsigned int size, unsigned int* count);
+QZIDEC_MODULE_API bool memory_setpos(void* stream, unsigned int position);
+
 }  // namespace qzimgdecoder
 
 #endif  // QZIMGDECODER_STREAM_H

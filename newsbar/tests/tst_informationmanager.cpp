@@ -249,7 +249,7 @@ private Q_SLOTS:
         QCOMPARE(status.size(), 2);
         QVERIFY(f.manager.lastFailure().kind
                 == (log.contains("not XML")                 ? FeedFailure::Kind::NotXml
-                    : log.contains("not an RSS document")   ? FeedFailure::Kind::NotFeed
+                    : log.contains("not an RSS or Atom document")   ? FeedFailure::Kind::NotFeed
                     : log.contains("Connection refused")    ? FeedFailure::Kind::Unreachable
                     : log.contains("503")                   ? FeedFailure::Kind::Busy
                                                             : FeedFailure::Kind::HttpError));
@@ -324,13 +324,13 @@ private Q_SLOTS:
     void timeZoneChangeAndUpgrade()
     {
         const InformationList dated = list(rss(datedItems(3)));
-        Ids oldRead, oldNotified;
+        QSet<QString> oldRead, oldNotified;
         pinZone("Asia/Tokyo");
         for (const Information& information : *dated) {
             QVERIFY(information.localZoneIdentifier() != information.identifier());
-            oldNotified->insert(information.localZoneIdentifier());
-            if (oldRead->size() < 2)
-                oldRead->insert(information.localZoneIdentifier());
+            oldNotified.insert(information.localZoneIdentifier());
+            if (oldRead.size() < 2)
+                oldRead.insert(information.localZoneIdentifier());
         }
         {
             Fixture f;
@@ -346,8 +346,8 @@ private Q_SLOTS:
 
         pinZone("Asia/Tokyo");
         Fixture upgraded;
-        upgraded.store("ReadItems", *oldRead);
-        upgraded.store("NotifiedItems", *oldNotified);
+        upgraded.store("ReadItems", oldRead);
+        upgraded.store("NotifiedItems", oldNotified);
         upgraded.manager.restoreState();
         upgraded.manager.setInformations(dated);
         QCOMPARE(upgraded.unread(), 1);
@@ -360,7 +360,7 @@ private Q_SLOTS:
 
         // Once only: local-zone identifiers stored after it are not carried over again.
         Fixture later;
-        later.store("ReadItems", *oldRead);
+        later.store("ReadItems", oldRead);
         later.settings.setValue("UTCIdentifiers", true);
         later.manager.restoreState();
         later.manager.setInformations(dated);
@@ -377,7 +377,7 @@ private Q_SLOTS:
         f.manager.setStoredFeedPath(path);
         QVERIFY(!f.manager.restoreStoredFeed());  // nothing stored yet
         QVERIFY(f.refresh(http(200, feed(3)), true));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not an RSS document"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not an RSS or Atom document"));
         QVERIFY(f.refresh(http(200, "<html xmlns=\"http://www.w3.org/1999/xhtml\"/>"), false));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("HTTP status 500"));
         QVERIFY(f.refresh(http(500, feed(9)), false));

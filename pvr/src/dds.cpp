@@ -83,8 +83,9 @@ bool mask_channel(uint32_t mask, char name, WideChannel* c) {
 void set_masks(Head& in, uint32_t flags, Texture* t) {
   const uint32_t bits = in.u32(88), r = in.u32(92), g = in.u32(96), b = in.u32(100), a = in.u32(104);
   auto refuse_masks = [&](const std::string& why) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%u-bit masks R %08x G %08x B %08x A %08x", bits, r, g, b, a);
+    char text[80];
+    std::snprintf(text, sizeof text, "%s %u-bit masks R %08x G %08x B %08x A %08x",
+                  (flags & kLuminance) ? "LUMINANCE" : (flags & kRgb) ? "RGB" : "ALPHA", bits, r, g, b, a);
     refuse(QZIPVR_ERR_HEADER, "unsupported pixel format: " + std::string(text) + why);
   };
   if (bits != 8 && bits != 16 && bits != 24 && bits != 32) refuse_masks("");
@@ -148,7 +149,9 @@ void read_dds(Head& in, const Choice& c, Texture* t) {
   if (caps2 & kCubemap) faces = __builtin_popcount(caps2 & kCubeFaces) ? __builtin_popcount(caps2 & kCubeFaces) : 6;
 
   if (flags & (kYuv | kBumpDuDv)) {
-    refuse(QZIPVR_ERR_HEADER, "unsupported pixel format: pixel-format flags 0x" + std::to_string(flags));
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", flags);
+    refuse(QZIPVR_ERR_HEADER, std::string("unsupported pixel format: pixel-format flags 0x") + text);
   }
   if ((flags & kFourCC) && code == fourcc("DX10")) {
     in.need(128, 20, "DX10 header");

@@ -171,7 +171,7 @@ typedef struct QZIPVR_INFO {
   unsigned flags;    /* QZIPVR_FLAG_* */
   unsigned long long head_needed; /* with QZIPVR_ERR_SHORT: first bytes to give next time */
   char description[64]; /* "DDS DX10 BC7 sRGB", "KTX2 zstd ASTC 8x8 sRGB" */
-  char reason[96];      /* after a refusal: why, in a few words */
+  char reason[128];     /* after a refusal: why, in a few words */
 } QZIPVR_INFO;
 
 /*

@@ -21,7 +21,7 @@ struct QZIDEC_TEXTURE {
   int container;
   int width, height;
   void* data;         // the file's first bytes during a probe, the whole file during a decode
-  char reason[96];    // why the texture library refused the file, for the caller's message
+  char reason[sizeof(QZIPVR_INFO::reason)];  // why the texture library refused the file, for the caller's message
 };
 
 // Limits, besides the raster's own bound on each side and the pixel-limit parameter.

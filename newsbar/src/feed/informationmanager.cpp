@@ -366,7 +366,8 @@ bool InformationManager::restoreStoredFeed()
         return false;
     }
     const QDateTime time = file.fileTime(QFileDevice::FileModificationTime).toUTC();
-    const FeedParseResult result = parseFeed(file.read(maximumFeedSize));
+    // Relative Atom links resolve against the feed's own address.
+    const FeedParseResult result = parseFeed(file.read(maximumFeedSize), m_feedURL.value_or(QUrl()));
     if (result.status != FeedParseResult::Status::Rss) {
         qCWarning(lcManager).noquote() << "Stored feed" << m_storedFeedPath << "not used:" << result.reason;
         return false;
@@ -451,8 +452,8 @@ void InformationManager::networkDidComeBack()
 void InformationManager::parseFetched(const QByteArray& body, const FeedValidators& validators,
                                       const QString& source)
 {
-    m_parsePool.start([this, source, body, validators] {
-        FeedParseResult result = parseFeed(body);
+    m_parsePool.start([this, source, body, validators, url = m_feedURL.value_or(QUrl())] {
+        FeedParseResult result = parseFeed(body, url);
         QMetaObject::invokeMethod(
             this,
             [this, source, result = std::move(result), validators, body]() mutable {
@@ -471,7 +472,7 @@ void InformationManager::installParsed(const QString& source, const FeedParseRes
                           {FeedFailure::Kind::NotXml, 0});
         return;
     case FeedParseResult::Status::NotRss:
-        m_fetcher->reject(QStringLiteral("Feed download from %1 ignored: not an RSS document (root element %2)")
+        m_fetcher->reject(QStringLiteral("Feed download from %1 ignored: not an RSS or Atom document (root element %2)")
                               .arg(source, result.reason),
                           {FeedFailure::Kind::NotFeed, 0});
         return;

@@ -166,7 +166,7 @@ public Q_SLOTS:
     // URL; nothing while a download or its parse is still running: the new trigger is folded into
     // it). The result, on the main thread: an RSS document replaces the list (setInformations); a
     // 304 keeps the current list; both count as success and end any backoff. A failed download
-    // (see FeedFetcher) or a body that is not an RSS document changes nothing, logs one line and
+    // (see FeedFetcher) or a body that is not an RSS or Atom document changes nothing, logs one line and
     // schedules a retry.
     void refresh();
     // The network is reachable again: a pending retry happens at once.
