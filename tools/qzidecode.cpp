@@ -350,7 +350,8 @@ std::string file_failure_text(const std::string& input, int rc) {
 void report_failure(const Options& opt, const std::string& input, int rc, const std::string& text) {
   std::fprintf(stderr, "qzidecode: %s: %s (%d)\n", input.c_str(), text.c_str(), rc);
   if (opt.json) {
-    std::printf("{\"file\":%s,\"result\":%d,\"error\":%s}\n", json_string(input).c_str(), rc, json_string(text).c_str());
+    std::printf("{\"file\":%s,\"result\":%d,\"error\":%s,\"reason\":%s}\n", json_string(input).c_str(), rc,
+                json_string(qziResultText(rc)).c_str(), json_string(text).c_str());
   }
 }
 
@@ -480,9 +481,12 @@ int write_float(QZIDECODER dec, OutputKind kind, bool half, Sink* sink) {
   return 0;
 }
 
-// Why an input failed, in words: the option or the input that explains the code where one does.
+// Why an input failed, in words: the library's reason for the handle, else the option or the
+// input that explains the code where one does.
 std::string failure_text(const Options& opt, const std::string& input, int rc, bool initialised, bool from_stdin,
-                         size_t stdin_size) {
+                         size_t stdin_size, const std::string& reason) {
+  if (from_stdin && stdin_size == 0) return "empty input";
+  if (!reason.empty()) return reason;
   if (rc == QZIERR_NO_MEMORY && !initialised && opt.max_pixels)
     return "more pixels than --max-pixels " + std::to_string(opt.max_pixels) + " allows";
   if (from_stdin && stdin_size == 0) return "empty input";
@@ -546,11 +550,12 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
     std::swap(sink.out, png_out);
   }
   if (rc == 0 && kind != OutputKind::kPng) rc = write_float(dec, kind, opt.exr_half, &sink);
+  const std::string reason = qziDecoderGetReason(dec);
   qziCloseDecoder(dec);
 
   int status = rc;
   if (rc != 0) {
-    report_failure(opt, input, rc, failure_text(opt, input, rc, initialised, from_stdin, mem.size));
+    report_failure(opt, input, rc, failure_text(opt, input, rc, initialised, from_stdin, mem.size, reason));
   } else if (sink.out && !sink.written) {
     report_write_failure(input, output,
                          sink.write_errno == EINVAL && facts.frames ? "bitmap layout not understood"

@@ -282,6 +282,18 @@ QZIDEC_API int qziDecoderGetDocInfo(QZIDECODER decoder, int item, unsigned int* 
  */
 QZIDEC_API const char* qziDecoderGetFormatDescription(QZIDECODER decoder);
 
+/*
+ * Why the last qziDecoderInitialize, qziDecoderInitializeFromFile or qziDecoderExecute
+ * on this handle failed: one line of English naming the format and the rule
+ * ("BMP: 64 bits per pixel is not supported"), or "not a file of any supported format"
+ * when no format recognised the input. The result codes stay what they are; this only
+ * tells them apart for a person. Each of those calls clears it first, so it is empty ("")
+ * after a success and never left over from an earlier call. Owned by the handle: valid
+ * until the next of those calls, reset or close. "" for a null handle. Like every call
+ * on a handle, not to be made while another thread uses the same handle.
+ */
+QZIDEC_API const char* qziDecoderGetReason(QZIDECODER decoder);
+
 /* Back to the created state: closes the stream, drops parameters, layers and format state,
    keeps the layer, palette and progress callbacks. Returns 0; 107 for a null handle. */
 QZIDEC_API int qziResetDecoder(QZIDECODER decoder);

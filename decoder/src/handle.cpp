@@ -1,6 +1,9 @@
 // The handle's format state record: taken by the accepting probe, freed in one place.
 #include "handle.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 namespace qzimgdecoder {
 
 void* new_format_state(QZIDECODER_IMPL* h, size_t size) {
@@ -10,5 +13,20 @@ void* new_format_state(QZIDECODER_IMPL* h, size_t size) {
 }
 
 void free_format_state(QZIDECODER_IMPL* h) { qziMemFree(&h->format_state); }
+
+void set_reason(QZIDECODER_IMPL* h, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(h->reason, sizeof h->reason, format, args);
+  va_end(args);
+}
+
+void raise(QZIDECODER_IMPL* h, qzimg::QZIERR code, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(h->reason, sizeof h->reason, format, args);
+  va_end(args);
+  qzimg::error_abort(code);
+}
 
 }  // namespace qzimgdecoder

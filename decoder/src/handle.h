@@ -122,6 +122,10 @@ struct QZIDECODER_IMPL {
   uint64_t variant = 0;
   bool over_max_pixels = false;  // a probe declared more pixels than max_pixels allows
 
+  // Why the last initialisation or execution failed ("BMP: ..."), empty after a success.
+  // A fixed array, so that setting it never allocates on a failure path.
+  char reason[160] = {};
+
   // Format selection. The state record is the accepted module's (see formats.h): taken
   // by its probe through new_format_state, freed only through free_format_state (a refused
   // probe, a failed initialisation, reset, close).
@@ -143,5 +147,16 @@ struct QZIDECODER_IMPL {
 
 // Functions the library offers format modules; exported under their names.
 #define QZIDEC_MODULE_API __attribute__((visibility("default")))
+
+namespace qzimgdecoder {
+
+// Stores the reason (printf format) and raises `code`. A reason names the format and the
+// rule in a user's words: "BMP: 64 bits per pixel is not supported".
+[[noreturn]] void raise(QZIDECODER_IMPL* h, qzimg::QZIERR code, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+// Stores the reason without raising.
+void set_reason(QZIDECODER_IMPL* h, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+}  // namespace qzimgdecoder
 
 #endif  // QZIMGDECODER_HANDLE_H

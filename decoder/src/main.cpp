@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -114,13 +115,22 @@ int execute_pass(QZIDECODER_IMPL* h) {
   return static_cast<int>(QZIERR_SUCCESS);
 }
 
+// Tries the format named by the extension, then every format by content. A probe states a
+// reason only once it recognised its format, so the reason kept on a refusal is the one of the
+// format the extension named, else of the first format that recognised the content.
 const QZIDEC_FORMAT* detect(QZIDECODER_IMPL* h) {
+  char kept[sizeof h->reason] = {};
+  auto keep = [&] {
+    if (!kept[0] && h->reason[0]) std::memcpy(kept, h->reason, sizeof kept);
+    h->reason[0] = '\0';
+  };
   if (!h->file_name.empty() && !h->skip_ext) {
     const std::string ext = extension_of(h->file_name);
     if (!ext.empty()) {
       for (const QZIDEC_FORMAT* f = qzidec_format_table; f->decode; ++f) {
         if (lists_extension(*f, ext)) {
           if (probe(h, *f)) return f;
+          keep();
           break;
         }
       }
@@ -132,8 +142,14 @@ const QZIDEC_FORMAT* detect(QZIDECODER_IMPL* h) {
       for (int id : h->format_filter) wanted = wanted || static_cast<uint32_t>(id) == f->id;
       if (!wanted) continue;
     }
-    if (probe(h, *f)) return f;
+    if (probe(h, *f)) {
+      h->reason[0] = '\0';
+      return f;
+    }
+    keep();
   }
+  std::memcpy(h->reason, kept, sizeof kept);
+  if (!h->reason[0]) set_reason(h, "not a file of any supported format");
   return nullptr;
 }
 
@@ -149,6 +165,8 @@ const char* format_name(uint32_t id) {
     default: return "";
   }
 }
+
+int execute(QZIDECODER_IMPL* h);
 
 }  // namespace
 
@@ -182,8 +200,12 @@ QZIDECODER qziCreateDecoder(void) {
 
 int qziDecoderInitialize(QZIDECODER h, void* stream, int size, QZIDEC_READ_FUNC read, QZIDEC_SETPOS_FUNC setpos,
                          QZIDEC_CLEANUP_FUNC cleanup, const char* name) {
-  if (!h || size == 0 || h->initialized || !read || !setpos) return QZIERR_INVALID_ARG;
-  return guarded([&] {
+  if (h) h->reason[0] = '\0';
+  if (!h || size == 0 || h->initialized || !read || !setpos) {
+    if (h) set_reason(h, h->initialized ? "the handle is already initialised" : size == 0 ? "the input is empty" : "a required argument is missing");
+    return QZIERR_INVALID_ARG;
+  }
+  const int r = guarded([&] {
     if (name && *name) h->file_name = name;
     h->stream = stream;
     h->read_func = read;
@@ -210,26 +232,43 @@ int qziDecoderInitialize(QZIDECODER h, void* stream, int size, QZIDEC_READ_FUNC 
     h->initialized = true;
     return static_cast<int>(QZIERR_SUCCESS);
   });
+  if (r == QZIERR_NO_MEMORY && !h->reason[0]) set_reason(h, "out of memory");
+  return r;
 }
 
 int qziDecoderInitializeFromFile(QZIDECODER h, const char* path) {
-  if (!h || !path || !*path) return QZIERR_INVALID_ARG;
+  if (!h) return QZIERR_INVALID_ARG;
+  h->reason[0] = '\0';
+  if (!path || !*path) {
+    set_reason(h, "no file name");
+    return QZIERR_INVALID_ARG;
+  }
+  if (h->initialized) {
+    set_reason(h, "the handle is already initialised");
+    return QZIERR_INVALID_ARG;
+  }
   FILE* f = std::fopen(path, "rb");
-  if (!f) return QZIERR_FILE_OPEN;
+  if (!f) {
+    set_reason(h, "cannot open the file: %s", std::strerror(errno));
+    return QZIERR_FILE_OPEN;
+  }
   // A directory opens for reading here, but holds no bytes to decode.
   struct stat st;
   if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
     std::fclose(f);
+    set_reason(h, "cannot open the file: it is a directory");
     return QZIERR_FILE_OPEN;
   }
   long length = -1;
   if (std::fseek(f, 0, SEEK_END) != 0 || (length = std::ftell(f)) == -1 || std::fseek(f, 0, SEEK_SET) != 0) {
     std::fclose(f);
+    set_reason(h, "cannot measure the file (not a regular file?)");
     return QZIERR_FILE_OPEN;
   }
   // The stream's positions are 32-bit; a longer file cannot be addressed.
   if (length > 0x7fffffffL) {
     std::fclose(f);
+    set_reason(h, "the file is 2 GiB or larger");
     return QZIERR_CANNOT;
   }
   const int r = qziDecoderInitialize(h, f, static_cast<int>(length), qzisrm_read, qzisrm_setpos, qzisrm_cleanup, path);
@@ -371,15 +410,37 @@ int qziSetDecoderProgressCallback(QZIDECODER h, QZIDEC_PROGRESS_CALLBACK callbac
   return QZIERR_SUCCESS;
 }
 
+const char* qziDecoderGetReason(QZIDECODER h) { return h ? h->reason : ""; }
+
 int qziDecoderExecute(QZIDECODER h) {
   if (!h) return QZIERR_INVALID_ARG;
-  if (!h->initialized) return QZIERR_NOT_INITIALIZED;
+  h->reason[0] = '\0';
+  if (!h->initialized) {
+    set_reason(h, "the handle is not initialised");
+    return QZIERR_NOT_INITIALIZED;
+  }
+  const int r = execute(h);
+  if (r == QZIERR_SUCCESS) {
+    h->reason[0] = '\0';
+  } else if (!h->reason[0]) {
+    // A raise site without its own words: the format and the code's text.
+    set_reason(h, "%s: %s", format_name(h->format.id), qziResultText(r));
+  }
+  return r;
+}
+
+}  // extern "C"
+
+namespace {
+
+int execute(QZIDECODER_IMPL* h) {
   // guarded() turns anything that escapes into a code; the inner try blocks handle the
   // progress reports' own refusals, so that a stop at the first report skips the pass.
   return guarded([&] {
     try {
       qzimg::do_progress(h, 0, 1);
     } catch (qzimg::QZIERR) {
+      set_reason(h, "stopped by the progress callback");
       return static_cast<int>(QZIERR_ABORTED);
     }
     rdpos_set(h, 0);
@@ -390,9 +451,10 @@ int qziDecoderExecute(QZIDECODER h) {
       qzimg::do_progress(h, 1, 1);
     } catch (qzimg::QZIERR code) {
       result = code;
+      if (code == QZIERR_ABORTED) set_reason(h, "stopped by the progress callback");
     }
     return result;
   });
 }
 
-}  // extern "C"
+}  // namespace

@@ -57,19 +57,22 @@ void get_rgb(QZIDECODER_IMPL* h, int count, int bgr, int with_alpha) {
 }
 
 void set_size(QZIDECODER_IMPL* h, int width, int height, int bpp, int colors) {
-  if (width > QZI_DIB_MAX_SIDE || height > QZI_DIB_MAX_SIDE || bpp > QZI_DIB_MAX_DEPTH) error_abort(QZIERR_UNSUPPORTED);
-  if (width < 1 || height < 1 || bpp < 1 || colors < 0) error_abort(QZIERR_UNSUPPORTED);
+  if (width > QZI_DIB_MAX_SIDE || height > QZI_DIB_MAX_SIDE)
+    raise(h, QZIERR_UNSUPPORTED, "%d x %d is above the %d limit", width, height, QZI_DIB_MAX_SIDE);
+  if (width < 1 || height < 1) raise(h, QZIERR_UNSUPPORTED, "a width or height of 0");
+  if (bpp > QZI_DIB_MAX_DEPTH || bpp < 1 || colors < 0) error_abort(QZIERR_UNSUPPORTED);
   if (bpp < 31 && colors > (1 << bpp)) colors = 1 << bpp;
   if (h->size_fixed == 1) {
     // The header read again at execution must declare the picture that initialisation
     // accepted; anything else means the input changed in between, and the bitmaps no longer fit.
     if (h->width == width && h->height == height && h->bpp == bpp && h->colors == colors) return;
-    error_abort(QZIERR_UNSUPPORTED);
+    raise(h, QZIERR_UNSUPPORTED, "the header changed since initialisation");
   }
   // Refused before any bitmap exists: a small file may declare a huge picture.
   if (h->max_pixels != 0 && static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > h->max_pixels) {
     h->over_max_pixels = true;
-    error_abort(QZIERR_NO_MEMORY);
+    raise(h, QZIERR_NO_MEMORY, "%d x %d is more than the %llu pixels allowed", width, height,
+          static_cast<unsigned long long>(h->max_pixels));
   }
   h->width = width;
   h->height = height;
@@ -89,7 +92,7 @@ void confirm_variant(QZIDECODER_IMPL* h, uint64_t key) {
   if (h->size_fixed != 1) {
     h->variant = key;
   } else if (h->variant != key) {
-    error_abort(QZIERR_UNSUPPORTED);
+    raise(h, QZIERR_UNSUPPORTED, "the header changed since initialisation");
   }
 }
 

@@ -56,11 +56,15 @@ static bool mem_setpos(void* s, unsigned int position) {
   return true;
 }
 
-static void set_error(GError** error, int code) {
+/* `reason`: the library's words for the refusal ("PVR: PVRTC-II is not supported"), or empty. */
+static void set_error(GError** error, int code, const char* reason) {
   GdkPixbufError kind = GDK_PIXBUF_ERROR_CORRUPT_IMAGE;
   if (code == QZIERR_NO_MEMORY) kind = GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY;
   else if (code < QZIERR_UNSUPPORTED || code > QZIERR_READ) kind = GDK_PIXBUF_ERROR_FAILED;
-  g_set_error(error, GDK_PIXBUF_ERROR, kind, "Texture: %s", qziResultText(code));
+  if (reason && *reason)
+    g_set_error(error, GDK_PIXBUF_ERROR, kind, "Texture: %s (%s)", reason, qziResultText(code));
+  else
+    g_set_error(error, GDK_PIXBUF_ERROR, kind, "Texture: %s", qziResultText(code));
 }
 
 static void free_pixels(guchar* pixels, gpointer data) {
@@ -79,7 +83,8 @@ static const char* const texture_names[] = {"texture.pvr",  "texture.dds",  "tex
  * pictures above the pixel limit before any pixel memory is taken. Returns the library's code
  * and the index of the format in texture_formats.
  */
-static int read_size(const guint8* data, gsize size, unsigned int* width, unsigned int* height, int* which) {
+static int read_size(const guint8* data, gsize size, unsigned int* width, unsigned int* height, int* which,
+                     char* reason, size_t reason_size) {
   QZIDECODER dec = qziCreateDecoder();
   if (!dec) return QZIERR_NO_MEMORY;
   MemStream stream = {data, size, 0};
@@ -95,8 +100,21 @@ static int read_size(const guint8* data, gsize size, unsigned int* width, unsign
   for (int k = 0; k < (int)(sizeof texture_formats / sizeof texture_formats[0]); ++k) {
     if ((unsigned int)texture_formats[k] == id) *which = k;
   }
+  g_strlcpy(reason, qziDecoderGetReason(dec), reason_size);
   qziCloseDecoder(dec);
   return rc;
+}
+
+/* Why the decode through the one-call loader failed: the same decode through a handle, which
+   keeps the reason. Runs only after a failure. */
+static void decode_reason(const guint8* data, gsize size, const char* name, char* reason, size_t reason_size) {
+  reason[0] = '\0';
+  QZIDECODER dec = qziCreateDecoder();
+  if (!dec) return;
+  MemStream stream = {data, size, 0};
+  if (qziDecoderInitialize(dec, &stream, (int)size, mem_read, mem_setpos, NULL, name) != 0 || qziDecoderExecute(dec) != 0)
+    g_strlcpy(reason, qziDecoderGetReason(dec), reason_size);
+  qziCloseDecoder(dec);
 }
 
 /*
@@ -111,9 +129,10 @@ static GdkPixbuf* decode(const guint8* data, gsize size, const PvrContext* ctx, 
   }
   unsigned int width = 0, height = 0;
   int which = 0;
-  int rc = read_size(data, size, &width, &height, &which);
+  char reason[160];
+  int rc = read_size(data, size, &width, &height, &which, reason, sizeof reason);
   if (rc != 0) {
-    set_error(error, rc);
+    set_error(error, rc, reason);
     return NULL;
   }
   if (ctx && ctx->size_func) {
@@ -126,12 +145,13 @@ static GdkPixbuf* decode(const guint8* data, gsize size, const PvrContext* ctx, 
   int w = 0, h = 0;
   rc = qziLoadRGBAFromMemory(data, size, texture_names[which], &pixels, &w, &h);
   if (rc != 0) {
-    set_error(error, rc);
+    decode_reason(data, size, texture_names[which], reason, sizeof reason);
+    set_error(error, rc, reason);
     return NULL;
   }
   if ((unsigned int)w != width || (unsigned int)h != height) {
     qziFreeRGBA(pixels);
-    set_error(error, QZIERR_UNSUPPORTED);
+    set_error(error, QZIERR_UNSUPPORTED, "");
     return NULL;
   }
   GdkPixbuf* pixbuf = gdk_pixbuf_new_from_data(pixels, GDK_COLORSPACE_RGB, TRUE, 8, w, h, w * 4, free_pixels, NULL);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "bmp_writer.h"
+#include "pvr_writer.h"
 #include "qzi_decode.h"
 #include "tsv.h"
 
@@ -442,4 +443,55 @@ TEST(BmpSuite, GoldenTable) {
                   comment.c_str());
   }
   EXPECT_EQ(table.size(), 91u) << "one line per suite image";
+}
+
+// Refused files of every kind and the reason the handle gives: the table beside the test folder.
+// The reason is cleared by the next call on the handle, so a success after a refusal has none.
+TEST(Refusals, Reasons) {
+  const char* suite = std::getenv("QZI_BMPSUITE_DIR");
+  for (const qzi_test::Row& c : qzi_test::tsv(QZI_REFUSALS_TABLE)) {
+    ASSERT_GE(c.size(), 5u) << c[0];
+    SCOPED_TRACE(c[0] + " (" + c[1] + ")");
+    const std::string kind = c[0].substr(0, c[0].find(' '));
+    const std::string args = c[0].substr(kind.size() + 1);
+    Bytes f;
+    Options o;
+    std::string path;
+    if (kind == "bmp") {
+      Layout s = pal();
+      f = header_file(s, args);
+    } else if (kind == "pvr3") {
+      const std::vector<long> v = nums(args);
+      f = pvrtest::v3(static_cast<uint64_t>(v[0]), v[1], v[2], Bytes(static_cast<size_t>(v[3]), 0));
+      o.name = "x.pvr";
+    } else if (kind == "bytes") {
+      const std::vector<long> v = nums(args);
+      f = Bytes(static_cast<size_t>(v[0]), static_cast<uint8_t>(v[1]));
+      o.name = "";
+    } else if (kind == "suite") {
+      if (!suite || !*suite) continue;
+      path = std::string(suite) + "/" + args;
+      o.path = path.c_str();
+    } else {
+      FAIL() << "unknown source " << kind;
+    }
+    const Result r = decode(f, o);
+    EXPECT_EQ(r.init, std::stoi(c[2]));
+    if (r.init == 0) {
+      EXPECT_EQ(r.exec, std::stoi(c[3]));
+    }
+    EXPECT_EQ(r.reason, c[4]);
+  }
+  // No stale text: a good picture decoded after a refusal on the same handle has no reason.
+  QZIDECODER h = qziCreateDecoder();
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(qziDecoderExecute(h), 110);
+  EXPECT_STREQ(qziDecoderGetReason(h), "the handle is not initialised");
+  MemStream m(bmpw::file(pal()));
+  EXPECT_EQ(qziDecoderInitialize(h, &m, static_cast<int>(m.data.size()), MemStream::read, MemStream::setpos, nullptr, "x.bmp"), 0);
+  EXPECT_STREQ(qziDecoderGetReason(h), "");
+  EXPECT_EQ(qziDecoderExecute(h), 0);
+  EXPECT_STREQ(qziDecoderGetReason(h), "");
+  qziCloseDecoder(h);
+  EXPECT_STREQ(qziDecoderGetReason(nullptr), "");
 }

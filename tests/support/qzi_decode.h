@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -100,6 +101,7 @@ struct Result : Delivered {
   int init = -1, exec = -1;
   unsigned info[8] = {0};
   std::vector<int> param_results;
+  std::string reason;  // qziDecoderGetReason after the last call
 };
 
 // One handle from creation to close.
@@ -108,11 +110,13 @@ inline Result decode(const Bytes& bytes, const Options& o = Options()) {
   Session s;
   s.stop_at = o.stop_at;
   r.init = o.path ? s.init_file(o.path) : s.init(bytes, o.name);
+  r.reason = qziDecoderGetReason(s.h);
   if (r.init != 0) return r;
   for (int item = 1; item <= 7; ++item) r.info[item] = s.info(item);
   for (auto [id, value] : o.params) r.param_results.push_back(qziSetDecoderParam(s.h, id, value, 0));
   if (o.before_exec) o.before_exec(s.stream);
   for (int i = 0; i < o.runs; ++i) r.exec = s.execute();
+  r.reason = qziDecoderGetReason(s.h);
   static_cast<Delivered&>(r) = s.out;
   return r;
 }

@@ -48,7 +48,7 @@ namespace {
 
 // One row in one piece: a short read means the input ended inside the row.
 void read_row(QZIDECODER_IMPL* h, uint8_t* dst, uint32_t n) {
-  if (get_read(h, dst, n) != n) error_abort(QZIERR_READ);
+  if (get_read(h, dst, n) != n) raise(h, QZIERR_READ, "BMP: the file ends inside the pixel data");
 }
 
 inline uint32_t row_padding(uint64_t stored_bytes) { return static_cast<uint32_t>((4 - stored_bytes % 4) % 4); }
@@ -100,16 +100,22 @@ int bmp_id_check(QZIDEC_BMP* bmp) {
 
 namespace {
 
-void check_side(uint32_t v) {
-  if (v < 1 || v > static_cast<uint32_t>(QZI_DIB_MAX_SIDE)) error_abort(QZIERR_IMAGE_SIZE);
+// `signed_height`: the field is signed, and a negative value asks for top-down rows.
+void check_side(QZIDECODER_IMPL* h, uint32_t v, const char* what, bool signed_height = false) {
+  if (signed_height && static_cast<int32_t>(v) < 0)
+    raise(h, QZIERR_IMAGE_SIZE, "BMP: top-down rows (a negative height) are not supported");
+  if (v < 1) raise(h, QZIERR_IMAGE_SIZE, "BMP: the %s is 0", what);
+  if (static_cast<int32_t>(v) < 0) raise(h, QZIERR_IMAGE_SIZE, "BMP: the %s is negative", what);
+  if (v > static_cast<uint32_t>(QZI_DIB_MAX_SIDE))
+    raise(h, QZIERR_IMAGE_SIZE, "BMP: a %s of %u is above the %d limit", what, v, QZI_DIB_MAX_SIDE);
 }
 
-void check_bit_count(uint32_t bits) {
+void check_bit_count(QZIDECODER_IMPL* h, uint32_t bits) {
   switch (bits) {
     case 1: case 2: case 4: case 8: case 16: case 24: case 32:
       return;
     default:
-      error_abort(QZIERR_UNSUPPORTED);
+      raise(h, QZIERR_UNSUPPORTED, "BMP: %u bits per pixel is not supported", bits);
   }
 }
 
@@ -120,21 +126,22 @@ void follow_bitmap_array(QZIDEC_BMP* bmp) {
   uint32_t visited[kMaxArrayEntries];
   int entries = 0;
   visited[entries++] = 0;
-  if (get_long(h) != 40) error_abort(QZIERR_UNSUPPORTED);
+  if (get_long(h) != 40) raise(h, QZIERR_UNSUPPORTED, "BMP: a bitmap-array entry whose header size is not 40");
   uint32_t next = get_long(h);
   while (next != 0) {
     for (int i = 0; i < entries; ++i)
-      if (visited[i] == next) error_abort(QZIERR_UNSUPPORTED);
-    if (entries == kMaxArrayEntries) error_abort(QZIERR_UNSUPPORTED);
+      if (visited[i] == next) raise(h, QZIERR_UNSUPPORTED, "BMP: the bitmap-array chain loops");
+    if (entries == kMaxArrayEntries)
+      raise(h, QZIERR_UNSUPPORTED, "BMP: the bitmap array has more than %d entries", kMaxArrayEntries);
     visited[entries++] = next;
     rdpos_set(h, next);
-    if (bmp_id_check(bmp) != 2) error_abort(QZIERR_UNSUPPORTED);
-    if (get_long(h) != 40) error_abort(QZIERR_UNSUPPORTED);
+    if (bmp_id_check(bmp) != 2) raise(h, QZIERR_UNSUPPORTED, "BMP: a bitmap-array link points to no \"BA\" entry");
+    if (get_long(h) != 40) raise(h, QZIERR_UNSUPPORTED, "BMP: a bitmap-array entry whose header size is not 40");
     next = get_long(h);
   }
   get_word(h);  // display width and height
   get_word(h);
-  if (bmp_id_check(bmp) != 1) error_abort(QZIERR_UNSUPPORTED);
+  if (bmp_id_check(bmp) != 1) raise(h, QZIERR_UNSUPPORTED, "BMP: the last bitmap-array entry holds no \"BM\" picture");
 }
 
 // The masks inside the header: red, green, blue and, when `count` is 4, alpha.
@@ -168,18 +175,18 @@ void read_file_header(QZIDEC_BMP* bmp) {
 void read_core_header(QZIDEC_BMP* bmp) {
   QZIDECODER_IMPL* h = bmp->impl;
   const uint32_t width = get_word(h);
-  check_side(width);
+  check_side(h, width, "width");
   bmp->width = static_cast<int32_t>(width);
   int32_t height = static_cast<int16_t>(get_word(h));
   if (height < 0) {
     bmp->top_down = 1;
     height = -height;
   }
-  check_side(static_cast<uint32_t>(height));
+  check_side(h, static_cast<uint32_t>(height), "height");
   bmp->height = height;
-  vcheck(1, static_cast<int>(get_word(h)), 1);
+  if (get_word(h) != 1) raise(h, QZIERR_UNSUPPORTED, "BMP: the plane count is not 1");
   const uint32_t bits = get_word(h);
-  check_bit_count(bits);
+  check_bit_count(h, bits);
   bmp->bit_count = static_cast<int32_t>(bits);
   bmp->core_header = 1;
 }
@@ -188,20 +195,22 @@ void read_core_header(QZIDEC_BMP* bmp) {
 void read_info_header(QZIDEC_BMP* bmp, uint32_t size) {
   QZIDECODER_IMPL* h = bmp->impl;
   const uint32_t width = get_long(h);
-  check_side(width);
+  check_side(h, width, "width");
   bmp->width = static_cast<int32_t>(width);
   const uint32_t height = get_long(h);
-  check_side(height);
+  check_side(h, height, "height", true);
   bmp->height = static_cast<int32_t>(height);
-  vcheck(1, static_cast<int>(get_word(h)), 1);
+  if (get_word(h) != 1) raise(h, QZIERR_UNSUPPORTED, "BMP: the plane count is not 1");
   const uint32_t bits = get_word(h);
-  check_bit_count(bits);
+  if (size != 16) bmp->compression = get_long(h);
+  // Embedded JPEG and PNG data declare 0 bits per pixel: name the data, not the depth.
+  if (bits == 0 && bmp->compression == 4) raise(h, QZIERR_UNSUPPORTED, "BMP: embedded JPEG data is not supported");
+  if (bits == 0 && bmp->compression == 5) raise(h, QZIERR_UNSUPPORTED, "BMP: embedded PNG data is not supported");
+  check_bit_count(h, bits);
   bmp->bit_count = static_cast<int32_t>(bits);
   if (size == 64) {
-    bmp->compression = get_long(h);
     skip_bytes(h, 5 * 4 + 4 * 2 + 4 * 4);  // colours used is not taken from this form
   } else if (size != 16) {
-    bmp->compression = get_long(h);
     get_long(h);  // image size
     get_long(h);  // resolutions
     get_long(h);
@@ -232,7 +241,9 @@ void load_header(QZIDEC_BMP* bmp) {
   bmp->top_down = 0;
 
   const uint32_t size = get_long(h);
-  if (size < 41 && size != 12 && size != 16 && size != 36 && size != 40) error_abort(QZIERR_UNSUPPORTED);
+  bmp->header_size = size;
+  if (size < 41 && size != 12 && size != 16 && size != 36 && size != 40)
+    raise(h, QZIERR_UNSUPPORTED, "BMP: an information header of %u bytes is not a known form", size);
   if (size == 12)
     read_core_header(bmp);
   else
@@ -394,7 +405,7 @@ void read_plain_rows(QZIDEC_BMP* bmp, uint32_t used) {
       clear_padding(h, first + static_cast<size_t>(i) * stride, used);
       row_done(bmp, y + i);
     }
-    if (whole != k) error_abort(QZIERR_READ);
+    if (whole != k) raise(h, QZIERR_READ, "BMP: the file ends inside the pixel data");
     y += k;
   }
 }
@@ -571,6 +582,21 @@ void deliver(QZIDEC_BMP* bmp, bool with_plane) {
   call_singleimage_layercallback(h, 0);
 }
 
+// Raises for a compression this depth cannot use, naming it.
+[[noreturn]] void refuse_compression(QZIDEC_BMP* bmp) {
+  QZIDECODER_IMPL* h = bmp->impl;
+  const uint64_t comp = bmp->compression;
+  const int bits = bmp->bit_count;
+  // Compression 4 is embedded JPEG data in the Windows forms and 24-bit runs in the OS/2 2 form.
+  if (comp == 4 && bits == 24 && bmp->header_size == 64) raise(h, QZIERR_UNSUPPORTED, "BMP: 24-bit run-length (RLE24) data is not supported");
+  if (comp == 4) raise(h, QZIERR_UNSUPPORTED, "BMP: embedded JPEG data is not supported");
+  if (comp == 5) raise(h, QZIERR_UNSUPPORTED, "BMP: embedded PNG data is not supported");
+  if (comp == 6) raise(h, QZIERR_UNSUPPORTED, "BMP: alpha bit fields (compression 6) are not supported");
+  if (comp == 3 && bmp->header_size == 64) raise(h, QZIERR_UNSUPPORTED, "BMP: Huffman 1D compression is not supported");
+  if (comp == kBiRle8 || comp == kBiRle4 || comp == kBiBitfields || comp == kBiR565)
+    raise(h, QZIERR_UNSUPPORTED, "BMP: compression %u does not fit %d bits per pixel", static_cast<unsigned>(comp), bits);
+  raise(h, QZIERR_UNSUPPORTED, "BMP: compression %llu is not a known method", static_cast<unsigned long long>(comp));
+}
 
 // Palette forms: the colour table, then the rows, uncompressed or run-length.
 void decode_palette(QZIDEC_BMP* bmp) {
@@ -601,7 +627,7 @@ void decode_palette(QZIDEC_BMP* bmp) {
   } else if (bits == 1 && comp == kBiRle4) {
     decode_rle1(bmp);
   } else {
-    error_abort(QZIERR_UNSUPPORTED);
+    refuse_compression(bmp);
   }
   finish_stores();
   deliver(bmp, bmp->keep_alpha || keep_plane_palette(bmp, static_cast<uint32_t>(count)));
@@ -646,7 +672,7 @@ void decode_direct(QZIDEC_BMP* bmp) {
     const bool plain = m[0] == 0x00FF0000 && m[1] == 0x0000FF00 && m[2] == 0x000000FF && (m[3] == 0 || m[3] == 0xFF000000);
     any_alpha = plain ? decode_rgb32(bmp, m[3] != 0) : decode_bitfields<4>(bmp, m);
   } else {
-    error_abort(QZIERR_UNSUPPORTED);
+    refuse_compression(bmp);
   }
   deliver(bmp, bmp->keep_alpha || keep_plane_pixels(bmp, alpha_mask, any_alpha));
 }

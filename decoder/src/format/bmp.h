@@ -29,6 +29,7 @@ struct QZIDEC_BMP {
   uint64_t colors_used;
   uint64_t mask[4];  // red, green, blue, alpha
   int32_t top_down;
+  uint32_t header_size;  // bytes of the information header
   int32_t masks_in_header;
   bool keep_alpha;
   uint32_t palette_alpha_mode;

@@ -21,6 +21,7 @@ struct QZIDEC_PVR {
   int pixel_format;
   void* data;    // the whole input, during a decode
   void* pixels;  // unused: the library writes into the raster
+  char reason[96];  // the texture library's words when its container read refused the file
 };
 
 namespace {
@@ -35,6 +36,25 @@ void free_buffers(QZIDEC_PVR* s) {
 }
 
 [[noreturn]] void fail(QZIERR code) { qzimg::error_abort(code); }
+
+uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+// Raises for a header the texture library refused, or returns when it is no PVR header at all
+// (another format may take the input). The library answers only yes or no; this names the rule.
+void refuse_header(QZIDECODER_IMPL* h, const uint8_t* p) {
+  const uint32_t first = le32(p);
+  if (first == 0x03525650) {  // "PVR" 3
+    const uint32_t low = le32(p + 8), high = le32(p + 12);
+    const uint32_t height = le32(p + 24), width = le32(p + 28);
+    if (high == 0 && (low == 4 || low == 5)) raise(h, QZIERR_UNSUPPORTED, "PVR: PVRTC-II is not supported");
+    if (high != 0) raise(h, QZIERR_UNSUPPORTED, "PVR: uncompressed channel layout 0x%08x%08x is not supported", high, low);
+    if (width == 0 || height == 0) raise(h, QZIERR_UNSUPPORTED, "PVR: the width or height is 0");
+    raise(h, QZIERR_UNSUPPORTED, "PVR: pixel format %u at %u x %u is not supported", low, width, height);
+  }
+  if ((first == 44 || first == 52) && le32(p + 44) == 0x21525650) {  // "PVR!" behind the old header
+    raise(h, QZIERR_UNSUPPORTED, "PVR: legacy pixel type 0x%02x at %u x %u is not supported", p[16], le32(p + 8), le32(p + 4));
+  }
+}
 
 void decode(QZIDECODER_IMPL* h, int mode) {
   if (mode == 0) new_format_state(h, sizeof(QZIDEC_PVR));
@@ -52,8 +72,13 @@ void decode(QZIDECODER_IMPL* h, int mode) {
   s->width = 0;
   s->height = 0;
   s->pixel_format = 0;
-  if (qzipvr03(header, QZIPVR_HEADER_SIZE, &s->width, &s->height, &s->pixel_format) != 0) fail(QZIERR_UNSUPPORTED);
-  if (s->width > kMaxSide || s->height > kMaxSide || s->pixel_format >= QZIPVR_FORMAT_COUNT) fail(QZIERR_CANNOT);
+  if (qzipvr03(header, QZIPVR_HEADER_SIZE, &s->width, &s->height, &s->pixel_format) != 0) {
+    refuse_header(h, header);
+    fail(QZIERR_UNSUPPORTED);
+  }
+  if (s->width > kMaxSide || s->height > kMaxSide)
+    raise(h, QZIERR_CANNOT, "PVR: %d x %d is above the %d limit", s->width, s->height, kMaxSide);
+  if (s->pixel_format >= QZIPVR_FORMAT_COUNT) raise(h, QZIERR_CANNOT, "PVR: pixel format %d is not supported", s->pixel_format);
   char name[64];
   if (qzipvr07(header, QZIPVR_HEADER_SIZE, name, sizeof name) == 0) set_format_description(h, name);
   // Counts of levels, faces and surfaces, and another image than the top level of the first
@@ -62,14 +87,17 @@ void decode(QZIDECODER_IMPL* h, int mode) {
   const bool chosen = c.level || c.face || c.layer || c.slice;
   QZIPVR_INFO info;
   QZIPVR_CHOICE choice{c.level, c.face, c.layer, c.slice, c.tone_map, c.exposure};
+  info.reason[0] = '\0';
   const int rc = qzimgdecoder_texture::read_info(h, size, choice, &info);
+  std::memcpy(s->reason, info.reason, sizeof s->reason);
+  s->reason[sizeof s->reason - 1] = '\0';
   if (rc == QZIPVR_OK) {
     h->texture_counts[0] = static_cast<uint32_t>(info.levels);
     h->texture_counts[1] = static_cast<uint32_t>(info.faces);
     h->texture_counts[2] = static_cast<uint32_t>(info.layers);
   }
   if (chosen) {
-    if (rc != QZIPVR_OK) fail(rc == QZIPVR_ERR_DATA ? QZIERR_READ : QZIERR_UNSUPPORTED);
+    if (rc != QZIPVR_OK) raise(h, rc == QZIPVR_ERR_DATA ? QZIERR_READ : QZIERR_UNSUPPORTED, "PVR: %s", s->reason);
     s->width = info.width;
     s->height = info.height;
   }
@@ -86,16 +114,20 @@ void decode(QZIDECODER_IMPL* h, int mode) {
   if (!qziMemAllocRaw(&s->data, size)) fail(QZIERR_NO_MEMORY);  // filled whole below
   qzimg::do_progress(h, 10, 100);
   // An input shorter than its declared size would leave the tail of `data` unread.
-  if (get_read(h, s->data, size) != size) fail(QZIERR_READ);
+  if (get_read(h, s->data, size) != size) raise(h, QZIERR_READ, "PVR: the input ends before its declared size");
 
   const size_t bytes = qzipvr04(s->width, s->height, s->pixel_format);
-  if (bytes == 0) fail(QZIERR_CANNOT);
+  if (bytes == 0) raise(h, QZIERR_CANNOT, "PVR: %d x %d is not a size this pixel format can have", s->width, s->height);
   // The library promises at least 4 bytes a pixel for what it accepts; less means a fault.
   const size_t needed = static_cast<size_t>(s->width) * static_cast<size_t>(s->height) * 4;
   if (bytes < needed) fail(QZIERR_CANNOT);
   qzimg::do_progress(h, 20, 100);
   const QZIPVR_ROWS rows{h, qzimgdecoder_texture::raster_row};
-  if (chosen ? qzipvr09(s->data, size, &choice, &rows) != 0 : qzipvr06(s->data, size, &rows) != 0) fail(QZIERR_CANNOT);
+  if (chosen ? qzipvr09(s->data, size, &choice, &rows) != 0 : qzipvr06(s->data, size, &rows) != 0) {
+    // The container read of initialisation says why, a file shorter than its top level above all.
+    if (s->reason[0]) raise(h, QZIERR_CANNOT, "PVR: %s", s->reason);
+    raise(h, QZIERR_CANNOT, "PVR: the texture data cannot be decoded");
+  }
   qzimg::do_progress(h, 90, 100);
   call_singleimage_layercallback(h, 0);
   qzimg::do_progress(h, 100, 100);

@@ -57,6 +57,18 @@ QZIERR code_of(int library_result) {
   }
 }
 
+const char* container_name(int container) {
+  switch (container) {
+    case QZIPVR_CONTAINER_PVR: return "PVR";
+    case QZIPVR_CONTAINER_DDS: return "DDS";
+    case QZIPVR_CONTAINER_KTX: return "KTX";
+    case QZIPVR_CONTAINER_KTX2: return "KTX2";
+    case QZIPVR_CONTAINER_ASTC: return "ASTC";
+    case QZIPVR_CONTAINER_PKM: return "PKM";
+    default: return "texture";
+  }
+}
+
 QZIPVR_CHOICE library_choice(const QZIDECODER_IMPL* h) {
   const Choice c = choice_of(h);
   QZIPVR_CHOICE r{};
@@ -133,9 +145,12 @@ void decode(QZIDECODER_IMPL* h, int mode, int container, bool (*is_mine)(const u
   auto guard = make_scope_guard([s] { free_buffers(s); });
   int rc = read_info(h, size, choice, &info);
   std::memcpy(s->reason, info.reason, sizeof s->reason);
-  if (rc != QZIPVR_OK) fail(code_of(rc));
-  if (info.container != container) fail(QZIERR_UNSUPPORTED);
-  if (info.width > kMaxSide || info.height > kMaxSide) fail(QZIERR_CANNOT);
+  s->reason[sizeof s->reason - 1] = '\0';
+  const char* name = container_name(container);
+  if (rc != QZIPVR_OK) raise(h, code_of(rc), "%s: %s", name, s->reason[0] ? s->reason : "the texture library refused the file");
+  if (info.container != container) raise(h, QZIERR_UNSUPPORTED, "%s: the file holds another container", name);
+  if (info.width > kMaxSide || info.height > kMaxSide)
+    raise(h, QZIERR_CANNOT, "%s: %d x %d is above the %d limit", name, info.width, info.height, kMaxSide);
   s->width = info.width;
   s->height = info.height;
   set_format_description(h, info.description);
@@ -156,7 +171,9 @@ void decode(QZIDECODER_IMPL* h, int mode, int container, bool (*is_mine)(const u
   qzimg::do_progress(h, 20, 100);
   const QZIPVR_ROWS rows{h, raster_row};
   rc = qzipvr09(s->data, size, &choice, &rows);
-  if (rc != QZIPVR_OK) fail(rc == QZIPVR_ERR_OUTPUT ? QZIERR_CANNOT : code_of(rc));
+  if (rc != QZIPVR_OK)
+    raise(h, rc == QZIPVR_ERR_OUTPUT ? QZIERR_CANNOT : code_of(rc), "%s: the texture data cannot be decoded (library result %d)",
+          container_name(container), rc);
   qzimg::do_progress(h, 90, 100);
   call_singleimage_layercallback(h, 0);
   qzimg::do_progress(h, 100, 100);
