@@ -57,7 +57,8 @@ def main(argv):
         except qzimg.Error as e:
             print(f"qzimg: {path}: {e.reason} ({e.code})", file=sys.stderr)
             if as_json:
-                print(json.dumps({"file": path, "result": e.code, "error": e.reason}, separators=(",", ":")))
+                print(json.dumps({"file": path, "result": e.code, "error": e.text, "reason": e.reason},
+                                 separators=(",", ":")))
             status = status or e.code
     return status
 

@@ -13,6 +13,7 @@ library_version: str
 class Error(Exception):
     code: int
     reason: str
+    text: str
 
 class CannotOpenError(Error, OSError): ...
 class TooLargeError(Error): ...

@@ -41,10 +41,13 @@ static PyObject* error_class(int code) {
   }
 }
 
-/* Raises the class of `code` with "NAME: REASON (CODE)", and the code and the reason as
-   attributes. Returns null for the caller to pass on. */
-static PyObject* raise_code(int code, PyObject* name) {
-  const char* reason = qziResultText(code);
+/* Raises the class of `code` with "NAME: REASON (CODE)", and the code, the reason and the
+   code's own words (`text`) as attributes. The reason is the library's for `dec` where it gave
+   one, else the code's words. Returns null for the caller to pass on. */
+static PyObject* raise_code(int code, PyObject* name, QZIDECODER dec) {
+  const char* text = qziResultText(code);
+  const char* reason = dec ? qziDecoderGetReason(dec) : NULL;
+  if (!reason || !reason[0]) reason = text;
   PyObject* exc = name && name != Py_None ? PyUnicode_FromFormat("%S: %s (%d)", name, reason, code)
                                           : PyUnicode_FromFormat("%s (%d)", reason, code);
   PyObject* obj = exc ? PyObject_CallOneArg(error_class(code), exc) : NULL;
@@ -52,12 +55,14 @@ static PyObject* raise_code(int code, PyObject* name) {
   if (!obj) return NULL;
   PyObject* pycode = PyLong_FromLong(code);
   PyObject* pyreason = PyUnicode_FromString(reason);
-  if (pycode && pyreason && PyObject_SetAttrString(obj, "code", pycode) == 0 &&
-      PyObject_SetAttrString(obj, "reason", pyreason) == 0) {
+  PyObject* pytext = PyUnicode_FromString(text);
+  if (pycode && pyreason && pytext && PyObject_SetAttrString(obj, "code", pycode) == 0 &&
+      PyObject_SetAttrString(obj, "reason", pyreason) == 0 && PyObject_SetAttrString(obj, "text", pytext) == 0) {
     PyErr_SetObject((PyObject*)Py_TYPE(obj), obj);
   }
   Py_XDECREF(pycode);
   Py_XDECREF(pyreason);
+  Py_XDECREF(pytext);
   Py_DECREF(obj);
   return NULL;
 }
@@ -311,7 +316,7 @@ static PyObject* texture_open(PyObject* module, PyObject* args, PyObject* kwargs
   rc = texture_attach(self, kFirst);
   Py_END_ALLOW_THREADS
   if (rc != QZIERR_SUCCESS) {
-    raise_code(rc, self->name);
+    raise_code(rc, self->name, self->dec);
     Py_DECREF(self);
     return NULL;
   }
@@ -396,7 +401,7 @@ static PyObject* texture_decode(TextureObject* self, PyObject* args, PyObject* k
   }
   if (rc != QZIERR_SUCCESS) {
     Py_DECREF(np);
-    return raise_code(rc, self->name);
+    return raise_code(rc, self->name, dec);
   }
 
   PixelsObject* px = PyObject_New(PixelsObject, &PixelsType);
@@ -460,7 +465,7 @@ static int texture_facts(TextureObject* self) {
   PyThread_release_lock(self->lock);
   if (!dec) return texture_check_open(self);
   if (rc != QZIERR_SUCCESS) {
-    raise_code(rc, self->name);
+    raise_code(rc, self->name, dec);
     return -1;
   }
   self->palette = f.palette;
