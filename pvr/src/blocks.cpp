@@ -146,4 +146,17 @@ void decode_uncompressed(const uint8_t* data, const Layout& layout, Sink& out) {
   }
 }
 
+void mirror_rows(Sink& out) {
+  const int p = out.pixel;
+  for (int y = 0; y < out.height && !out.failed; ++y) {
+    uint8_t* alpha = nullptr;
+    uint8_t* row = out.row(y, &alpha);
+    if (out.failed) return;
+    for (int l = 0, r = out.width - 1; l < r; ++l, --r) {
+      std::swap_ranges(row + p * l, row + p * l + p, row + p * r);
+      if (alpha) std::swap(alpha[l], alpha[r]);
+    }
+  }
+}
+
 }  // namespace qzipvr

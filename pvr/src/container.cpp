@@ -490,20 +490,6 @@ void copy_text(char* to, size_t size, const std::string& text) {
   to[n] = 0;
 }
 
-// Columns stored right to left: each row reversed once it is complete.
-void mirror(Sink& out) {
-  const int p = out.pixel;
-  for (int y = 0; y < out.height && !out.failed; ++y) {
-    uint8_t* alpha = nullptr;
-    uint8_t* row = out.row(y, &alpha);
-    if (out.failed) return;
-    for (int l = 0, r = out.width - 1; l < r; ++l, --r) {
-      std::swap_ranges(row + p * l, row + p * l + p, row + p * r);
-      if (alpha) std::swap(alpha[l], alpha[r]);
-    }
-  }
-}
-
 // KTX2 KTXswizzle: each output channel from a channel or a constant.
 void swizzle(Sink& out, const char* sw) {
   for (int y = 0; y < out.height; ++y) {
@@ -587,7 +573,7 @@ int decode_chosen(const uint8_t* file, const Texture& t, const Choice& c, Sink& 
       }
       break;
   }
-  if (!out.failed && t.flip_columns) mirror(out);
+  if (!out.failed && t.flip_columns) mirror_rows(out);
   if (!out.failed && std::memcmp(t.swizzle, "rgba", 4) != 0) swizzle(out, t.swizzle);
   return out.failed ? QZIPVR_ERR_OUTPUT : QZIPVR_OK;
 }

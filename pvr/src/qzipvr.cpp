@@ -12,20 +12,6 @@ using qzipvr::Texture;
 
 namespace {
 
-// Columns stored right to left: each row reversed once it is complete.
-void mirror_rows(Sink& out) {
-  const int p = out.pixel;
-  for (int y = 0; y < out.height; ++y) {
-    uint8_t* alpha = nullptr;
-    uint8_t* row = out.row(y, &alpha);
-    if (out.failed) return;
-    for (int l = 0, r = out.width - 1; l < r; ++l, --r) {
-      std::swap_ranges(row + p * l, row + p * l + p, row + p * r);
-      if (alpha) std::swap(alpha[l], alpha[r]);
-    }
-  }
-}
-
 // Reads the header and metadata and checks that the level lies inside the file.
 int open_texture(const void* file, size_t file_size, Texture* t) {
   if (!file) return QZIPVR_ERR_ARGUMENT;

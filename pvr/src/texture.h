@@ -129,6 +129,8 @@ void decode_pvrtc(const uint8_t* data, bool two_bpp, Sink& out);
 bool decode_astc(const uint8_t* data, const Texture& t, Sink& out);
 void decode_blocks(const uint8_t* data, const Texture& t, Sink& out);
 void decode_uncompressed(const uint8_t* data, const Layout& layout, Sink& out);
+// Columns stored right to left: each row of the finished picture reversed.
+void mirror_rows(Sink& out);
 // The 4x4 block decoder of a format, with its block size in bytes; null for the others.
 BlockFn block_fn(const Texture& t, int* block_bytes);
 // The decoder of runs of blocks of a format where one is faster than block after block
