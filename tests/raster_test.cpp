@@ -124,7 +124,7 @@ TEST(Rows, AlphaPlaneTakenOnDemand) {
   take_alpha_plane(r.h, true);
   ASSERT_NE(r.h->alpha_bits, nullptr);
   EXPECT_TRUE(r.h->alpha);
-  EXPECT_EQ(r.h->alpha_line, r.h->work_buf.get());
+  EXPECT_EQ(r.h->alpha_line, r.h->work);
   EXPECT_EQ(r.bia.get(), r.h->bia) << "the execution owns it";
   EXPECT_EQ(std::vector<uint8_t>(r.h->alpha_bits, r.h->alpha_bits + 8), std::vector<uint8_t>(8, 0));
   uint8_t* const plane = r.h->alpha_bits;

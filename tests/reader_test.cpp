@@ -123,6 +123,27 @@ TEST(Reader, Positioning) {
   EXPECT_EQ(raised([&] { rdpos_set(t.h, 4); }), QZIERR_CANNOT);
 }
 
+// The read buffer is taken at the first refill from a caller's stream and kept across a
+// reset; the library's memory input is served in place and never takes it.
+TEST(Reader, BufferOnlyForCallersStreams) {
+  const std::vector<uint8_t> bytes = counting(100);
+  QZIDECODER h = qziCreateDecoder();
+  EXPECT_EQ(h->rd_buf, nullptr) << "a new handle holds no read buffer";
+  // Not a file of any format: every probe reads it, and nothing is accepted.
+  EXPECT_EQ(qziDecoderInitializeFromMemory(h, bytes.data(), bytes.size(), nullptr), QZIERR_UNSUPPORTED);
+  EXPECT_EQ(h->rd_buf, nullptr);
+  EXPECT_EQ(h->rd_data, bytes.data()) << "the bytes are served where they are";
+  qziResetDecoder(h);
+  MemStream m(bytes);
+  EXPECT_EQ(qziDecoderInitialize(h, &m, 100, MemStream::read, MemStream::setpos, nullptr, nullptr), QZIERR_UNSUPPORTED);
+  ASSERT_NE(h->rd_buf, nullptr);
+  EXPECT_EQ(h->rd_data, h->rd_buf.get());
+  const uint8_t* const buffer = h->rd_buf.get();
+  qziResetDecoder(h);
+  EXPECT_EQ(h->rd_buf.get(), buffer) << "kept across a reset";
+  qziCloseDecoder(h);
+}
+
 TEST(Reader, Vcheck) {
   EXPECT_EQ(raised([] { vcheck(1, 0, 5); }), QZIERR_UNSUPPORTED);
   EXPECT_EQ(raised([] { vcheck(1, 6, 5); }), QZIERR_UNSUPPORTED);

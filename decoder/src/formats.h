@@ -10,7 +10,8 @@
 //   mode 1, decode: called by each execution with the raster set up and the reader at position
 //     0. The module reads the header again (a different size, depth or variant raises 102),
 //     writes every byte of the bitmap's rows and delivers through the layer callback. The frame
-//     then calls mode -1, also when the pass raised.
+//     then calls mode -1, also when the pass raised. Over input whose bytes cannot change
+//     (input_in_place, reader.h) a module may instead go on from what its probe read.
 //   mode -1, release: frees what the module allocated for one pass (buffers it points to from
 //     its state record). It never raises and never frees the state record itself.
 // The state record (handle->format_state) belongs to the frame once taken: it lives from the

@@ -21,6 +21,13 @@
 // Bitmaps are shared between an execution and layer records; the last owner frees them.
 typedef boost::shared_ptr<BITMAPINFO> DIB_PTR;
 
+// The bitmaps of one execution, which nobody shares: freed when the pass ends (a shared
+// pointer would allocate its count beside every bitmap).
+struct DIB_FREE {
+  void operator()(BITMAPINFO* bi) const { qzifree(bi); }
+};
+typedef std::unique_ptr<BITMAPINFO, DIB_FREE> DIB_OWNER;
+
 struct QZIDEC_LAYER {
   DIB_PTR bi;
   DIB_PTR bia;
@@ -34,6 +41,10 @@ struct QZIDEC_LAYER {
 };
 
 const uint32_t kReadBufferSize = 32768;
+// Bytes of a format state record and of a work area held in the handle itself, so that small
+// pictures need no allocation for them.
+const uint32_t kInlineStateSize = 192;
+const uint32_t kInlineWorkSize = 1024;
 
 // The library's memory input: the caller's bytes, which stay theirs and in place.
 struct QZIDEC_MEMORY_INPUT {
@@ -53,9 +64,10 @@ struct QZIDEC_FLOAT_PICTURE {
 };
 
 // The handle. Constructed in place in a block from the core library; every field has its
-// initial value from the construction except rd_buf, which is written before it is read (so a
-// new handle costs no clearing of 32 KiB). It owns everything it points to; the caller's
-// stream, once initialisation has taken it, goes back through cleanup_func at reset or close.
+// initial value from the construction except the inline areas and the palette, which are
+// written before they are read (raster_init sets the palette). It owns everything it points
+// to; the caller's stream, once initialisation has taken it, goes back through cleanup_func at
+// reset or close.
 struct QZIDECODER_IMPL {
   // API state. The progress record must come first: the core library receives the
   // handle's address as the record's address.
@@ -69,10 +81,12 @@ struct QZIDECODER_IMPL {
   QZIDEC_SETPOS_FUNC setpos_func = nullptr;
   QZIDEC_CLEANUP_FUNC cleanup_func = nullptr;
   QZIDEC_MEMORY_INPUT memory;  // the stream, for the library's memory input
-  uint8_t rd_buf[kReadBufferSize];  // deliberately without initialiser, see above
+  // The read buffer of kReadBufferSize bytes: taken at the first refill from a stream of the
+  // caller's (never for the memory input) and kept across a reset.
+  std::unique_ptr<uint8_t[]> rd_buf;
   // The bytes the reader serves: rd_buf, or the caller's own bytes in place for the library's
   // memory input (qziDecoderInitializeFromMemory).
-  const uint8_t* rd_data = rd_buf;
+  const uint8_t* rd_data = nullptr;
   uint32_t rd_remain = 0;  // unconsumed bytes of rd_data
   uint32_t rd_index = 0;   // next byte of rd_data
   uint32_t rd_base = 0;    // stream position of logical position 0
@@ -86,8 +100,12 @@ struct QZIDECODER_IMPL {
   BITMAPINFO* bi = nullptr;  // borrowed from the execution's owner
   uint8_t* bits = nullptr;
   uint8_t* line_buf = nullptr;
-  boost::scoped_array<uint8_t> work_buf;  // kept between executions, grown when too small
-  uint8_t rgb[256][3] = {};  // red, green, blue
+  // The work area of an execution (alpha scratch row, then the line buffer): work_inline when
+  // it fits, else work_buf, which is kept between executions and grown when too small.
+  uint8_t* work = nullptr;
+  boost::scoped_array<uint8_t> work_buf;
+  alignas(16) uint8_t work_inline[kInlineWorkSize];  // deliberately without initialiser
+  uint8_t rgb[256][3];  // red, green, blue; set by raster_init
   int width = 0;
   int height = 0;
   int bpp = 0;
@@ -97,12 +115,12 @@ struct QZIDECODER_IMPL {
   bool alpha = false;
   int alpha_kind = 0;
   uint8_t alpha_default = 0;
-  uint8_t rgb_alpha[256] = {};
+  uint8_t rgb_alpha[256];  // set by raster_init
   BITMAPINFO* bia = nullptr;  // borrowed from the execution's owner
   uint8_t* alpha_bits = nullptr;
   uint8_t* alpha_line = nullptr;
   uint32_t work_size = 0;           // bytes of work_buf
-  DIB_PTR* bia_owner = nullptr;     // the execution's owner of an alpha bitmap taken late
+  DIB_OWNER* bia_owner = nullptr;   // the execution's owner of an alpha bitmap taken late
 
   // Parameters.
   bool skip_ext = false;
@@ -128,9 +146,11 @@ struct QZIDECODER_IMPL {
 
   // Format selection. The state record is the accepted module's (see formats.h): taken
   // by its probe through new_format_state, freed only through free_format_state (a refused
-  // probe, a failed initialisation, reset, close).
+  // probe, a failed initialisation, reset, close). Records up to kInlineStateSize bytes live
+  // in state_inline.
   QZIDEC_FORMAT format{};
   void* format_state = nullptr;
+  alignas(16) unsigned char state_inline[kInlineStateSize];  // deliberately without initialiser
 
   // Layers and callbacks. Records live on the heap, so they stay in place while the list grows.
   std::vector<std::unique_ptr<QZIDEC_LAYER>> layers;

@@ -45,7 +45,7 @@ int guarded(F body) {
 
 // Creation and reset construct the record in place; nothing in it allocates until used.
 // Default-initialisation, not value-initialisation: the members' initialisers set every field
-// but the read buffer, which is not cleared (32 KiB per handle).
+// but the inline areas and the palette, which are not cleared.
 static_assert(std::is_nothrow_default_constructible<QZIDECODER_IMPL>::value, "a handle is built without allocating");
 void construct(QZIDECODER_IMPL* h) { new (h) QZIDECODER_IMPL; }
 
@@ -98,7 +98,7 @@ bool lists_extension(const QZIDEC_FORMAT& f, const std::string& ext) {
 // module's raised code is caught here rather than by guarded(), so that the caller can still
 // send the final progress report.
 int execute_pass(QZIDECODER_IMPL* h) {
-  DIB_PTR bi_owner, bia_owner;
+  DIB_OWNER bi_owner, bia_owner;
   auto release = make_scope_guard([h] {
     rd_close(h);
     raster_release(h);
@@ -323,16 +323,18 @@ int qziResetDecoder(QZIDECODER h) {
   void* const palette_user = h->palette_user;
   const qzimg::PROGRESS_FUNC progress_callback = h->progress.callback;
   const long progress_user = h->progress.user;
-  // The work buffer survives, so a handle that decodes many small pictures keeps it.
+  // The work and read buffers survive, so a handle that decodes many pictures keeps them.
   boost::scoped_array<uint8_t> work_buf;
   work_buf.swap(h->work_buf);
   const uint32_t work_size = h->work_size;
+  std::unique_ptr<uint8_t[]> rd_buf = std::move(h->rd_buf);
 
   destroy(h);
   construct(h);
 
   h->work_buf.swap(work_buf);
   h->work_size = work_size;
+  h->rd_buf = std::move(rd_buf);
   h->layer_callback = layer_callback;
   h->layer_user = layer_user;
   h->palette_callback = palette_callback;

@@ -192,11 +192,11 @@ namespace {
 bool alloc_alpha(QZIDECODER_IMPL* h, bool clear) {
   BITMAPINFO* bia = qziDIBAllocAlpha(h->width, h->height, h->bpp);
   if (!bia) return false;
-  h->bia_owner->reset(bia, qzifree);
+  h->bia_owner->reset(bia);
   h->bia = bia;
   h->alpha_bits = qziDIBBits(bia);
   if (clear) std::memset(h->alpha_bits, 0, bia->bmiHeader.biSizeImage);
-  if (h->bpp >= 9) h->alpha_line = h->work_buf.get();
+  if (h->bpp >= 9) h->alpha_line = h->work;
   return true;
 }
 
@@ -209,33 +209,39 @@ void take_alpha_plane(QZIDECODER_IMPL* h, bool clear) {
   if (!alloc_alpha(h, clear)) error_abort(QZIERR_NO_MEMORY);
 }
 
-QZIERR raster_setup(QZIDECODER_IMPL* h, DIB_PTR* bi_owner, DIB_PTR* bia_owner) {
+QZIERR raster_setup(QZIDECODER_IMPL* h, DIB_OWNER* bi_owner, DIB_OWNER* bia_owner) {
   h->size_fixed = 1;
   h->width_bytes = h->bpp >= 9 ? qziWidthBytes(3 * h->width) : qziWidthBytes(h->width);
 
   BITMAPINFO* bi = qziDIBAlloc(h->width, h->height, h->bpp, h->colors);
   if (!bi) return QZIERR_NO_MEMORY;
-  bi_owner->reset(bi, qzifree);
+  bi_owner->reset(bi);
   h->bi = bi;
   h->bits = qziDIBBits(bi);
 
-  // The work buffer stays with the handle between executions, so decoding many small
-  // pictures does not hand memory back and take it again each time. It starts zero-filled.
+  // The work area: in the handle for small pictures; otherwise a buffer that stays with the
+  // handle between executions, so decoding many pictures does not hand memory back and take it
+  // again each time. It starts zero-filled.
   const uint32_t scratch = static_cast<uint32_t>(qziWidthBytes(h->width));
   const uint32_t size = scratch + static_cast<uint32_t>(qziWidthBytes(3 * h->width)) + 16u;
-  if (h->work_size < size) {
-    h->work_buf.reset();
-    h->work_size = 0;
-    h->work_buf.reset(new (std::nothrow) uint8_t[size]);
-    if (!h->work_buf) {
-      h->bi = nullptr;
-      h->bits = nullptr;
-      return QZIERR_NO_MEMORY;
+  if (size <= sizeof h->work_inline) {
+    h->work = h->work_inline;
+  } else {
+    if (h->work_size < size) {
+      h->work_buf.reset();
+      h->work_size = 0;
+      h->work_buf.reset(new (std::nothrow) uint8_t[size]);
+      if (!h->work_buf) {
+        h->bi = nullptr;
+        h->bits = nullptr;
+        return QZIERR_NO_MEMORY;
+      }
+      h->work_size = size;
     }
-    h->work_size = size;
+    h->work = h->work_buf.get();
   }
-  std::memset(h->work_buf.get(), 0, size);
-  h->line_buf = h->work_buf.get() + scratch;
+  std::memset(h->work, 0, size);
+  h->line_buf = h->work + scratch;
 
   h->bia_owner = bia_owner;
   if (h->alpha && !alloc_alpha(h, true)) {
@@ -251,6 +257,7 @@ void raster_release(QZIDECODER_IMPL* h) {
   h->bi = nullptr;
   h->bits = nullptr;
   h->line_buf = nullptr;
+  h->work = nullptr;
   h->bia = nullptr;
   h->alpha_bits = nullptr;
   h->alpha_line = nullptr;

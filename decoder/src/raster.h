@@ -49,7 +49,7 @@ QZIDEC_MODULE_API void confirm_variant(QZIDECODER_IMPL* h, uint64_t key);
 // Raster set-up and release around a decode pass (used by the execute step). Setup
 // returns QZIERR_SUCCESS or QZIERR_NO_MEMORY; the owners receive the bitmaps and must live
 // until the release. The bitmap's rows are not cleared: the module writes every byte.
-QZIERR raster_setup(QZIDECODER_IMPL* h, DIB_PTR* bi_owner, DIB_PTR* bia_owner);
+QZIERR raster_setup(QZIDECODER_IMPL* h, DIB_OWNER* bi_owner, DIB_OWNER* bia_owner);
 void raster_release(QZIDECODER_IMPL* h);
 // Initial raster values of a fresh initialisation.
 void raster_init(QZIDECODER_IMPL* h);

@@ -3,6 +3,7 @@
 #include "stream.h"
 
 #include <cstring>
+#include <new>
 
 namespace qzimgdecoder {
 
@@ -10,22 +11,10 @@ using qzimg::error_abort;
 
 namespace {
 
-// Fills rd_buf, or a destination of at least kReadBufferSize bytes, from the stream; returns the
-// count delivered (0 leaves rd_eof alone). The fields change alike in both cases.
-uint32_t refill(QZIDECODER_IMPL* h, uint8_t* into) {
-  if (into == h->rd_buf && h->read_func == memory_read) {
-    // The library's own memory input: the rest of the bytes are served where they are.
-    QZIDEC_MEMORY_INPUT* m = static_cast<QZIDEC_MEMORY_INPUT*>(h->stream);
-    h->rd_data = m->data + m->pos;
-    h->rd_remain = m->size - m->pos;
-    m->pos = m->size;
-    if (h->rd_remain != 0) {
-      h->rd_eof = true;
-      h->rd_index = 0;
-    }
-    return h->rd_remain;
-  }
-  if (into == h->rd_buf) h->rd_data = h->rd_buf;
+// Reads up to kReadBufferSize bytes of the stream into `into` (the read buffer, or a
+// destination of at least that size); returns the count delivered (0 leaves rd_eof alone).
+// The fields change alike in both cases.
+uint32_t fill(QZIDECODER_IMPL* h, uint8_t* into) {
   h->rd_remain = 0;
   if (!h->read_func(h->stream, into, kReadBufferSize, &h->rd_remain)) error_abort(QZIERR_READ);
   if (h->rd_remain > kReadBufferSize) error_abort(QZIERR_READ);  // a callback that overstates its count
@@ -34,6 +23,28 @@ uint32_t refill(QZIDECODER_IMPL* h, uint8_t* into) {
     h->rd_index = 0;
   }
   return h->rd_remain;
+}
+
+// Refills what the reader serves: the read buffer, taken at the first refill, or for the
+// library's own memory input the rest of the bytes where they are.
+uint32_t refill(QZIDECODER_IMPL* h) {
+  if (h->read_func == memory_read) {
+    QZIDEC_MEMORY_INPUT* m = static_cast<QZIDEC_MEMORY_INPUT*>(h->stream);
+    h->rd_remain = 0;
+    if (m->pos >= m->size) return 0;  // positioned at or past the end
+    h->rd_data = m->data + m->pos;
+    h->rd_remain = m->size - m->pos;
+    h->rd_eof = true;
+    h->rd_index = 0;
+    m->pos = m->size;
+    return h->rd_remain;
+  }
+  if (!h->rd_buf) {
+    h->rd_buf.reset(new (std::nothrow) uint8_t[kReadBufferSize]);
+    if (!h->rd_buf) error_abort(QZIERR_NO_MEMORY);
+  }
+  h->rd_data = h->rd_buf.get();
+  return fill(h, h->rd_buf.get());
 }
 
 int end_of_data(QZIDECODER_IMPL* h) {
@@ -46,7 +57,7 @@ int end_of_data(QZIDECODER_IMPL* h) {
 int get_byte(QZIDECODER_IMPL* h) {
   if (h->rd_remain == 0) {
     if (h->rd_eof) return end_of_data(h);
-    if (refill(h, h->rd_buf) == 0) return end_of_data(h);
+    if (refill(h) == 0) return end_of_data(h);
   }
   --h->rd_remain;
   ++h->rd_pos;
@@ -89,7 +100,7 @@ uint32_t get_read(QZIDECODER_IMPL* h, void* dst, unsigned long count) {
       if (want >= kReadBufferSize) {
         // A block at least as large as the buffer is read straight into its destination:
         // the same refill with the same counts, so positions and results do not change.
-        const uint32_t got = refill(h, out + copied);
+        const uint32_t got = fill(h, out + copied);
         if (got == 0) {
           if (copied != 0) break;
           return static_cast<uint32_t>(end_of_data(h));
@@ -104,7 +115,7 @@ uint32_t get_read(QZIDECODER_IMPL* h, void* dst, unsigned long count) {
         want -= got;
         continue;
       }
-      if (refill(h, h->rd_buf) == 0) {
+      if (refill(h) == 0) {
         if (copied != 0) break;
         return static_cast<uint32_t>(end_of_data(h));
       }

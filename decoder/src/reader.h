@@ -9,8 +9,14 @@
 #include <cstring>
 
 #include "handle.h"
+#include "stream.h"
 
 namespace qzimgdecoder {
+
+// The input is the library's memory input: the caller's bytes, read in place, which stay
+// unchanged from initialisation until reset or close. A module may then keep what its probe
+// read of the header for the decode pass instead of reading it again.
+inline bool input_in_place(const QZIDECODER_IMPL* h) { return h->read_func == memory_read; }
 
 // Reader. Ends of data raise QZIERR_READ unless end-of-data mode is on, when the byte
 // functions return -1 (which get_word/get_long fold into their arithmetic unchanged).

@@ -22,17 +22,17 @@ void qzisrm_cleanup(void* stream) { std::fclose(static_cast<FILE*>(stream)); }
 
 bool memory_read(void* stream, void* buffer, unsigned int size, unsigned int* count) {
   QZIDEC_MEMORY_INPUT* m = static_cast<QZIDEC_MEMORY_INPUT*>(stream);
-  const uint32_t n = size < m->size - m->pos ? size : m->size - m->pos;
+  const uint32_t rest = m->pos < m->size ? m->size - m->pos : 0;
+  const uint32_t n = size < rest ? size : rest;
   if (n) std::memcpy(buffer, m->data + m->pos, n);
   m->pos += n;
   *count = n;
   return true;
 }
 
+// As a file: a position past the end is taken, and reading there finds the end.
 bool memory_setpos(void* stream, unsigned int position) {
-  QZIDEC_MEMORY_INPUT* m = static_cast<QZIDEC_MEMORY_INPUT*>(stream);
-  if (position > m->size) return false;
-  m->pos = position;
+  static_cast<QZIDEC_MEMORY_INPUT*>(stream)->pos = position;
   return true;
 }
 

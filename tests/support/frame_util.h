@@ -35,7 +35,7 @@ struct StreamHandle {
 // A handle whose raster is set up as an execution sets it up.
 struct Raster {
   QZIDECODER h = qziCreateDecoder();
-  DIB_PTR bi, bia;
+  DIB_OWNER bi, bia;
   Raster(int w, int rows, int bpp, bool alpha = false) {
     qzimgdecoder::raster_init(h);
     qzimgdecoder::set_size(h, w, rows, bpp, 0);

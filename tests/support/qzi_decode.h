@@ -48,6 +48,11 @@ class Session {
     return qziDecoderInitialize(h, &stream, size, MemStream::read, MemStream::setpos, nullptr, name);
   }
   int init_file(const char* path) { return qziDecoderInitializeFromFile(h, path); }
+  // The library's memory input over the stream's bytes, which stay in place until the close.
+  int init_in_place(const Bytes& bytes, const char* name = "x.bmp") {
+    stream.data = bytes;
+    return qziDecoderInitializeFromMemory(h, stream.data.data(), stream.data.size(), name);
+  }
 
   int execute() {
     out = Delivered();
@@ -91,6 +96,7 @@ class Session {
 struct Options {
   const char* name = "x.bmp";
   const char* path = nullptr;                     // initialise from this file instead of the bytes
+  bool in_place = false;                          // the library's memory input, not a stream
   std::vector<std::pair<unsigned, long>> params;  // set in order after initialisation
   unsigned stop_at = 0;                           // see Session::stop_at
   int runs = 1;                                   // executions on the same handle
@@ -109,7 +115,7 @@ inline Result decode(const Bytes& bytes, const Options& o = Options()) {
   Result r;
   Session s;
   s.stop_at = o.stop_at;
-  r.init = o.path ? s.init_file(o.path) : s.init(bytes, o.name);
+  r.init = o.path ? s.init_file(o.path) : o.in_place ? s.init_in_place(bytes, o.name) : s.init(bytes, o.name);
   r.reason = qziDecoderGetReason(s.h);
   if (r.init != 0) return r;
   for (int item = 1; item <= 7; ++item) r.info[item] = s.info(item);

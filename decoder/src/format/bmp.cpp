@@ -257,6 +257,9 @@ void load_header(QZIDEC_BMP* bmp) {
   // Header form and compression (the 12-byte form has none, but a direction): a decode must
   // find what the probe accepted.
   confirm_variant(h, static_cast<uint64_t>(size) << 32 | (bmp->core_header ? bmp->top_down : bmp->compression));
+  bmp->origin = h->rd_base;
+  bmp->header_end = rdpos_get(h);
+  bmp->header_read = true;
 }
 
 void get_rgb_mask(QZIDEC_BMP* bmp) {
@@ -401,10 +404,10 @@ void read_plain_rows(QZIDEC_BMP* bmp, uint32_t used) {
     const uint32_t want = static_cast<uint32_t>(k) * stride;
     const uint32_t got = get_read(h, first, want);
     const int whole = got == want ? k : static_cast<int>((got < want ? got : 0) / stride);
-    for (int i = 0; i < whole; ++i) {
-      clear_padding(h, first + static_cast<size_t>(i) * stride, used);
-      row_done(bmp, y + i);
-    }
+    if (used != stride)
+      for (int i = 0; i < whole; ++i) clear_padding(h, first + static_cast<size_t>(i) * stride, used);
+    if (h->progress.callback)
+      for (int i = 0; i < whole; ++i) row_done(bmp, y + i);
     if (whole != k) raise(h, QZIERR_READ, "BMP: the file ends inside the pixel data");
     y += k;
   }
@@ -426,7 +429,7 @@ uint8_t decode_rgb32(QZIDEC_BMP* bmp, bool with_alpha) {
   QZIDECODER_IMPL* h = bmp->impl;
   const int w = bmp->width;
   const uint32_t used = 3u * static_cast<uint32_t>(w);
-  AlphaRows a{bmp, h->work_buf.get()};
+  AlphaRows a{bmp, h->work};
   for (int y = 0; y < bmp->height; ++y) {
     uint8_t* dst = y_adr(h, image_row(bmp, y));
     uint8_t* scratch = a.scratch;
@@ -459,7 +462,7 @@ uint8_t decode_rgb16(QZIDEC_BMP* bmp, bool with_alpha) {
   QZIDECODER_IMPL* h = bmp->impl;
   const int w = bmp->width;
   const uint32_t pad = row_padding(2u * static_cast<uint32_t>(w));
-  AlphaRows a{bmp, h->work_buf.get()};
+  AlphaRows a{bmp, h->work};
   for (int y = 0; y < bmp->height; ++y) {
     uint8_t* dst = y_adr(h, image_row(bmp, y));
     uint8_t* scratch = a.scratch;
@@ -497,7 +500,7 @@ uint8_t decode_bitfields(QZIDEC_BMP* bmp, const uint32_t m[4]) {
   // Masks of whole bytes in blue, green, red order: the colour bytes are the pixel's own.
   const bool bytes_aligned = U == 4 && m[0] == 0x00FF0000 && m[1] == 0x0000FF00 && m[2] == 0x000000FF;
   const bool with_alpha = m[3] != 0;
-  AlphaRows a{bmp, h->work_buf.get()};
+  AlphaRows a{bmp, h->work};
   for (int y = 0; y < bmp->height; ++y) {
     uint8_t* dst = y_adr(h, image_row(bmp, y));
     uint8_t* scratch = a.scratch;
@@ -678,8 +681,16 @@ void decode_direct(QZIDEC_BMP* bmp) {
 }
 
 void decode_pass(QZIDEC_BMP* bmp) {
-  load_header(bmp);
-  set_alpha(bmp->impl, 1);
+  QZIDECODER_IMPL* h = bmp->impl;
+  if (bmp->header_read && input_in_place(h)) {
+    // The bytes are those the probe read: its reading of the header stands.
+    set_byte_order(h, false);
+    rdpos_set_skip(h, static_cast<int>(bmp->origin));
+    rdpos_set(h, bmp->header_end);
+  } else {
+    load_header(bmp);
+  }
+  set_alpha(h, 1);
   if (bmp->bit_count <= 8)
     decode_palette(bmp);
   else

@@ -34,6 +34,11 @@ struct QZIDEC_BMP {
   bool keep_alpha;
   uint32_t palette_alpha_mode;
   uint32_t pixel_alpha_mode;
+  // Where the header was found (stream position of the "BM") and where it ends (the reader's
+  // position after it): a decode pass over input read in place goes on from there.
+  uint32_t origin;
+  uint32_t header_end;
+  bool header_read;
 };
 
 // Stored row y (file order) as a bitmap row.
