@@ -45,6 +45,30 @@ inline int get_byte_fast(QZIDECODER_IMPL* h) {
   return get_byte(h);
 }
 
+// The hot paths of get_word and get_long, for headers read field by field.
+inline uint32_t get_word_fast(QZIDECODER_IMPL* h) {
+  if (h->rd_remain >= 2) {
+    const uint8_t* p = h->rd_data + h->rd_index;
+    h->rd_index += 2;
+    h->rd_remain -= 2;
+    h->rd_pos += 2;
+    return h->byte_order ? uint32_t{p[0]} << 8 | p[1] : p[0] | uint32_t{p[1]} << 8;
+  }
+  return get_word(h);
+}
+
+inline uint32_t get_long_fast(QZIDECODER_IMPL* h) {
+  if (h->rd_remain >= 4) {
+    const uint8_t* p = h->rd_data + h->rd_index;
+    h->rd_index += 4;
+    h->rd_remain -= 4;
+    h->rd_pos += 4;
+    const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
+    return h->byte_order ? b0 << 24 | b1 << 16 | b2 << 8 | b3 : b0 | b1 << 8 | b2 << 16 | b3 << 24;
+  }
+  return get_long(h);
+}
+
 // Reading in runs of the buffer. These consume exactly what get_byte would and raise
 // QZIERR_READ where it would (whatever the end-of-data mode), but touch the buffer once per
 // run instead of once per byte.

@@ -91,8 +91,8 @@ const Expand2 expand2;
 
 int bmp_id_check(QZIDEC_BMP* bmp) {
   QZIDECODER_IMPL* h = bmp->impl;
-  const int b0 = get_byte(h);
-  const int b1 = get_byte(h);
+  const int b0 = get_byte_fast(h);
+  const int b1 = get_byte_fast(h);
   if (b0 == 'B' && b1 == 'M') return 1;
   if (b0 == 'B' && b1 == 'A') return 2;
   return 0;
@@ -126,8 +126,8 @@ void follow_bitmap_array(QZIDEC_BMP* bmp) {
   uint32_t visited[kMaxArrayEntries];
   int entries = 0;
   visited[entries++] = 0;
-  if (get_long(h) != 40) raise(h, QZIERR_UNSUPPORTED, "BMP: a bitmap-array entry whose header size is not 40");
-  uint32_t next = get_long(h);
+  if (get_long_fast(h) != 40) raise(h, QZIERR_UNSUPPORTED, "BMP: a bitmap-array entry whose header size is not 40");
+  uint32_t next = get_long_fast(h);
   while (next != 0) {
     for (int i = 0; i < entries; ++i)
       if (visited[i] == next) raise(h, QZIERR_UNSUPPORTED, "BMP: the bitmap-array chain loops");
@@ -136,18 +136,18 @@ void follow_bitmap_array(QZIDEC_BMP* bmp) {
     visited[entries++] = next;
     rdpos_set(h, next);
     if (bmp_id_check(bmp) != 2) raise(h, QZIERR_UNSUPPORTED, "BMP: a bitmap-array link points to no \"BA\" entry");
-    if (get_long(h) != 40) raise(h, QZIERR_UNSUPPORTED, "BMP: a bitmap-array entry whose header size is not 40");
-    next = get_long(h);
+    if (get_long_fast(h) != 40) raise(h, QZIERR_UNSUPPORTED, "BMP: a bitmap-array entry whose header size is not 40");
+    next = get_long_fast(h);
   }
-  get_word(h);  // display width and height
-  get_word(h);
+  get_word_fast(h);  // display width and height
+  get_word_fast(h);
   if (bmp_id_check(bmp) != 1) raise(h, QZIERR_UNSUPPORTED, "BMP: the last bitmap-array entry holds no \"BM\" picture");
 }
 
 // The masks inside the header: red, green, blue and, when `count` is 4, alpha.
 void read_masks(QZIDEC_BMP* bmp, int count = 4) {
   QZIDECODER_IMPL* h = bmp->impl;
-  for (int i = 0; i < 4; ++i) bmp->mask[i] = i < count ? get_long(h) : 0;
+  for (int i = 0; i < 4; ++i) bmp->mask[i] = i < count ? get_long_fast(h) : 0;
   bmp->masks_in_header = 1;
 }
 
@@ -165,27 +165,27 @@ void read_file_header(QZIDEC_BMP* bmp) {
   if (id == 0) error_abort(QZIERR_UNSUPPORTED);
   if (id == 2) follow_bitmap_array(bmp);
 
-  get_long(h);  // file size
-  get_word(h);  // reserved
-  get_word(h);
-  bmp->off_bits = get_long(h);
+  get_long_fast(h);  // file size
+  get_word_fast(h);  // reserved
+  get_word_fast(h);
+  bmp->off_bits = get_long_fast(h);
 }
 
 // The 12-byte form: 16-bit sides, a negative height for a top-down picture.
 void read_core_header(QZIDEC_BMP* bmp) {
   QZIDECODER_IMPL* h = bmp->impl;
-  const uint32_t width = get_word(h);
+  const uint32_t width = get_word_fast(h);
   check_side(h, width, "width");
   bmp->width = static_cast<int32_t>(width);
-  int32_t height = static_cast<int16_t>(get_word(h));
+  int32_t height = static_cast<int16_t>(get_word_fast(h));
   if (height < 0) {
     bmp->top_down = 1;
     height = -height;
   }
   check_side(h, static_cast<uint32_t>(height), "height");
   bmp->height = height;
-  if (get_word(h) != 1) raise(h, QZIERR_UNSUPPORTED, "BMP: the plane count is not 1");
-  const uint32_t bits = get_word(h);
+  if (get_word_fast(h) != 1) raise(h, QZIERR_UNSUPPORTED, "BMP: the plane count is not 1");
+  const uint32_t bits = get_word_fast(h);
   check_bit_count(h, bits);
   bmp->bit_count = static_cast<int32_t>(bits);
   bmp->core_header = 1;
@@ -194,15 +194,15 @@ void read_core_header(QZIDEC_BMP* bmp) {
 // Every other form, `size` bytes long (its size field already read).
 void read_info_header(QZIDEC_BMP* bmp, uint32_t size) {
   QZIDECODER_IMPL* h = bmp->impl;
-  const uint32_t width = get_long(h);
+  const uint32_t width = get_long_fast(h);
   check_side(h, width, "width");
   bmp->width = static_cast<int32_t>(width);
-  const uint32_t height = get_long(h);
+  const uint32_t height = get_long_fast(h);
   check_side(h, height, "height", true);
   bmp->height = static_cast<int32_t>(height);
-  if (get_word(h) != 1) raise(h, QZIERR_UNSUPPORTED, "BMP: the plane count is not 1");
-  const uint32_t bits = get_word(h);
-  if (size != 16) bmp->compression = get_long(h);
+  if (get_word_fast(h) != 1) raise(h, QZIERR_UNSUPPORTED, "BMP: the plane count is not 1");
+  const uint32_t bits = get_word_fast(h);
+  if (size != 16) bmp->compression = get_long_fast(h);
   // Embedded JPEG and PNG data declare 0 bits per pixel: name the data, not the depth.
   if (bits == 0 && bmp->compression == 4) raise(h, QZIERR_UNSUPPORTED, "BMP: embedded JPEG data is not supported");
   if (bits == 0 && bmp->compression == 5) raise(h, QZIERR_UNSUPPORTED, "BMP: embedded PNG data is not supported");
@@ -211,11 +211,11 @@ void read_info_header(QZIDEC_BMP* bmp, uint32_t size) {
   if (size == 64) {
     skip_bytes(h, 5 * 4 + 4 * 2 + 4 * 4);  // colours used is not taken from this form
   } else if (size != 16) {
-    get_long(h);  // image size
-    get_long(h);  // resolutions
-    get_long(h);
-    bmp->colors_used = get_long(h);
-    if (size >= 40) get_long(h);  // colours important
+    get_long_fast(h);  // image size
+    get_long_fast(h);  // resolutions
+    get_long_fast(h);
+    bmp->colors_used = get_long_fast(h);
+    if (size >= 40) get_long_fast(h);  // colours important
     if (size == 56 || size == 108 || size == 124) {
       read_masks(bmp);
       skip_bytes(h, size - 56);
@@ -240,7 +240,7 @@ void load_header(QZIDEC_BMP* bmp) {
   bmp->masks_in_header = 0;
   bmp->top_down = 0;
 
-  const uint32_t size = get_long(h);
+  const uint32_t size = get_long_fast(h);
   bmp->header_size = size;
   if (size < 41 && size != 12 && size != 16 && size != 36 && size != 40)
     raise(h, QZIERR_UNSUPPORTED, "BMP: an information header of %u bytes is not a known form", size);
@@ -267,7 +267,7 @@ void get_rgb_mask(QZIDEC_BMP* bmp) {
   for (uint64_t& m : bmp->mask) m = 0;
   if (bmp->compression == kBiBitfields) {
     QZIDECODER_IMPL* h = bmp->impl;
-    for (int i = 0; i < 3; ++i) bmp->mask[i] = get_long(h);
+    for (int i = 0; i < 3; ++i) bmp->mask[i] = get_long_fast(h);
   }
 }
 
