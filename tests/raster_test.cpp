@@ -63,6 +63,32 @@ TEST(Palette, GreyRampsAndReadEntries) {
   EXPECT_EQ(rdpos_get(big.h), 256u * 3) << "at most 256 entries are read";
 }
 
+// A table the buffer holds whole is read in one pass, one that runs across a refill byte by
+// byte: the same entries, in both orders, and the same position after it.
+TEST(Palette, BufferedAndSplitTablesAlike) {
+  std::vector<uint8_t> bytes(kReadBufferSize + 2000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 13 + i / 256);
+  for (uint32_t at : {1u, kReadBufferSize - 10}) {
+    for (int bgr : {0, 1}) {
+      for (int with_alpha : {0, 1}) {
+        SCOPED_TRACE(testing::Message() << "at " << at << " bgr " << bgr << " alpha " << with_alpha);
+        StreamHandle t(bytes);
+        skip_bytes(t.h, at);
+        get_rgb(t.h, 300, bgr, with_alpha);
+        const uint32_t entry = 3 + with_alpha;
+        EXPECT_EQ(rdpos_get(t.h), at + 256 * entry) << "at most 256 entries";
+        int wrong = 0;
+        for (uint32_t i = 0; i < 256; ++i) {
+          const uint8_t* e = &bytes[at + i * entry];
+          wrong += t.h->rgb[i][0] != e[bgr ? 2 : 0] || t.h->rgb[i][1] != e[1] || t.h->rgb[i][2] != e[bgr ? 0 : 2];
+          wrong += t.h->rgb_alpha[i] != (with_alpha ? e[3] : t.h->alpha_default);
+        }
+        EXPECT_EQ(wrong, 0);
+      }
+    }
+  }
+}
+
 TEST(Rows, AddressesAreBottomUpAndChecked) {
   for (int bpp : {8, 24}) {
     Raster r(5, 4, bpp, true);

@@ -1,6 +1,7 @@
 // Layer list and deliveries.
 #include "layers.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qzimgdecoder {
@@ -100,17 +101,17 @@ int call_layercallback(QZIDECODER_IMPL* h) {
 int call_singleimage_layercallback(QZIDECODER_IMPL* h, int index) {
   if (!h->layer_callback) return QZIERR_INVALID_ARG;
   if (h->bpp <= 8 && h->bi) {
-    const int n = qziDIBPaletteCount(h->bi);
+    const int n = std::min(qziDIBPaletteCount(h->bi), 256);
     RGBQUAD* table = qziDIBPalette(h->bi);
-    const bool with_alpha = h->alpha && h->bia;
-    RGBQUAD* alpha_table = with_alpha ? qziDIBPalette(h->bia) : nullptr;
-    const int alpha_n = with_alpha ? qziDIBPaletteCount(h->bia) : 0;
-    for (int i = 0; i < n && i < 256; ++i) {
-      table[i] = RGBQUAD{h->rgb[i][2], h->rgb[i][1], h->rgb[i][0], 0};
-      if (alpha_table && i < alpha_n) {
-        const uint8_t a = h->rgb_alpha[i];
-        alpha_table[i] = RGBQUAD{a, a, a, 0};
-      }
+    // Through local pointers: the table's byte stores could otherwise be taken to change the
+    // handle's fields, to be read again for every entry.
+    const uint8_t(*rgb)[3] = h->rgb;
+    for (int i = 0; i < n; ++i) table[i] = RGBQUAD{rgb[i][2], rgb[i][1], rgb[i][0], 0};
+    if (h->alpha && h->bia) {
+      RGBQUAD* alpha_table = qziDIBPalette(h->bia);
+      const int alpha_n = std::min(qziDIBPaletteCount(h->bia), n);
+      const uint8_t* alpha = h->rgb_alpha;
+      for (int i = 0; i < alpha_n; ++i) alpha_table[i] = RGBQUAD{alpha[i], alpha[i], alpha[i], 0};
     }
   }
   QZIDEC_LAYERINFO info;

@@ -41,17 +41,56 @@ void init_rgb(QZIDECODER_IMPL* h, int bits) {
   std::memset(h->rgb_alpha, h->alpha_default, sizeof h->rgb_alpha);
 }
 
+namespace {
+
+// m palette entries from p into the handle's table.
+template <bool kBgr, bool kAlpha>
+void read_table(QZIDECODER_IMPL* h, const uint8_t* p, int m) {
+  uint8_t(*rgb)[3] = h->rgb;
+  uint8_t* alpha = h->rgb_alpha;
+  for (int i = 0; i < m; ++i, p += kAlpha ? 4 : 3) {
+    rgb[i][0] = p[kBgr ? 2 : 0];
+    rgb[i][1] = p[1];
+    rgb[i][2] = p[kBgr ? 0 : 2];
+    if (kAlpha) alpha[i] = p[3];
+  }
+}
+
+}  // namespace
+
 void get_rgb(QZIDECODER_IMPL* h, int count, int bgr, int with_alpha) {
   if (count <= 0) return;
   const int m = count < 256 ? count : 256;
-  for (int i = 0; i < m; ++i) {
-    const uint8_t a = static_cast<uint8_t>(get_byte_fast(h));
-    const uint8_t b = static_cast<uint8_t>(get_byte_fast(h));
-    const uint8_t c = static_cast<uint8_t>(get_byte_fast(h));
-    h->rgb[i][0] = bgr ? c : a;
-    h->rgb[i][1] = b;
-    h->rgb[i][2] = bgr ? a : c;
-    if (with_alpha) h->rgb_alpha[i] = static_cast<uint8_t>(get_byte_fast(h));
+  const uint32_t entry = with_alpha ? 4 : 3;
+  const uint32_t bytes = static_cast<uint32_t>(m) * entry;
+  if (h->rd_remain == 0 && !h->eof_mode) {
+    // An empty buffer is refilled as the first byte's read would refill it (raising where that
+    // would), and the byte given back. Not in end-of-data mode, where a refill that finds the
+    // end would be asked for again.
+    get_byte(h);
+    --h->rd_index;
+    ++h->rd_remain;
+    --h->rd_pos;
+  }
+  if (h->rd_remain >= bytes) {
+    // The whole table is buffered: one pass over it, instead of a byte at a time through the
+    // reader's fields (whose every update the byte stores into the table would have to wait for).
+    const uint8_t* p = h->rd_data + h->rd_index;
+    if (bgr)
+      with_alpha ? read_table<true, true>(h, p, m) : read_table<true, false>(h, p, m);
+    else
+      with_alpha ? read_table<false, true>(h, p, m) : read_table<false, false>(h, p, m);
+    consume(h, bytes);
+  } else {
+    for (int i = 0; i < m; ++i) {
+      const uint8_t a = static_cast<uint8_t>(get_byte_fast(h));
+      const uint8_t b = static_cast<uint8_t>(get_byte_fast(h));
+      const uint8_t c = static_cast<uint8_t>(get_byte_fast(h));
+      h->rgb[i][0] = bgr ? c : a;
+      h->rgb[i][1] = b;
+      h->rgb[i][2] = bgr ? a : c;
+      if (with_alpha) h->rgb_alpha[i] = static_cast<uint8_t>(get_byte_fast(h));
+    }
   }
   for (int i = m; i < 256; ++i) h->rgb[i][0] = h->rgb[i][1] = h->rgb[i][2] = 0;
 }
