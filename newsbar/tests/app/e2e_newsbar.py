@@ -8,8 +8,9 @@ it does on the bus: the command line without a display, the hand-over of later l
 running instance (--show twice: one process, one window), the window at launch without a tray,
 the status line after a refused download and the notifications' "Open" button, a restart in
 another time zone, an offline start with the last feed kept, the icon colours an XEmbed tray
-publishes (a stand-in tray, then trayer) and a tray (trayer) that starts after the program. Screenshots of the tray image (22, 24 and 48 px on a light and a dark panel), of the
-late tray and of the window go into the artefacts folder.
+publishes (a stand-in tray, then trayer) and a tray (trayer) that starts after the program.
+Screenshots of the tray image (22, 24 and 48 px on a light and a dark panel), of the late tray
+and of the window go into the artefacts folder.
 """
 
 import argparse
