@@ -258,7 +258,10 @@ QZIDEC_API void qziFreeRGBAF(float* pixels);
  * and `height` and, when `alpha` is not null, 1 when the picture came with an alpha plane
  * (0 when its alpha is the implied opaque). On failure stores null and 0s. Returns 0; 107
  * for a null handle or output, or an unknown sample type; 110 when not initialised;
- * otherwise as qziDecoderExecute, or 102 when the format delivered no picture.
+ * otherwise as qziDecoderExecute, or 102 when the format delivered no picture. Like
+ * qziDecoderExecute it sets the handle's reason (qziDecoderGetReason) on every failure and
+ * clears it on success. The one-call loaders above have no handle to ask: for a reason,
+ * initialise a handle and call this.
  */
 QZIDEC_API int qziDecoderExecuteRGBA(QZIDECODER decoder, int sample_type, void** pixels, int* width, int* height,
                                      int* alpha);
@@ -309,8 +312,8 @@ QZIDEC_API int qziDecoderGetDocInfo(QZIDECODER decoder, int item, unsigned int* 
 QZIDEC_API const char* qziDecoderGetFormatDescription(QZIDECODER decoder);
 
 /*
- * Why the last qziDecoderInitialize, qziDecoderInitializeFromFile or qziDecoderExecute
- * on this handle failed: one line of English naming the format and the rule
+ * Why the last qziDecoderInitialize, qziDecoderInitializeFromFile, qziDecoderInitializeFromMemory,
+ * qziDecoderExecute or qziDecoderExecuteRGBA on this handle failed: one line of English naming the format and the rule
  * ("BMP: 64 bits per pixel is not supported"), or "not a file of any supported format"
  * when no format recognised the input. The result codes stay what they are; this only
  * tells them apart for a person. Each of those calls clears it first, so it is empty ("")

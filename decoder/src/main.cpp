@@ -281,9 +281,16 @@ int qziDecoderInitializeFromFile(QZIDECODER h, const char* path) {
 }
 
 int qziDecoderInitializeFromMemory(QZIDECODER h, const void* data, size_t size, const char* name) {
-  if (!h || !data || size == 0 || h->initialized) return QZIERR_INVALID_ARG;
+  if (!h) return QZIERR_INVALID_ARG;
+  if (!data || size == 0 || h->initialized) {
+    set_reason(h, h->initialized ? "the handle is already initialised" : !data ? "a required argument is missing" : "the input is empty");
+    return QZIERR_INVALID_ARG;
+  }
   // Stream positions and sizes are 32-bit signed, as for files.
-  if (size > 0x7fffffffu) return QZIERR_CANNOT;
+  if (size > 0x7fffffffu) {
+    set_reason(h, "the input is 2 GiB or larger");
+    return QZIERR_CANNOT;
+  }
   h->memory.data = static_cast<const uint8_t*>(data);
   h->memory.size = static_cast<uint32_t>(size);
   h->memory.pos = 0;
