@@ -231,11 +231,10 @@ bool only_extension(const std::string& name) {
 
 // What an output name asks for, by its extension (any case).
 OutputKind output_kind(const std::string& name) {
-  if (name.size() < 5 || only_extension(name)) return OutputKind::kNone;
-  std::string ext = name.substr(name.size() - 4);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (only_extension(name)) return OutputKind::kNone;
+  const std::string ext = output_ext(name);
   return ext == ".png" ? OutputKind::kPng : ext == ".pfm" ? OutputKind::kPfm : ext == ".exr" ? OutputKind::kExr
-                                                                                                : OutputKind::kNone;
+                                                                                            : OutputKind::kNone;
 }
 
 // mkdir -p; false with errno set when a part cannot be made.
