@@ -104,6 +104,68 @@ void choose(Texture* t, uint64_t width, uint64_t height, const Choice& c) {
   t->height = static_cast<int>(mip(height, c.level));
 }
 
+int block_bits(const Texture& t) {
+  switch (t.format) {
+    case QZIPVR_FORMAT_PVRTC_2BPP:  // 8 x 4 texels
+    case QZIPVR_FORMAT_PVRTC_4BPP:  // 4 x 4
+    case QZIPVR_FORMAT_ETC1:
+    case QZIPVR_FORMAT_BC1:
+    case QZIPVR_FORMAT_BC4:
+    case QZIPVR_FORMAT_ETC2_RGB:
+    case QZIPVR_FORMAT_ETC2_RGB_A1:
+    case QZIPVR_FORMAT_EAC_R11:
+      return 64;
+    case QZIPVR_FORMAT_BC2:
+    case QZIPVR_FORMAT_BC3:
+    case QZIPVR_FORMAT_BC5:
+    case QZIPVR_FORMAT_BC6H:
+    case QZIPVR_FORMAT_BC7:
+    case QZIPVR_FORMAT_ETC2_RGBA:
+    case QZIPVR_FORMAT_EAC_RG11:
+    case QZIPVR_FORMAT_ASTC:
+      return 128;
+    case QZIPVR_FORMAT_WIDE:
+      return 8 * t.wide.bytes_per_pixel;
+    default:
+      return 8 * t.layout.bytes_per_pixel;
+  }
+}
+
+bool stores_alpha(const Texture& t) {
+  // A swizzle decides first: alpha 1 whatever the texels hold, or taken from a colour channel.
+  if (t.swizzle[3] == '1') return false;
+  if (t.swizzle[3] != 'a') return true;
+  if (t.alpha >= 0) return t.alpha != 0;
+  switch (t.format) {
+    case QZIPVR_FORMAT_BC1: return !t.bc1_opaque;  // the 1-bit alpha of three-colour blocks
+    case QZIPVR_FORMAT_PVRTC_2BPP:
+    case QZIPVR_FORMAT_PVRTC_4BPP:
+    case QZIPVR_FORMAT_BC2:
+    case QZIPVR_FORMAT_BC3:
+    case QZIPVR_FORMAT_BC7:
+    case QZIPVR_FORMAT_ETC2_RGBA:
+    case QZIPVR_FORMAT_ETC2_RGB_A1:
+    case QZIPVR_FORMAT_ASTC:  // every block may carry alpha
+      return true;
+    case QZIPVR_FORMAT_WIDE: {
+      if (t.wide.palette) return true;  // entries of red, green, blue and alpha
+      for (int k = 0; k < t.wide.count; ++k)
+        if (t.wide.channels[k].name == 'a') return true;
+      return false;
+    }
+    case QZIPVR_FORMAT_RGBA8888:
+    case QZIPVR_FORMAT_BGRA8888:
+    case QZIPVR_FORMAT_PACKED:
+    case QZIPVR_FORMAT_A8:
+    case QZIPVR_FORMAT_CHANNELS:
+      for (int k = 0; k < t.layout.count; ++k)
+        if (t.layout.channels[k].name == 'a') return true;
+      return false;
+    default:
+      return false;
+  }
+}
+
 void set_block(Texture* t, int format, const char* name, bool is_signed, bool srgb) {
   t->format = format;
   t->format_name = name;
@@ -246,11 +308,16 @@ bool set_gl_format(Texture* t, uint32_t internal, uint32_t format, uint32_t type
     case 0x9271: set_block(t, QZIPVR_FORMAT_EAC_R11, "EAC R11", true); return true;
     case 0x9272: set_block(t, QZIPVR_FORMAT_EAC_RG11, "EAC RG11"); return true;
     case 0x9273: set_block(t, QZIPVR_FORMAT_EAC_RG11, "EAC RG11", true); return true;
-    case 0x8C00: case 0x8C02: set_block(t, QZIPVR_FORMAT_PVRTC_4BPP, "PVRTC1 4bpp"); return true;
-    case 0x8C01: case 0x8C03: set_block(t, QZIPVR_FORMAT_PVRTC_2BPP, "PVRTC1 2bpp"); return true;
-    case 0x8A54: case 0x8A56: set_block(t, QZIPVR_FORMAT_PVRTC_2BPP, "PVRTC1 2bpp", false, true); return true;
-    case 0x8A55: case 0x8A57: set_block(t, QZIPVR_FORMAT_PVRTC_4BPP, "PVRTC1 4bpp", false, true); return true;
+    case 0x8C00: case 0x8C02: set_block(t, QZIPVR_FORMAT_PVRTC_4BPP, "PVRTC1 4bpp"); break;
+    case 0x8C01: case 0x8C03: set_block(t, QZIPVR_FORMAT_PVRTC_2BPP, "PVRTC1 2bpp"); break;
+    case 0x8A54: case 0x8A56: set_block(t, QZIPVR_FORMAT_PVRTC_2BPP, "PVRTC1 2bpp", false, true); break;
+    case 0x8A55: case 0x8A57: set_block(t, QZIPVR_FORMAT_PVRTC_4BPP, "PVRTC1 4bpp", false, true); break;
     default: break;
+  }
+  // PVRTC: the RGB and RGBA numbers name the same blocks; only the number says whether they hold alpha.
+  if ((internal >= 0x8C00 && internal <= 0x8C03) || (internal >= 0x8A54 && internal <= 0x8A57)) {
+    t->alpha = internal == 0x8C02 || internal == 0x8C03 || internal == 0x8A56 || internal == 0x8A57;
+    return true;
   }
   if (internal >= 0x93B0 && internal <= 0x93BD) { set_astc(t, static_cast<int>(internal - 0x93B0), false, false); return true; }
   if (internal >= 0x93D0 && internal <= 0x93DD) { set_astc(t, static_cast<int>(internal - 0x93D0), true, false); return true; }
@@ -580,6 +647,30 @@ int decode_chosen(const uint8_t* file, const Texture& t, const Choice& c, Sink& 
 
 }  // namespace
 
+// What qzipvr08 reports of a texture read whole or, for a PVR file shorter than its image, of its header.
+void fill_info(const Texture& t, QZIPVR_INFO* info) {
+  info->container = t.container;
+  info->format = t.format;
+  info->width = t.width;
+  info->height = t.height;
+  info->levels = t.levels;
+  info->faces = t.faces;
+  info->layers = t.layers;
+  info->depth = t.depth;
+  // Uncompressed layouts are texels of their own, whatever block size the reader left behind.
+  const bool blocks = t.format <= QZIPVR_FORMAT_BC3 || (t.format >= QZIPVR_FORMAT_ETC2_RGB && t.format <= QZIPVR_FORMAT_BC6H);
+  info->block_width = !blocks ? 1 : t.format == QZIPVR_FORMAT_PVRTC_2BPP ? 8 : t.block_w;
+  info->block_height = !blocks ? 1 : t.block_h;
+  info->block_depth = t.block_d;
+  info->flags = (t.is_signed ? QZIPVR_FLAG_SIGNED : 0u) | (t.srgb || t.srgb_tagged ? QZIPVR_FLAG_SRGB : 0u) |
+                (t.flip_rows ? QZIPVR_FLAG_FLIP_ROWS : 0u) | (t.flip_columns ? QZIPVR_FLAG_FLIP_COLUMNS : 0u) |
+                (t.hdr ? QZIPVR_FLAG_HDR : 0u) | (t.premultiplied ? QZIPVR_FLAG_PREMULTIPLIED : 0u) |
+                (t.supercompression ? QZIPVR_FLAG_SUPERCOMPRESSED : 0u) |
+                (stores_alpha(t) ? QZIPVR_FLAG_ALPHA : 0u) |
+                (t.colour_stated && !t.srgb && !t.srgb_tagged ? QZIPVR_FLAG_LINEAR : 0u);
+  info->block_bits = block_bits(t);
+}
+
 }  // namespace qzipvr
 
 using qzipvr::Head;
@@ -601,6 +692,8 @@ int qzipvr08(const void* head, size_t head_size, unsigned long long file_size, c
     qzipvr::read_any(in, qzipvr::to_choice(choice), &t);
   } catch (const Refused& r) {
     info->head_needed = in.needed;
+    // A PVR header read whole (its version set) whose image the file cuts short: its facts still tell.
+    if (r.code == QZIPVR_ERR_DATA && t.version != 0) qzipvr::fill_info(t, info);
     qzipvr::copy_text(info->reason, sizeof info->reason, r.reason);
     return r.code;
   } catch (const std::bad_alloc&) {
@@ -611,21 +704,7 @@ int qzipvr08(const void* head, size_t head_size, unsigned long long file_size, c
     const uint64_t n = qzipvr::image_bytes(t, static_cast<uint64_t>(t.width), static_cast<uint64_t>(t.height));
     if (in.at_hand(t.data_offset, n) && qzipvr::astc_has_hdr_blocks(in.p + t.data_offset, n)) t.astc_hdr = t.hdr = true;
   }
-  info->container = t.container;
-  info->format = t.format;
-  info->width = t.width;
-  info->height = t.height;
-  info->levels = t.levels;
-  info->faces = t.faces;
-  info->layers = t.layers;
-  info->depth = t.depth;
-  info->block_width = t.format == QZIPVR_FORMAT_WIDE ? 1 : t.block_w;
-  info->block_height = t.format == QZIPVR_FORMAT_WIDE ? 1 : t.block_h;
-  info->block_depth = t.block_d;
-  info->flags = (t.is_signed ? QZIPVR_FLAG_SIGNED : 0u) | (t.srgb || t.srgb_tagged ? QZIPVR_FLAG_SRGB : 0u) |
-                (t.flip_rows ? QZIPVR_FLAG_FLIP_ROWS : 0u) | (t.flip_columns ? QZIPVR_FLAG_FLIP_COLUMNS : 0u) |
-                (t.hdr ? QZIPVR_FLAG_HDR : 0u) | (t.premultiplied ? QZIPVR_FLAG_PREMULTIPLIED : 0u) |
-                (t.supercompression ? QZIPVR_FLAG_SUPERCOMPRESSED : 0u);
+  qzipvr::fill_info(t, info);
   qzipvr::copy_text(info->description, sizeof info->description, qzipvr::description(t));
   return QZIPVR_OK;
 }

@@ -64,6 +64,10 @@ unsigned __int128 volume_bytes(const Texture& t, uint64_t w, uint64_t h, uint64_
 uint64_t slice_offset(Texture* t, uint64_t w, uint64_t h, int slice);
 // Checks the counts and the choice; sets width and height to the chosen level's.
 void choose(Texture* t, uint64_t width, uint64_t height, const Choice& c);
+// Facts of the stored format: bits of one block (of one texel for uncompressed layouts), and
+// whether its texels carry alpha.
+int block_bits(const Texture& t);
+bool stores_alpha(const Texture& t);
 // Codec setters.
 void set_block(Texture* t, int format, const char* name, bool is_signed = false, bool srgb = false);
 // ASTC footprint from its index: 0..13 the 2D sizes 4x4..12x12, 14..23 the 3D ones.

@@ -160,6 +160,11 @@ typedef struct QZIPVR_CHOICE {
 #define QZIPVR_FLAG_HDR 0x10          /* a float format: values may lie beyond 0..1 */
 #define QZIPVR_FLAG_PREMULTIPLIED 0x20 /* the container says colours are premultiplied */
 #define QZIPVR_FLAG_SUPERCOMPRESSED 0x40 /* KTX2 level data in Zstandard or zlib */
+#define QZIPVR_FLAG_ALPHA 0x80        /* the stored format carries alpha (BC7 and ASTC always; PVRTC
+                                         as the container says; RGB formats never) */
+#define QZIPVR_FLAG_LINEAR 0x100      /* the container says the colours are linear; with neither this
+                                         nor QZIPVR_FLAG_SRGB it says nothing (legacy DDS, PKM, .astc,
+                                         PVR versions 1 and 2) */
 
 /* What qzipvr08 reads from a container, about the chosen image. */
 typedef struct QZIPVR_INFO {
@@ -168,6 +173,7 @@ typedef struct QZIPVR_INFO {
   int width, height; /* of the chosen image */
   int levels, faces, layers, depth; /* in the file; depth of the top level, 1 for 2D */
   int block_width, block_height, block_depth; /* texels of a block; 1 for uncompressed formats */
+  int block_bits;    /* bits of one block as stored (of one texel for uncompressed formats) */
   unsigned flags;    /* QZIPVR_FLAG_* */
   unsigned long long head_needed; /* with QZIPVR_ERR_SHORT: first bytes to give next time */
   char description[64]; /* "DDS DX10 BC7 sRGB", "KTX2 zstd ASTC 8x8 sRGB" */
@@ -181,7 +187,9 @@ typedef struct QZIPVR_INFO {
  * fills `info`; QZIPVR_ERR_SHORT when the container's metadata lies beyond the bytes given
  * (give info->head_needed bytes; the next answer may ask for more again); QZIPVR_ERR_HEADER for what is not a texture decoded here,
  * QZIPVR_ERR_DATA for a file shorter than its image, QZIPVR_ERR_CHOICE for an image the
- * file does not have, each with info->reason set.
+ * file does not have, each with info->reason set. A PVR file shorter than its image still has
+ * its header's facts filled in (format, sizes, counts, block sizes and bits, flags).
+ * block_bits / (block_width x block_height x block_depth) is the format's bits per texel.
  */
 QZIPVR_API int qzipvr08(const void* head, size_t head_size, unsigned long long file_size, const QZIPVR_CHOICE* choice,
                         QZIPVR_INFO* info);

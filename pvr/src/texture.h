@@ -74,6 +74,9 @@ struct Texture {
   bool astc_hdr = false;        // ASTC blocks decoded with the HDR profile
   bool premultiplied = false;
   bool srgb_tagged = false;     // sRGB by the container's colour description, not its format
+  bool colour_stated = false;   // the container says sRGB or linear (legacy DDS, PKM, .astc, old PVR: neither)
+  int alpha = -1;               // whether the stored texels carry alpha: -1 as the format has it, 0 or 1 as
+                                // the container says (PVRTC RGB or RGBA, a swizzle to opaque)
   char swizzle[4] = {'r', 'g', 'b', 'a'};  // KTX2 KTXswizzle: 'r' 'g' 'b' 'a' '0' '1'
   int supercompression = 0;     // KTX2: 0 none, 2 Zstandard, 3 zlib
   uint64_t level_offset = 0, level_length = 0, level_inflated = 0;  // KTX2 level data in the file

@@ -108,6 +108,19 @@ int read_info(QZIDECODER_IMPL* h, unsigned size, const QZIPVR_CHOICE& choice, QZ
   }
 }
 
+void set_source_facts(QZIDECODER_IMPL* h, const QZIPVR_INFO& info) {
+  const uint64_t texels = static_cast<uint64_t>(info.block_width > 0 ? info.block_width : 1) *
+                          static_cast<uint64_t>(info.block_height > 0 ? info.block_height : 1) *
+                          static_cast<uint64_t>(info.block_depth > 0 ? info.block_depth : 1);
+  const uint64_t bits = info.block_bits > 0 ? static_cast<uint64_t>(info.block_bits) : 0;
+  h->source_facts[0] = static_cast<uint32_t>((bits * 200 + texels) / (2 * texels));  // hundredths, rounded
+  h->source_facts[1] = (info.flags & QZIPVR_FLAG_ALPHA) ? 1 : 0;
+  h->source_facts[2] = (info.flags & QZIPVR_FLAG_SRGB)     ? QZIDEC_COLOR_SRGB
+                       : (info.flags & QZIPVR_FLAG_LINEAR) ? QZIDEC_COLOR_LINEAR
+                                                           : QZIDEC_COLOR_UNSTATED;
+  h->source_facts[3] = (info.flags & QZIPVR_FLAG_PREMULTIPLIED) ? 1 : 0;
+}
+
 Choice choice_of(const QZIDECODER_IMPL* h) {
   Choice c{};
   c.level = static_cast<int>(h->texture_choice[0]);
@@ -141,7 +154,7 @@ void decode(QZIDECODER_IMPL* h, int mode, int container, bool (*is_mine)(const u
 
   // The first bytes, and more while the library asks for metadata that lies further in.
   const QZIPVR_CHOICE choice = library_choice(h);
-  QZIPVR_INFO info;
+  QZIPVR_INFO info{};
   auto guard = make_scope_guard([s] { free_buffers(s); });
   int rc = read_info(h, size, choice, &info);
   std::memcpy(s->reason, info.reason, sizeof s->reason);
@@ -161,6 +174,7 @@ void decode(QZIDECODER_IMPL* h, int mode, int container, bool (*is_mine)(const u
   h->texture_counts[2] = static_cast<uint32_t>(info.layers);
   h->texture_counts[3] = static_cast<uint32_t>(info.depth);
   h->texture_counts[4] = (info.flags & QZIPVR_FLAG_HDR) ? 1 : 0;
+  set_source_facts(h, info);
   if (mode == 0) return;
 
   // Taken here rather than announced by the probe, so that the plane comes uncleared.

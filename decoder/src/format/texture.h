@@ -22,6 +22,9 @@ int qzidec_setparam_texture(QZIDECODER_IMPL* h, unsigned int id, long a, long b)
 // The raster row `y` (from the top) and its alpha row for the texture library's row callback.
 unsigned char* raster_row(void* user, int y, unsigned char** alpha);
 
+// Document information items 8 to 11 from what the texture library read of the container.
+void set_source_facts(QZIDECODER_IMPL* h, const QZIPVR_INFO& info);
+
 // The image the handle's parameters choose, for the texture library.
 struct Choice {
   int level, face, layer, slice, tone_map;
