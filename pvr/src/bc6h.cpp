@@ -1,5 +1,6 @@
 // BC6H: 16-byte blocks of half-float RGB, unsigned or signed, in fourteen modes of one or two
-// subsets. Blocks decode to half-float bit patterns, which a table turns into 8-bit values.
+// subsets. Blocks decode to half-float bit patterns, which a table turns into 8-bit values,
+// or, for the float picture, into floats unclamped.
 #include <cstring>
 #include <vector>
 
@@ -239,6 +240,32 @@ void decode_bc6h(const uint8_t* data, bool is_signed, const Tone& tone, Sink& ou
       for (int ly = 0; ly < h; ++ly) {
         put_texels(&strip[static_cast<size_t>(ly) * 16], 64, w, rows[ly] + static_cast<size_t>(x) * out.pixel,
                    alphas[ly] ? alphas[ly] + x : nullptr, out.pixel);
+      }
+    }
+  }
+}
+
+void decode_bc6h_floats(const uint8_t* data, bool is_signed, FloatSink& out) {
+  const int nbx = (out.width + 3) / 4, nby = (out.height + 3) / 4;
+  uint16_t rgb[48];
+  for (int by = 0; by < nby; ++by) {
+    const int h = out.height - by * 4 < 4 ? out.height - by * 4 : 4;
+    float* rows[4];
+    for (int ly = 0; ly < h; ++ly) rows[ly] = out.row(by * 4 + ly);
+    if (out.failed) return;
+    const uint8_t* block = data + static_cast<size_t>(by) * nbx * 16;
+    for (int bx = 0; bx < nbx; ++bx, block += 16) {
+      bc6h_block(block, is_signed, rgb);
+      const int w = out.width - bx * 4 < 4 ? out.width - bx * 4 : 4;
+      for (int ly = 0; ly < h; ++ly) {
+        float* d = rows[ly] + static_cast<size_t>(bx) * 16;
+        for (int lx = 0; lx < w; ++lx, d += 4) {
+          const uint16_t* s = &rgb[3 * (4 * ly + lx)];
+          d[0] = half_to_float(s[0]);
+          d[1] = half_to_float(s[1]);
+          d[2] = half_to_float(s[2]);
+          d[3] = 1.0f;
+        }
       }
     }
   }
