@@ -327,6 +327,30 @@ TEST(TextureContainers, FloatBlocksAgreeWithTheEightBitPicture) {
   }
 }
 
+// A KTX half-float file stored right to left and bottom-up: the float picture turned the same
+// way as the 8-bit one (each texel's value distinct in both).
+TEST(TextureContainers, FloatPictureOriented) {
+  const char kv[] = "KTXorientation\0S=l,T=u";  // 23 bytes with both terminators
+  Bytes b(64 + 4 + 24 + 4 + 8, 0);
+  const uint8_t id[12] = {0xAB, 'K', 'T', 'X', ' ', '1', '1', 0xBB, '\r', '\n', 0x1A, '\n'};
+  std::memcpy(b.data(), id, 12);
+  const uint32_t fields[13] = {0x04030201, 0x140B, 2, 0x1903, 0x822D, 0x1903, 2, 2, 0, 0, 1, 1, 28};
+  for (int k = 0; k < 13; ++k) put32(b, 12 + 4 * k, fields[k]);
+  put32(b, 64, 23);
+  std::memcpy(&b[68], kv, sizeof kv);
+  put32(b, 92, 8);
+  const uint16_t halves[4] = {0x3400, 0x4000, 0xBC00, 0x3800};  // 0.25, 2, -1, 0.5 as stored
+  for (int k = 0; k < 4; ++k) b[96 + 2 * k] = static_cast<uint8_t>(halves[k]), b[97 + 2 * k] = static_cast<uint8_t>(halves[k] >> 8);
+  const Decoded d = decode(b);
+  ASSERT_EQ(d.rc, QZIPVR_OK) << d.info.reason;
+  ASSERT_NE(d.info.flags & QZIPVR_FLAG_FLIP_COLUMNS, 0u);
+  const FloatDecoded f = decode_floats(b);
+  ASSERT_EQ(f.rc, QZIPVR_OK);
+  // Stored order 0.25, 2 / -1, 0.5; shown mirrored and upside down.
+  EXPECT_EQ((std::vector<float>{f.rgba[0], f.rgba[4], f.rgba[8], f.rgba[12]}), (std::vector<float>{0.5f, -1, 2, 0.25f}));
+  EXPECT_EQ((Bytes{d.rgba[0], d.rgba[4], d.rgba[8], d.rgba[12]}), (Bytes{128, 0, 255, 64}));
+}
+
 // ASTC contexts are kept per footprint and profile: 4x4 LDR, 4x4 HDR and 4x4x4 blocks decoded
 // on two threads in turn give what each gives alone (an LDR context would decode the HDR
 // blocks to its error colour), in 8 bits and as floats.
