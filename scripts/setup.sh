@@ -9,7 +9,7 @@ PACKAGES=(
   libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libstb-dev
   libsquish-dev android-libetc1-dev libastcenc-dev libzstd-dev zlib1g-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qtbase5-dev
-  libxml2-dev libicu-dev
+  libxml2-dev libicu-dev libxcb1-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info xdg-utils dpkg-dev file lintian
   xvfb xauth dbus dbus-x11 python3 python3-dbusmock x11-utils fonts-dejavu-core trayer
   time python3-feedparser
