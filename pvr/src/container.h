@@ -69,8 +69,8 @@ void set_block(Texture* t, int format, const char* name, bool is_signed = false,
 // ASTC footprint from its index: 0..13 the 2D sizes 4x4..12x12, 14..23 the 3D ones.
 void set_astc(Texture* t, int footprint, bool srgb, bool hdr);
 // Uncompressed layout from its channels, lowest bits first: a letter r g b a l x, a width,
-// and a kind (none unsigned normalised, h half, f float, e small unsigned float), or
-// "rgb9e5" or "p8" (palette indices).
+// and a kind (none unsigned normalised, s signed normalised, h half, f float, e small
+// unsigned float), or "rgb9e5" or "p8" (palette indices).
 void set_wide(Texture* t, const char* spec, const char* name);
 // Format tables (false when the number is not a format decoded here).
 bool set_dxgi_format(Texture* t, uint32_t dxgi);
