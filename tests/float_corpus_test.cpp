@@ -99,4 +99,36 @@ TEST(FloatCorpus, ReferencesThroughTheLoaders) {
   }
 }
 
+// The handle API with a chosen mip level: the float picture is that level's, unclamped, and
+// gives the 8-bit picture of the same handle by the clamping rule.
+TEST(FloatCorpus, ChosenLevelThroughAHandle) {
+  const char* dir = std::getenv("QZI_TEXTURES_DIR");
+  if (!dir || !*dir) GTEST_SKIP() << "QZI_TEXTURES_DIR is not set";
+  const std::string path = std::string(dir) + "/pillow/bc6h_sf.dds";
+  QZIDECODER d = qziCreateDecoder();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(qziSetDecoderParam(d, QZIDEC_PARAM_LEVEL, 1, 0), 0);
+  ASSERT_EQ(qziDecoderInitializeFromFile(d, path.c_str()), 0);
+  void* floats = nullptr;
+  void* bytes = nullptr;
+  int w = 0, h = 0, bw = 0, bh = 0;
+  EXPECT_EQ(qziDecoderExecuteRGBA(d, QZIDEC_SAMPLE_FLOAT32, &floats, &w, &h, nullptr), 0);
+  EXPECT_EQ(qziDecoderExecuteRGBA(d, QZIDEC_SAMPLE_UINT8, &bytes, &bw, &bh, nullptr), 0);
+  qziCloseDecoder(d);
+  ASSERT_TRUE(floats && bytes);
+  EXPECT_TRUE(w == 64 && h == 64 && bw == 64 && bh == 64);
+  const float* f = static_cast<const float*>(floats);
+  const unsigned char* b = static_cast<const unsigned char*>(bytes);
+  float high = 0;
+  size_t wrong = 0;
+  for (size_t k = 0; k < static_cast<size_t>(w) * h * 4; ++k) {
+    high = std::max(high, f[k]);
+    wrong += std::floor(std::min(std::max(f[k], 0.0f), 1.0f) * 255.0 + 0.5) != b[k];
+  }
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_GT(high, 1.0f);
+  qziFreeRGBAF(static_cast<float*>(floats));
+  qziFreeRGBA(static_cast<unsigned char*>(bytes));
+}
+
 }  // namespace
