@@ -234,8 +234,16 @@ QZIDEC_API void qziFreeRGBA(unsigned char* pixels);
  * Float pictures: RGBA as 32-bit floats, 4 per pixel, rows top-down, no padding, alpha 1 where
  * the picture has no alpha plane. Samples are linear in the sense of untouched: 8-bit samples
  * are widened exactly (the float nearest x / 255, so 255 is 1.0), sRGB-encoded textures stay
- * encoded, and sources with wider samples (HDR and float textures) are passed as the format
- * module decodes them, unclamped (signed formats in -1..1). The 8-bit functions are unchanged.
+ * encoded, and sources with wider samples are passed as the format module decodes them:
+ * - HDR and float textures (BC6H, ASTC HDR blocks, half, float, packed-float and shared-exponent
+ *   layouts) unclamped, negative values, values above 1, infinities and NaN included; the tone
+ *   map (parameters 8 and 9) applies to the 8-bit picture only;
+ * - signed formats (BC4 and BC5 SNORM, signed EAC R11 and RG11, signed normalised 8- and 16-bit
+ *   layouts) in -1..1: a value of n units is n / (2^(m-1) - 1) for m-bit units (x / 127 for
+ *   8 bits, x / 1023 for EAC), and the lowest code, one below -(2^(m-1) - 1), is -1 as well;
+ * - missing colour channels 0, missing alpha 1.
+ * Other textures (16-bit unsigned layouts and EAC's unsigned 11 bits among them) give their
+ * 8-bit picture widened. The 8-bit functions are unchanged.
  */
 /* As qziLoadRGBA, into width * height * 4 floats (free them with qziFreeRGBAF). */
 QZIDEC_API int qziLoadRGBAF(const char* path, float** pixels, int* width, int* height);

@@ -153,11 +153,11 @@ typedef struct QZIPVR_CHOICE {
   double exposure; /* e of the tone map; 0 or less reads as 1 */
 } QZIPVR_CHOICE;
 
-#define QZIPVR_FLAG_SIGNED 0x1        /* channel values -1..1, mapped to 0..255 */
+#define QZIPVR_FLAG_SIGNED 0x1        /* channel values -1..1, mapped to 0..255 (qzipvr10: as they are) */
 #define QZIPVR_FLAG_SRGB 0x2          /* the container says sRGB; values pass through */
 #define QZIPVR_FLAG_FLIP_ROWS 0x4     /* stored bottom-up (orientation metadata) */
 #define QZIPVR_FLAG_FLIP_COLUMNS 0x8  /* stored right to left */
-#define QZIPVR_FLAG_HDR 0x10          /* a float format: values may lie beyond 0..1 */
+#define QZIPVR_FLAG_HDR 0x10          /* a float format: values may lie beyond 0..1 (qzipvr10 keeps them) */
 #define QZIPVR_FLAG_PREMULTIPLIED 0x20 /* the container says colours are premultiplied */
 #define QZIPVR_FLAG_SUPERCOMPRESSED 0x40 /* KTX2 level data in Zstandard or zlib */
 #define QZIPVR_FLAG_ALPHA 0x80        /* the stored format carries alpha (BC7 and ASTC always; PVRTC
@@ -202,6 +202,28 @@ QZIPVR_API int qzipvr08(const void* head, size_t head_size, unsigned long long f
  * not inflate to its stated length.
  */
 QZIPVR_API int qzipvr09(const void* file, size_t file_size, const QZIPVR_CHOICE* choice, const QZIPVR_ROWS* rows);
+
+/*
+ * Where qzipvr10 writes: `row` returns the address of picture row y (0 is the top row) for
+ * width texels of four floats (red, green, blue, alpha). Rows may be asked for in any order and
+ * more than once; every float of a row given is written.
+ */
+typedef struct QZIPVR_FLOAT_ROWS {
+  void* user;
+  float* (*row)(void* user, int y);
+} QZIPVR_FLOAT_ROWS;
+
+/*
+ * Decodes the chosen image as qzipvr09 does, into float rows: HDR and float formats (BC6H,
+ * ASTC HDR blocks, half, float, packed-float and shared-exponent layouts) as they are,
+ * unclamped, NaN and infinities included; signed formats (QZIPVR_FLAG_SIGNED: BC4, BC5, EAC
+ * R11 and RG11, signed normalised layouts) as -1..1, a value of n units of an m-bit channel
+ * being n / (2^(m-1) - 1) and the lowest code -1 like the one above it (BC4 and BC5 endpoints
+ * count 8-bit units, EAC 11-bit ones 1023); every other format as its 8-bit values / 255.
+ * Missing colour channels are 0, missing alpha 1. The tone map of the choice does not apply.
+ * Results as qzipvr09.
+ */
+QZIPVR_API int qzipvr10(const void* file, size_t file_size, const QZIPVR_CHOICE* choice, const QZIPVR_FLOAT_ROWS* rows);
 
 #ifdef __cplusplus
 }

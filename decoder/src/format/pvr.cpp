@@ -130,6 +130,7 @@ void decode(QZIDECODER_IMPL* h, int mode) {
     if (s->reason[0]) raise(h, QZIERR_CANNOT, "PVR: %s", s->reason);
     raise(h, QZIERR_CANNOT, "PVR: the texture data cannot be decoded");
   }
+  if (rc == QZIPVR_OK) qzimgdecoder_texture::float_picture(h, info.flags, s->data, size, choice, "PVR");
   qzimg::do_progress(h, 90, 100);
   call_singleimage_layercallback(h, 0);
   qzimg::do_progress(h, 100, 100);

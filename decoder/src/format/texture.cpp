@@ -31,6 +31,33 @@ using namespace qzimgdecoder;
 
 namespace {
 
+// The float picture's rows for the texture library, counted from the top.
+struct FloatPlane {
+  float* pixels;
+  int width, height;
+};
+
+float* float_row(void* user, int y) {
+  const FloatPlane* p = static_cast<const FloatPlane*>(user);
+  if (y < 0 || y >= p->height) return nullptr;
+  return p->pixels + static_cast<size_t>(y) * static_cast<size_t>(p->width) * 4;
+}
+
+}  // namespace
+
+void float_picture(QZIDECODER_IMPL* h, unsigned flags, const void* file, unsigned size, const QZIPVR_CHOICE& choice,
+                   const char* name) {
+  if (!(flags & (QZIPVR_FLAG_HDR | QZIPVR_FLAG_SIGNED))) return;  // the 8-bit picture widened is exact
+  float* pixels = float_rows(h, h->width, h->height);
+  if (!pixels) return;  // no float picture asked for
+  FloatPlane plane{pixels, h->width, h->height};
+  const QZIPVR_FLOAT_ROWS rows{&plane, float_row};
+  const int rc = qzipvr10(file, size, &choice, &rows);
+  if (rc != QZIPVR_OK) raise(h, QZIERR_CANNOT, "%s: the float samples cannot be decoded (library result %d)", name, rc);
+}
+
+namespace {
+
 // The module's state, in the handle's format_state from the probe on.
 struct QZIDEC_TEXTURE {
   QZIDECODER_IMPL* decoder;
@@ -188,6 +215,13 @@ void decode(QZIDECODER_IMPL* h, int mode, int container, bool (*is_mine)(const u
   if (rc != QZIPVR_OK)
     raise(h, rc == QZIPVR_ERR_OUTPUT ? QZIERR_CANNOT : code_of(rc), "%s: the texture data cannot be decoded (library result %d)",
           container_name(container), rc);
+  // HDR blocks under an LDR ASTC format may lie beyond the first bytes the probe read.
+  unsigned flags = info.flags;
+  if (info.format == QZIPVR_FORMAT_ASTC && !(flags & QZIPVR_FLAG_HDR)) {
+    QZIPVR_INFO whole;
+    if (qzipvr08(s->data, size, size, &choice, &whole) == QZIPVR_OK) flags = whole.flags;
+  }
+  float_picture(h, flags, s->data, size, choice, container_name(container));
   qzimg::do_progress(h, 90, 100);
   call_singleimage_layercallback(h, 0);
   qzimg::do_progress(h, 100, 100);

@@ -36,6 +36,12 @@ Choice choice_of(const QZIDECODER_IMPL* h);
 // metadata further in; its result (QZIPVR_*). The reader is left anywhere.
 int read_info(QZIDECODER_IMPL* h, unsigned size, const QZIPVR_CHOICE& choice, QZIPVR_INFO* info);
 
+// When the caller asked for a float picture and the image has values beyond what 8 bits hold
+// (`flags`: QZIPVR_FLAG_HDR or QZIPVR_FLAG_SIGNED), the whole file at `file` decoded once more
+// into it, unclamped. Raises QZIERR_CANNOT, naming `name`, when the library fails.
+void float_picture(QZIDECODER_IMPL* h, unsigned flags, const void* file, unsigned size, const QZIPVR_CHOICE& choice,
+                   const char* name);
+
 }  // namespace qzimgdecoder_texture
 
 namespace qzimgdecoder_dds {

@@ -620,8 +620,8 @@ static PyMethodDef texture_methods[] = {
      PyDoc_STR("decode(level=0, face=0, layer=0, slice=0, dtype=\"uint8\") -> numpy.ndarray\n\n"
                "Decodes one picture into a new array of shape (height, width, 4): red, green, blue, alpha,\n"
                "top row first, alpha opaque where the picture has none. dtype \"uint8\" gives 0..255;\n"
-               "\"float32\" gives linear floats, 8-bit samples widened exactly (x / 255) and HDR samples\n"
-               "unclamped. The array owns the library's buffer (no copy). Raises qzimg.Error (a subclass\n"
+               "\"float32\" gives linear floats, 8-bit samples widened exactly (x / 255), HDR samples\n"
+               "unclamped and signed ones in -1..1. The array owns the library's buffer (no copy). Raises qzimg.Error (a subclass\n"
                "for each kind of failure) and IndexError for a level, face, layer or slice out of range.")},
     {"_facts", (PyCFunction)texture_facts_method, METH_NOARGS,
      PyDoc_STR("_facts() -> dict: palette, alpha and frames of the decoded picture, as qzidecode --info.")},
