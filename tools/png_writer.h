@@ -8,12 +8,13 @@
 
 namespace qzi_png {
 
-// Levels 0 to 9. 0 to 3 favour speed: the rows go unfiltered to zlib at that level, in bands
-// that two threads compress at once. 4 to 9 favour size: each row gets the filter libpng finds
-// best for it, and zlib that level (6 writes what libpng writes by default).
+// Levels 0 to 9. 0 to 3 favour speed: the rows go unfiltered to two compressors at that level,
+// zlib for the top rows on a second thread and libdeflate for the rest. 4 to 9 favour size: each
+// row gets the filter libpng finds best for it, and zlib that level (6 writes what libpng writes
+// by default).
 constexpr int kMinLevel = 0;
 constexpr int kMaxLevel = 9;
-constexpr int kDefaultLevel = 2;
+constexpr int kDefaultLevel = 1;
 constexpr int kLastFastLevel = 3;
 
 // Fills `rgba` (width * 4 bytes) with picture row y, counted from the top. Called for every row
@@ -21,10 +22,10 @@ constexpr int kLastFastLevel = 3;
 using RowFunction = void (*)(const void* user, int y, uint8_t* rgba);
 
 // Writes the PNG to `out` (not flushed). Returns 0, or an errno value when the file could not be
-// written or memory ran out. `band_rows` (0: chosen from the width) sets how many rows the fast
-// levels compress in one piece.
+// written or memory ran out. `zlib_rows` (0: chosen from the size) sets how many of the top rows
+// the fast levels give to zlib.
 int write_rgba(FILE* out, int width, int height, int level, RowFunction row, const void* user,
-               size_t band_rows = 0);
+               size_t zlib_rows = 0);
 
 }  // namespace qzi_png
 

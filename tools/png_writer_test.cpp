@@ -1,6 +1,7 @@
 // The PNG writer against libpng's reader: every level gives back the picture it was given, for
-// pictures whose rows fit many times into zlib's window and ones that do not, and bands of one
-// row up to the whole picture (the bands are joined into one zlib stream).
+// pictures whose rows fit many times into zlib's window and ones that do not, with none, some or
+// all of the rows given to zlib (its part and the whole-buffer compressor's are joined into one
+// zlib stream).
 #include "png_writer.h"
 
 #include <gtest/gtest.h>
@@ -43,12 +44,12 @@ void copy_row(const void* user, int y, uint8_t* rgba) {
   std::copy_n(&p->rgba[static_cast<size_t>(y) * n], n, rgba);
 }
 
-std::string write_png(const Picture& p, int level, size_t band_rows) {
+std::string write_png(const Picture& p, int level, size_t zlib_rows) {
   char* data = nullptr;
   size_t size = 0;
   FILE* f = open_memstream(&data, &size);
   EXPECT_NE(f, nullptr);
-  EXPECT_EQ(qzi_png::write_rgba(f, p.width, p.height, level, copy_row, &p, band_rows), 0);
+  EXPECT_EQ(qzi_png::write_rgba(f, p.width, p.height, level, copy_row, &p, zlib_rows), 0);
   std::fclose(f);
   std::string out(data, size);
   std::free(data);
@@ -75,25 +76,26 @@ Picture read_png(const std::string& file, std::string* error) {
   return p;
 }
 
-TEST(PngWriter, EveryLevelAndBandSizeGivesThePictureBack) {
+TEST(PngWriter, EveryLevelAndSplitGivesThePictureBack) {
   struct Size {
     int width, height;
   };
-  // 1x1; rows much narrower than the window (the window reaches many bands back); rows wider
-  // than the window; an odd size.
-  for (const Size s : {Size{1, 1}, Size{3, 300}, Size{9000, 5}, Size{257, 300}}) {
+  // 1x1; rows much narrower than zlib's window; rows wider than the window; an odd size; one
+  // past the size below which no second thread is started (0 then gives zlib a part).
+  for (const Size s : {Size{1, 1}, Size{3, 300}, Size{9000, 5}, Size{257, 300}, Size{1024, 257}}) {
     const Picture picture = make_picture(s.width, s.height, static_cast<unsigned>(s.width * 31 + s.height));
     for (int level = qzi_png::kMinLevel; level <= qzi_png::kMaxLevel; ++level) {
-      for (size_t band_rows : {size_t{1}, size_t{7}, size_t{0}}) {
+      // zlib's part: the top row, seven rows, as chosen, every row.
+      for (size_t zlib_rows : {size_t{1}, size_t{7}, size_t{0}, static_cast<size_t>(s.height)}) {
         SCOPED_TRACE(std::to_string(s.width) + "x" + std::to_string(s.height) + " level " + std::to_string(level) +
-                     " bands of " + std::to_string(band_rows));
+                     " zlib rows " + std::to_string(zlib_rows));
         std::string error;
-        const Picture back = read_png(write_png(picture, level, band_rows), &error);
+        const Picture back = read_png(write_png(picture, level, zlib_rows), &error);
         ASSERT_EQ(error, "");
         ASSERT_EQ(back.width, picture.width);
         ASSERT_EQ(back.height, picture.height);
         ASSERT_TRUE(back.rgba == picture.rgba);
-        if (level > qzi_png::kLastFastLevel) break;  // libpng's levels have no bands
+        if (level > qzi_png::kLastFastLevel) break;  // libpng's levels have no parts
       }
     }
   }

@@ -45,20 +45,36 @@ inline void row(const BITMAPINFO* bi, const BITMAPINFO* bia, int y, uint8_t* out
   // Delivered rows are bottom-up.
   const uint8_t* src = dib_bits(bi) + static_cast<size_t>(h - 1 - y) * dib_stride(bi);
   const uint8_t* asrc = bia ? dib_bits(bia) + static_cast<size_t>(h - 1 - y) * dib_stride(bia) : nullptr;
-  const RGBQUAD* alpha_table = bia ? dib_table(bia) : nullptr;
-  const uint32_t alpha_entries = bia ? bia->bmiHeader.biClrUsed : 0;
-  for (int x = 0; x < w; ++x, out += 4) {
-    if (hd.biBitCount == 8) {
+  // The alpha table as bytes, indices past it giving 0: one lookup per pixel, no test.
+  uint8_t alpha[256] = {};
+  if (bia) {
+    const RGBQUAD* alpha_table = dib_table(bia);
+    const uint32_t n = bia->bmiHeader.biClrUsed < 256 ? bia->bmiHeader.biClrUsed : 256;
+    for (uint32_t i = 0; i < n; ++i) alpha[i] = alpha_table[i].rgbRed;
+  }
+  // One loop per layout, so that the one taken for most pictures has no tests inside.
+  if (hd.biBitCount == 8) {
+    for (int x = 0; x < w; ++x, out += 4) {
       const RGBQUAD c = src[x] < entries ? table[src[x]] : RGBQUAD{0, 0, 0, 0};
       out[0] = c.rgbRed;
       out[1] = c.rgbGreen;
       out[2] = c.rgbBlue;
-    } else {
-      out[0] = src[3 * x + 2];
-      out[1] = src[3 * x + 1];
-      out[2] = src[3 * x];
+      out[3] = asrc ? alpha[asrc[x]] : 255;
     }
-    out[3] = !asrc ? 255 : asrc[x] < alpha_entries ? alpha_table[asrc[x]].rgbRed : 0;
+  } else if (asrc) {
+    for (int x = 0; x < w; ++x, out += 4, src += 3) {
+      out[0] = src[2];
+      out[1] = src[1];
+      out[2] = src[0];
+      out[3] = alpha[asrc[x]];
+    }
+  } else {
+    for (int x = 0; x < w; ++x, out += 4, src += 3) {
+      out[0] = src[2];
+      out[1] = src[1];
+      out[2] = src[0];
+      out[3] = 255;
+    }
   }
 }
 

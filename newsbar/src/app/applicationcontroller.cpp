@@ -5,6 +5,7 @@
 #include "logging.h"
 #include "statusitemcontroller.h"
 #include "windowcontroller.h"
+#include "xembedtraycolors.h"
 
 #include "feed/bundleinfo.h"
 #include "feed/informationmanager.h"
@@ -13,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QSet>
 #include <QSystemTrayIcon>
@@ -132,6 +134,13 @@ void ApplicationController::applicationDidFinishLaunching(const LaunchInfo& laun
     auto* appearance = new DesktopAppearance(QDBusConnection::sessionBus(), this);
     connect(appearance, &DesktopAppearance::colorSchemeChanged, m_statusItemController,
             &StatusItemController::setColorScheme);
+    // On X the tray itself may say which colour its icons should be (it goes before the scheme).
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        auto* trayColors = new XEmbedTrayColors(QByteArray(), this);
+        m_statusItemController->setTrayForeground(trayColors->foreground());
+        connect(trayColors, &XEmbedTrayColors::foregroundChanged, m_statusItemController,
+                &StatusItemController::setTrayForeground);
+    }
     // The first use of the shared manager, which restores the stored state.
     m_manager = InformationManager::sharedManager();
     m_windowController = new WindowController(m_manager, this);

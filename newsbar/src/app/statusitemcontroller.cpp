@@ -74,6 +74,17 @@ private:
     MarkColors m_colors;
 };
 
+// The contrast ratio of two colours, from their relative luminances.
+double contrastRatio(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 } // namespace
 
 std::optional<QPainterPath> CreatePathWithAttributedString(const AttributedString* string)
@@ -190,10 +201,17 @@ QString StatusItemController::badgeText(quint64 count, int pixels)
     return count > shown ? QString::number(shown) + u'+' : QString::number(count);
 }
 
-MarkColors StatusItemController::markColors(ColorScheme scheme)
+MarkColors StatusItemController::markColors(ColorScheme scheme, const QColor& trayForeground)
 {
     const QColor light(0xf4, 0xf4, 0xf4);
     const QColor dark(0x1c, 0x1c, 0x1c);
+    if (trayForeground.isValid()) {
+        const QColor glyph = trayForeground.toRgb();
+        const double onLight = contrastRatio(glyph, light), onDark = contrastRatio(glyph, dark);
+        if (std::max(onLight, onDark) >= 7.0)
+            return {glyph, QColor()};
+        return {glyph, onDark > onLight ? dark : light};
+    }
     switch (scheme) {
     case ColorScheme::Dark:
         return {light, QColor()};
@@ -210,6 +228,14 @@ void StatusItemController::setColorScheme(ColorScheme scheme)
     if (scheme == m_colorScheme)
         return;
     m_colorScheme = scheme;
+    setImage(imageWithBadge(m_badge != 0 ? std::optional<quint64>(m_badge) : std::nullopt));
+}
+
+void StatusItemController::setTrayForeground(const QColor& color)
+{
+    if (color == m_trayForeground)
+        return;
+    m_trayForeground = color;
     setImage(imageWithBadge(m_badge != 0 ? std::optional<quint64>(m_badge) : std::nullopt));
 }
 
@@ -246,14 +272,14 @@ QIcon StatusItemController::imageWithBadge(std::optional<quint64> number) const
 {
     // Trays do not tint images on this platform; the mask flag lets platforms that tint do so.
     if (m_imageShape == ImageShape::Square) {
-        const MarkColors colors = markColors(m_colorScheme);
+        const MarkColors colors = markColors(m_colorScheme, m_trayForeground);
         QIcon icon(new SquareIconEngine(number, badgeFont(), colors));
         icon.setIsMask(!colors.edge.isValid());
         return icon;
     }
-    const QColor color = m_colorScheme == ColorScheme::NoPreference
+    const QColor color = m_colorScheme == ColorScheme::NoPreference && !m_trayForeground.isValid()
         ? QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText)
-        : markColors(m_colorScheme).glyph;
+        : markColors(m_colorScheme, m_trayForeground).glyph;
     const qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
     QIcon icon;
     icon.addPixmap(QPixmap::fromImage(drawImageWithBadge(number, titleFont(), badgeFont(), color, ratio)));

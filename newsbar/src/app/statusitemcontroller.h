@@ -123,12 +123,22 @@ public:
     // maximumShownCount, and "9+" above maximumShownCountSmall under smallBadgeLimit pixels.
     static QString badgeText(quint64 count, int pixels = smallBadgeLimit);
 
-    // The desktop's colour scheme, which decides the square image's colours.
+    // The desktop's colour scheme, which decides the square image's colours unless the tray
+    // names a foreground.
     ColorScheme colorScheme() const { return m_colorScheme; }
     void setColorScheme(ColorScheme scheme);
-    // Light glyph on a dark scheme, dark glyph on a light one; without a known scheme a light
-    // glyph with a dark edge.
-    static MarkColors markColors(ColorScheme scheme);
+    // The foreground colour the tray asks its icons to be drawn in; invalid: none.
+    QColor trayForeground() const { return m_trayForeground; }
+    void setTrayForeground(const QColor& color);
+    // The tray's foreground where it names one, with an edge of the light or dark colour it
+    // stands out most against when it is a middle tone (its contrast to both is under 7:1, so
+    // the panel behind it may be close to it); otherwise a light glyph on a dark scheme, a dark
+    // glyph on a light one, and without a known scheme a light glyph with a dark edge.
+    //
+    // The tray's colour comes first because the panel the icon sits on sets it for its own
+    // background; the scheme is the desktop's wish, which a panel may not follow (a dark panel
+    // in a light desktop is common); the edge is for when neither is known.
+    static MarkColors markColors(ColorScheme scheme, const QColor& trayForeground = QColor());
 
     QIcon image() const;
     void setImage(const QIcon& image);
@@ -169,4 +179,5 @@ private:
     quint64 m_badge = 0;
     ImageShape m_imageShape = ImageShape::Square;
     ColorScheme m_colorScheme = ColorScheme::NoPreference;
+    QColor m_trayForeground;
 };

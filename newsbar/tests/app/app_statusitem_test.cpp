@@ -3,6 +3,7 @@
 #include "../tabletest.h"
 
 #include "statusitemcontroller.h"
+#include "xembedtraycolors.h"
 
 #include <QDBusVariant>
 #include <QMenu>
@@ -13,6 +14,7 @@
 
 #include <cmath>
 #include <iterator>
+#include <vector>
 
 using Item = StatusItemController;
 
@@ -215,11 +217,15 @@ private Q_SLOTS:
     // On a light panel and on a dark one, a good part of the mark stands out (contrast 3:1 or
     // more against the panel), whether the desktop names its scheme or not; the badge's count
     // too.
-    void legibleOnLightAndDarkPanels_data() { addTableRows("statusitem_cases.tsv", "panel", {"scheme", "panel"}); }
+    void legibleOnLightAndDarkPanels_data() { addTableRows("statusitem_cases.tsv", "panel", {"scheme", "tray", "panel"}); }
     void legibleOnLightAndDarkPanels()
     {
-        const auto [scheme, panelName] = tableRow<2>();
-        const MarkColors colors = Item::markColors(ColorScheme(scheme.toInt()));
+        const auto [scheme, tray, panelName] = tableRow<3>();
+        const QColor trayForeground = tray == QLatin1String("-") ? QColor() : QColor(tray);
+        const MarkColors colors = Item::markColors(ColorScheme(scheme.toInt()), trayForeground);
+        // The tray's colour is the glyph's, whatever the scheme.
+        if (trayForeground.isValid())
+            QCOMPARE(colors.glyph, trayForeground);
         const QColor panel(panelName);
         for (const int size : {22, 24, 48}) {
             const QImage image = Item::drawSquareImageWithBadge(42, size, Item::badgeFont(), colors.glyph, 1.0, colors.edge)
@@ -275,6 +281,58 @@ private Q_SLOTS:
         }
         QCOMPARE(DesktopAppearance::fromPortalValue(QVariant(QStringLiteral("dark"))), std::nullopt);
         QCOMPARE(DesktopAppearance::fromPortalValue(QVariant()), std::nullopt);
+    }
+
+    // The foreground of the tray's colour property, and nothing for values that are not one.
+    void trayColorProperty_data() { addTableRows("statusitem_cases.tsv", "traycolors", {"values", "foreground"}); }
+    void trayColorProperty()
+    {
+        const auto [text, foreground] = tableRow<2>();
+        std::vector<quint32> values;
+        for (const QString& value : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            values.push_back(value.toUInt());
+        const QColor color = XEmbedTrayColors::foregroundFromProperty(values.data(), int(values.size()));
+        QCOMPARE(color.isValid() ? color.name() : QStringLiteral("-"), foreground);
+    }
+
+    // The tray's foreground goes before the desktop's scheme in both image shapes, and when
+    // the tray withdraws it the scheme's colours come back.
+    void trayForegroundBeforeScheme()
+    {
+        QMenu menu;
+        StatusItemController controller(&menu);
+        controller.setBadge(3);
+        controller.setColorScheme(ColorScheme::Dark);
+        const QColor orange(0xe0, 0x70, 0x20);
+        const auto hasPixelsOf = [&controller](const QColor& color) {
+            // At the image's own size: the capsule is not square.
+            const QIcon icon = controller.image();
+            const QImage image = icon.pixmap(icon.availableSizes().value(0)).toImage().convertToFormat(QImage::Format_ARGB32);
+            int count = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    count += image.pixel(x, y) == color.rgba();
+            return count >= 20;
+        };
+        const QColor light = Item::markColors(ColorScheme::Dark).glyph;
+        QVERIFY(hasPixelsOf(light));
+        controller.setTrayForeground(orange);
+        QVERIFY(hasPixelsOf(orange));
+        QVERIFY(!hasPixelsOf(light));
+        controller.setImageShape(Item::ImageShape::Capsule);
+        QVERIFY(hasPixelsOf(orange));
+        controller.setImageShape(Item::ImageShape::Square);
+        controller.setTrayForeground(QColor());
+        QVERIFY(hasPixelsOf(light));
+        QVERIFY(!hasPixelsOf(orange));
+    }
+
+    // Without an X server there is nothing to watch and no colour.
+    void trayColorsWithoutADisplay()
+    {
+        const XEmbedTrayColors colors(QByteArrayLiteral(":4095"));  // a display no server runs
+        QVERIFY(!colors.isWatching());
+        QVERIFY(!colors.foreground().isValid());
     }
 
     // Drawn for the slot the tray gives: in a 22 x 20 slot the 20-pixel image, on whole pixels,

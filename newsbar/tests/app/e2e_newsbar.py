@@ -7,9 +7,10 @@ stand-in browser, it drives the program through its tray menu and notifications 
 it does on the bus: the command line without a display, the hand-over of later launches to the
 running instance (--show twice: one process, one window), the window at launch without a tray,
 the status line after a refused download and the notifications' "Open" button, a restart in
-another time zone, an offline start with the last feed kept, and a tray (trayer) that starts after
-the program. Screenshots of the tray image (22, 24 and 48 px on a light and a dark panel), of the
-late tray and of the window go into the artefacts folder.
+another time zone, an offline start with the last feed kept, the icon colours an XEmbed tray
+publishes (a stand-in tray, then trayer) and a tray (trayer) that starts after the program.
+Screenshots of the tray image (22, 24 and 48 px on a light and a dark panel), of the late tray
+and of the window go into the artefacts folder.
 """
 
 import argparse
@@ -88,6 +89,44 @@ class Feed(http.server.ThreadingHTTPServer):
                               "%02d:00:00 +0900</pubDate></item>"
                               % (titles[-1], ["news", "event", "info", "topic", "update"][n % 5], n, n))
         return titles
+
+
+def share(argb, rgb):
+    """The share of the opaque pixels of an ARGB image that have the colour rgb."""
+    opaque = [argb[i + 1:i + 4] for i in range(0, len(argb), 4) if argb[i] == 255]
+    return sum(near(colour, rgb) for colour in opaque) / max(1, len(opaque))
+
+
+def ppm_pixels(path):
+    """The (r, g, b) pixels of a binary PPM."""
+    with open(path, "rb") as f:
+        data = f.read()
+    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+    check(header, "%s is not a PPM" % path)
+    body = data[header.end():]
+    return [tuple(body[i:i + 3]) for i in range(0, len(body) - 2, 3)]
+
+
+def near(colour, rgb):
+    return all(abs(a - b) <= 2 for a, b in zip(colour, rgb))
+
+
+class FakeTray:
+    """A stand-in XEmbed tray that owns the tray selection and publishes icon colours."""
+
+    def __init__(self, ctx, rgb):
+        self.process = subprocess.Popen([ctx.fake_tray, "claim", rgb], env=ctx.env, text=True,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        check(self.process.stdout.readline().strip() == "ready", "the stand-in tray did not start")
+
+    def publish(self, rgb):
+        self.process.stdin.write(rgb + "\n")
+        self.process.stdin.flush()
+        check(self.process.stdout.readline().strip() == "set", "the stand-in tray did not set " + rgb)
+
+    def quit(self):
+        self.process.stdin.close()
+        check(self.process.wait(WAIT) == 0, "the stand-in tray failed")
 
 
 def tones(argb):
@@ -372,6 +411,23 @@ def run(ctx, bus):
         wait_for("the %s scheme's image" % name, lambda: tones(item.image()) == {name == "dark"})
         item.save(ctx, "tray-%s-scheme" % name)
     portal.stop()
+
+    # An XEmbed tray that publishes icon colours (_NET_SYSTEM_TRAY_COLORS) comes after the
+    # program: its foreground goes before the light scheme, follows its changes, and when the
+    # tray goes the scheme's dark mark comes back.
+    fake = FakeTray(ctx, "e07020")
+    try:
+        for rgb in ("e07020", "30c0ff", "ffffff"):
+            if rgb != "e07020":
+                fake.publish(rgb)
+            want = tuple(bytes.fromhex(rgb))
+            wait_for("the image in #" + rgb, lambda: share(item.image(), want) > 0.3)
+            check(share(item.image(48), want) > 0.3, "the 48 px mark is not in #" + rgb)
+            item.save(ctx, "tray-colours-" + rgb)
+        check("The tray asks for icons in #ffffff" in first.output(), "the tray's colours are not logged")
+    finally:
+        fake.quit()
+    wait_for("the scheme's image after the tray", lambda: tones(item.image()) == {False})
     screenshot(ctx, window, "window-read.png")
     item.click("Quit")
     check(first.exit_code() == 0, "Quit did not end the first instance cleanly")
@@ -472,6 +528,19 @@ def run(ctx, bus):
         tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True, timeout=WAIT).stdout
         panel = re.search(r'(0x[0-9a-f]+) "panel": \("panel" "trayer"\)', tree).group(1)
         screenshot(ctx, panel, "tray-late-dark-panel.png")
+        # The colours trayer's window is given: the docked icon is redrawn in each.
+        for rgb in ("ff9020", "40c0ff"):
+            result = subprocess.run([ctx.fake_tray, "set", rgb], env=ctx.env, capture_output=True,
+                                    text=True, timeout=WAIT)
+            check(result.returncode == 0, "could not set the tray's colours: " + result.stderr)
+            want, shot = tuple(bytes.fromhex(rgb)), os.path.join(ctx.work, "panel.ppm")
+
+            def drawn_in_colour():
+                screenshot(ctx, panel, shot)
+                return sum(near(p, want) for p in ppm_pixels(shot)) >= 20
+
+            late.wait("the docked icon in #" + rgb, drawn_in_colour)
+            screenshot(ctx, panel, "tray-colours-%s-dark-panel.png" % rgb)
     finally:
         tray_process.terminate()
         tray_process.wait(WAIT)
@@ -480,7 +549,7 @@ def run(ctx, bus):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--program", "--screenshot", "--artifacts", "--bundle-id", "--manpage"):
+    for option in ("--program", "--screenshot", "--fake-tray", "--artifacts", "--bundle-id", "--manpage"):
         parser.add_argument(option, required=True)
     ctx = parser.parse_args()
     if not (shutil.which("xwininfo") and "DISPLAY" in os.environ
