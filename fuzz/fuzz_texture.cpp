@@ -3,7 +3,8 @@
 // qzipvr09, with their promises checked: the first bytes either suffice, ask for more bytes
 // that the file has, or give the same answer; an accepted file reports sizes, counts and a
 // description in range and the same answer either way; the decode writes only inside the
-// rows it is given, and a second image and the tone map behave the same.
+// rows it is given, in 8 bits (qzipvr09) and as floats (qzipvr10, with the same result), and a
+// second image and the tone map behave the same.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -31,6 +32,16 @@ unsigned char* plane_row(void* user, int y, unsigned char** alpha) {
   return p->bgr[static_cast<size_t>(y)].data();
 }
 
+struct FloatPlanes {
+  std::vector<std::vector<float>> rows;
+};
+
+float* float_plane_row(void* user, int y) {
+  FloatPlanes* p = static_cast<FloatPlanes*>(user);
+  check(y >= 0 && static_cast<size_t>(y) < p->rows.size());
+  return p->rows[static_cast<size_t>(y)].data();
+}
+
 void decode(const std::vector<uint8_t>& file, const QZIPVR_CHOICE* choice) {
   QZIPVR_INFO info;
   const int rc = qzipvr08(file.data(), file.size(), file.size(), choice, &info);
@@ -48,6 +59,11 @@ void decode(const std::vector<uint8_t>& file, const QZIPVR_CHOICE* choice) {
   const QZIPVR_ROWS rows{&planes, plane_row};
   const int result = qzipvr09(file.data(), file.size(), choice, &rows);
   check(result == QZIPVR_OK || result == QZIPVR_ERR_DATA || result == QZIPVR_ERR_MEMORY);
+  FloatPlanes floats{std::vector<std::vector<float>>(static_cast<size_t>(info.height),
+                                                     std::vector<float>(static_cast<size_t>(info.width) * 4))};
+  const QZIPVR_FLOAT_ROWS float_rows{&floats, float_plane_row};
+  const int float_result = qzipvr10(file.data(), file.size(), choice, &float_rows);
+  check(float_result == result || float_result == QZIPVR_ERR_MEMORY || result == QZIPVR_ERR_MEMORY);
 }
 
 }  // namespace

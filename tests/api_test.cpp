@@ -126,7 +126,10 @@ TEST(ApiSession, LifecycleOnAFile) {
   for (int i = 1; i <= 7; ++i) EXPECT_EQ(s.info(i), items[i]) << "item " << i;
   unsigned v;
   EXPECT_EQ(qziDecoderGetDocInfo(s.h, 0, &v), QZIERR_INVALID_ARG);
-  EXPECT_EQ(qziDecoderGetDocInfo(s.h, 8, &v), QZIERR_INVALID_ARG);
+  EXPECT_EQ(qziDecoderGetDocInfo(s.h, 17, &v), QZIERR_INVALID_ARG);
+  // The stored form: 24 bits, no alpha mask in a 40-byte header, sRGB, not premultiplied.
+  const unsigned stored[] = {2400, 0, QZIDEC_COLOR_SRGB, 0};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(s.info(QZIDEC_INFO_SOURCE_BITS + i), stored[i]) << "item " << 8 + i;
   EXPECT_EQ(qziDecoderGetDocInfo(s.h, 2, nullptr), QZIERR_INVALID_ARG);
 
   // The progress reports themselves are the BMP tests' (ProgressPerStoredRow).

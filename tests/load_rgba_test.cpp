@@ -121,6 +121,45 @@ TEST(LoadRGBA, RefusedArgumentsAndInputs) {
   qziFreeRGBA(nullptr);
 }
 
+// qziDecoderExecuteRGBA answers like qziDecoderExecute: each failure leaves its own reason on
+// the handle, whatever the call before left there, and a success clears it.
+TEST(LoadRGBA, ExecuteRGBAReasons) {
+  bmpw::Layout l;
+  l.width = 1, l.height = 2, l.bit_count = 24;
+  l.pixels = {1, 2, 3, 0, 4, 5, 6, 0};
+  const bmpw::Bytes bmp = bmpw::file(l);
+  const bmpw::Bytes cut(bmp.begin(), bmp.end() - 4);
+  QZIDECODER d = qziCreateDecoder();
+  ASSERT_NE(d, nullptr);
+  void* px = nullptr;
+  int w = 0, h = 0;
+  auto reason = [d] { return std::string(qziDecoderGetReason(d)); };
+  EXPECT_EQ(qziDecoderExecuteRGBA(d, QZIDEC_SAMPLE_FLOAT32, &px, &w, &h, nullptr), QZIERR_NOT_INITIALIZED);
+  EXPECT_EQ(reason(), "the handle is not initialised");
+  ASSERT_EQ(qziDecoderInitializeFromMemory(d, bmp.data(), bmp.size(), "a.bmp"), 0);
+  EXPECT_EQ(qziDecoderExecuteRGBA(d, 7, &px, &w, &h, nullptr), QZIERR_INVALID_ARG);
+  EXPECT_NE(reason().find("sample type 7"), std::string::npos) << reason();
+  EXPECT_EQ(qziDecoderExecuteRGBA(d, QZIDEC_SAMPLE_FLOAT32, nullptr, &w, &h, nullptr), QZIERR_INVALID_ARG);
+  EXPECT_EQ(reason(), "a required argument is missing");
+  ASSERT_EQ(qziDecoderExecuteRGBA(d, QZIDEC_SAMPLE_FLOAT32, &px, &w, &h, nullptr), 0);
+  EXPECT_EQ(reason(), "");
+  qziFreeRGBAF(static_cast<float*>(px));
+  EXPECT_EQ(qziDecoderInitializeFromMemory(d, bmp.data(), bmp.size(), "a.bmp"), QZIERR_INVALID_ARG);
+  EXPECT_EQ(reason(), "the handle is already initialised");
+
+  ASSERT_EQ(qziResetDecoder(d), 0);
+  ASSERT_EQ(qziDecoderInitializeFromMemory(d, cut.data(), cut.size(), "a.bmp"), 0);
+  for (int sample : {QZIDEC_SAMPLE_FLOAT32, QZIDEC_SAMPLE_UINT8}) {
+    EXPECT_EQ(qziDecoderExecuteRGBA(d, sample, &px, &w, &h, nullptr), QZIERR_READ);
+    EXPECT_EQ(reason(), "BMP: the file ends inside the pixel data");
+    EXPECT_EQ(px, nullptr);
+  }
+  ASSERT_EQ(qziResetDecoder(d), 0);
+  EXPECT_EQ(qziDecoderInitializeFromMemory(d, bmp.data(), 0, "a.bmp"), QZIERR_INVALID_ARG);
+  EXPECT_EQ(reason(), "the input is empty");
+  qziCloseDecoder(d);
+}
+
 // A palette picture with alpha in its table, and a 32-bit one with alpha in its pixels: the
 // float path gives every 8-bit sample as x / 255 exactly, from a file and from memory.
 TEST(LoadRGBA, FloatSamplesAreTheBytesWidened) {

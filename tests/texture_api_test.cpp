@@ -18,6 +18,10 @@ Bytes seed(const std::string& name) {
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+unsigned colour_space(const std::string& letter) {
+  return letter == "s" ? QZIDEC_COLOR_SRGB : letter == "l" ? QZIDEC_COLOR_LINEAR : QZIDEC_COLOR_UNSTATED;
+}
+
 void set_params(Session& s, const std::string& text) {
   if (text == "-") return;
   const size_t eq = text.find('=');
@@ -25,7 +29,7 @@ void set_params(Session& s, const std::string& text) {
 }
 
 TEST(TextureApi, SeedsDetectedAndCounted) {
-  for (const qzi_test::Row& row : qzi_test::tsv(QZI_TEXTURE_API_TSV, "", 11)) {
+  for (const qzi_test::Row& row : qzi_test::tsv(QZI_TEXTURE_API_TSV, "", 15)) {
     SCOPED_TRACE(row[0] + " " + row[1]);
     const Bytes file = seed(row[0]);
     ASSERT_FALSE(file.empty());
@@ -40,11 +44,35 @@ TEST(TextureApi, SeedsDetectedAndCounted) {
       for (int item = QZIDEC_INFO_LEVELS; item <= QZIDEC_INFO_HDR; ++item) {
         EXPECT_EQ(s.info(item), std::stoul(row[6 + item - QZIDEC_INFO_LEVELS])) << "item " << item;
       }
+      EXPECT_EQ(s.info(QZIDEC_INFO_SOURCE_BITS), std::stoul(row[11]));
+      EXPECT_EQ(s.info(QZIDEC_INFO_SOURCE_ALPHA), std::stoul(row[12]));
+      EXPECT_EQ(s.info(QZIDEC_INFO_COLOR_SPACE), colour_space(row[13]));
+      EXPECT_EQ(s.info(QZIDEC_INFO_PREMULTIPLIED), std::stoul(row[14]));
+      EXPECT_EQ(s.info(QZIDEC_INFO_BPP), 24u) << "the delivered depth stays";
       ASSERT_EQ(s.execute(), 0);
       EXPECT_EQ(s.out.layers, 1);
       EXPECT_TRUE(s.out.img.has_alpha);
       EXPECT_TRUE(s.out.padding_zero && s.out.alpha_padding_zero);
     }
+  }
+}
+
+// The DX10 header's format number and alpha mode decide colour space and premultiplication.
+TEST(TextureApi, ColourSpaceAndPremultipliedFollowTheHeader) {
+  struct Case {
+    uint8_t dxgi, alpha_mode;
+    unsigned colour, premultiplied;
+  } cases[] = {{98, 0, QZIDEC_COLOR_LINEAR, 0}, {99, 2, QZIDEC_COLOR_SRGB, 1}, {97, 1, QZIDEC_COLOR_UNSTATED, 0}};
+  for (const Case& c : cases) {
+    Bytes file = seed("bc7_array.dds");
+    ASSERT_GT(file.size(), 148u);
+    file[128] = c.dxgi;
+    file[144] = c.alpha_mode;
+    Session s;
+    ASSERT_EQ(s.init(file, "x.dds"), 0) << int(c.dxgi);
+    EXPECT_EQ(s.info(QZIDEC_INFO_COLOR_SPACE), c.colour) << int(c.dxgi);
+    EXPECT_EQ(s.info(QZIDEC_INFO_PREMULTIPLIED), c.premultiplied) << int(c.dxgi);
+    EXPECT_EQ(s.info(QZIDEC_INFO_SOURCE_BITS), 800u);
   }
 }
 

@@ -19,6 +19,7 @@
 
 #include "float_writer.h"
 #include "png_writer.h"
+#include "progress_line.h"
 #include "qzi_memview.h"
 #include "qzimgdecoder.h"
 #include "qzirgba.h"
@@ -79,16 +80,23 @@ void print_help() {
       "\n"
       "Information:\n"
       "      --info           print a line per input: format, size, texture counts (levels, faces,\n"
-      "                       layers, depth), bits per pixel, palette, alpha\n"
-      "      --json           the same facts as one JSON object per line (implies --info)\n"
-      "      --progress       draw a progress bar naming the file, when standard error is a terminal\n"
+      "                       layers, depth), then the stored form: bits per pixel (a block's bits\n"
+      "                       over its texels for compressed textures: ETC1 4, ASTC 12x12 0.89),\n"
+      "                       palette, alpha (whether the format stores it; BMP: whether the\n"
+      "                       picture has it), premultiplied, colour space (sRGB, linear or\n"
+      "                       unstated where the file does not say). Decoded 8-bit RGBA is the same\n"
+      "                       for every input whatever these say.\n"
+      "      --json           the same facts as one JSON object per line (implies --info); bytes of\n"
+      "                       a file name that are not UTF-8 appear as U+FFFD\n"
+      "      --progress       draw a progress bar naming the file, when standard error is a terminal;\n"
+      "                       the line fits the terminal's width (a long name loses its middle)\n"
       "\n"
       "Decoding:\n"
       "      --max-pixels N   refuse pictures of more than N pixels (width x height; 0: no limit),\n"
       "                       before any pixel memory is taken; status 101\n"
       "      --skip-ext       detect the format by content only, not by the name's extension\n"
       "      --filter ID,...  probe only these formats when detecting by content (%d BMP, %d PVR,\n"
-      "                       110 DDS, 111 KTX, 112 KTX2, 113 ASTC, 114 PKM)\n"
+      "                       110 DDS, 111 KTX, 112 KTX2, 113 ASTC, 114 PKM; other ids are refused)\n"
       "Textures (every texture format; by default the top level of the first face, layer, slice):\n"
       "      --level N        decode mip level N (0 the largest)\n"
       "      --face N         decode cube face N (0..5: +X, -X, +Y, -Y, +Z, -Z)\n"
@@ -112,7 +120,7 @@ void print_help() {
       "\n"
       "Exit status:\n"
       "  0    every input was decoded (and written)\n"
-      "  %d    an output file or folder could not be written\n"
+      "  %d    an output file or folder, or standard output, could not be written\n"
       "  %d    bad command line, or an output refused before decoding\n"
       "  otherwise the library's result code of the first input that failed:\n",
       qziGetVersion(), qzi_png::kMinLevel, qzi_png::kMaxLevel, qzi_png::kDefaultLevel, qzi_png::kMinLevel,
@@ -143,12 +151,34 @@ bool parse_long(const std::string& s, long* out) {
   return true;
 }
 
+// The format ids --filter takes, with their names for the message that lists them.
+const struct {
+  int id;
+  const char* name;
+} kFormats[] = {{QZIDEC_FORMAT_BMP, "BMP"},   {QZIDEC_FORMAT_PVR, "PVR"},   {QZIDEC_FORMAT_DDS, "DDS"},
+                {QZIDEC_FORMAT_KTX, "KTX"},   {QZIDEC_FORMAT_KTX2, "KTX2"}, {QZIDEC_FORMAT_ASTC, "ASTC"},
+                {QZIDEC_FORMAT_PKM, "PKM"}};
+
+bool known_format(int id) {
+  for (const auto& f : kFormats)
+    if (f.id == id) return true;
+  return false;
+}
+
+std::string format_list() {
+  std::string s;
+  for (const auto& f : kFormats) s += (s.empty() ? "" : ", ") + std::to_string(f.id) + " " + f.name;
+  return s;
+}
+
 bool parse_filter(const std::string& s, std::vector<int>* out) {
   size_t start = 0;
   for (;;) {
     const size_t comma = s.find(',', start);
     long v = 0;
-    if (!parse_long(s.substr(start, comma == std::string::npos ? std::string::npos : comma - start), &v)) return false;
+    if (!parse_long(s.substr(start, comma == std::string::npos ? std::string::npos : comma - start), &v) ||
+        v != static_cast<int>(v))
+      return false;
     out->push_back(static_cast<int>(v));
     if (comma == std::string::npos) return true;
     start = comma + 1;
@@ -185,13 +215,26 @@ std::string png_name_in(const std::string& dir, const std::string& input) {
 
 enum class OutputKind { kNone, kPng, kPfm, kExr };
 
-// What an output name asks for, by its extension (any case).
-OutputKind output_kind(const std::string& name) {
-  if (name.size() < 5) return OutputKind::kNone;  // ".png" alone names no file
+// The output name's extension when it is one of ours (any case), else "".
+std::string output_ext(const std::string& name) {
+  if (name.size() < 4) return "";
   std::string ext = name.substr(name.size() - 4);
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".png" || ext == ".pfm" || ext == ".exr" ? ext : "";
+}
+
+// Whether the name's last part is the extension alone (".png", "out/.PNG"): no file name.
+bool only_extension(const std::string& name) {
+  const size_t slash = name.find_last_of('/');
+  return !output_ext(name).empty() && name.size() - (slash == std::string::npos ? 0 : slash + 1) == 4;
+}
+
+// What an output name asks for, by its extension (any case).
+OutputKind output_kind(const std::string& name) {
+  if (only_extension(name)) return OutputKind::kNone;
+  const std::string ext = output_ext(name);
   return ext == ".png" ? OutputKind::kPng : ext == ".pfm" ? OutputKind::kPfm : ext == ".exr" ? OutputKind::kExr
-                                                                                                : OutputKind::kNone;
+                                                                                            : OutputKind::kNone;
 }
 
 // mkdir -p; false with errno set when a part cannot be made.
@@ -210,21 +253,79 @@ bool make_dirs(const std::string& dir) {
   return true;
 }
 
+// Bytes of the UTF-8 sequence at s[i] when it is well-formed (overlong forms, surrogates and
+// values above U+10FFFF are not); otherwise 0, with *bad the bytes of its longest start that
+// could still have been one (at least 1), which become one U+FFFD as Unicode recommends.
+size_t utf8_length(const std::string& s, size_t i, size_t* bad) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t n;
+  unsigned lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
+  *bad = 1;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3, lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4, lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  for (size_t k = 1; k < n; ++k) {
+    const unsigned d = i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0;
+    if (d < (k == 1 ? lo : 0x80) || d > (k == 1 ? hi : 0xBF)) return 0;
+    *bad = k + 1;
+  }
+  return n;
+}
+
+// A JSON string of `s`. File names are bytes, and JSON text is Unicode: bytes that are not
+// well-formed UTF-8 become U+FFFD (written "\ufffd"), so that every line parses.
 std::string json_string(const std::string& s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t bad = 1;
+    const size_t n = utf8_length(s, i, &bad);
+    if (n == 0) {
+      out += "\\ufffd";
+      i += bad;
+      continue;
+    }
+    const char* named = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\b' ? "\\b" : c == '\f' ? "\\f"
+                        : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : nullptr;
+    if (named) {
+      out += named;
+    } else if (n == 3 && s.compare(i, 3, "\xEF\xBF\xBD") == 0) {
+      out += "\\ufffd";  // always escaped, the mark of a replaced byte or not, so that it shows
     } else if (c < 0x20) {
       char esc[8];
       std::snprintf(esc, sizeof esc, "\\u%04x", c);
       out += esc;
     } else {
-      out += static_cast<char>(c);
+      out.append(s, i, n);
     }
+    i += n;
   }
   return out + "\"";
+}
+
+// Standard output after a write: false, with a message the first time, when it failed (a full
+// disk, a closed pipe). Checked at each flush and at the close.
+bool g_stdout_failed = false;
+bool stdout_written(bool closing) {
+  errno = 0;
+  bool ok = std::fflush(stdout) == 0 && !std::ferror(stdout);
+  int err = errno;
+  if (closing && std::fclose(stdout) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok && !g_stdout_failed) {
+    std::fprintf(stderr, "qzidecode: cannot write standard output: %s\n", std::strerror(err ? err : EIO));
+  }
+  g_stdout_failed |= !ok;
+  return ok;
 }
 
 // ---- Temporary output files, removed on failure and on a fatal signal ----
@@ -268,11 +369,13 @@ FILE* open_temp_beside(const std::string& dest) {
 // ---- Decoding one input ----
 
 struct Facts {
-  unsigned int format = 0, width = 0, height = 0, bpp = 0;
+  unsigned int format = 0, width = 0, height = 0;
   unsigned int levels = 1, faces = 1, layers = 1, depth = 1, hdr = 0;
+  // The stored form (items 8 to 11): bits per pixel in hundredths, alpha, colour space,
+  // premultiplied. Read after the decode, which settles BMP's alpha.
+  unsigned int source_bits = 0, alpha = 0, color_space = QZIDEC_COLOR_UNSTATED, premultiplied = 0;
   std::string description;
   bool palette = false;
-  bool alpha = false;
   int frames = 0;
 };
 
@@ -305,7 +408,6 @@ int on_layer(QZIDEC_LAYERINFO* info, int /*index*/) {
   Sink* sink = reinterpret_cast<Sink*>(static_cast<uintptr_t>(info->layer_user));
   if (sink->facts->frames++ != 0) return 0;  // the first picture is the one written
   sink->facts->palette = info->bi && info->bi->bmiHeader.biBitCount == 8;
-  sink->facts->alpha = info->bia != nullptr;
   if (!sink->out) return 0;
   if (!qzimg::rgba::layout_known(info->bi, info->bia)) {
     sink->write_errno = EINVAL;
@@ -319,14 +421,12 @@ int on_layer(QZIDEC_LAYERINFO* info, int /*index*/) {
 const char* g_progress_name = "";
 unsigned int g_progress_shown = ~0u;  // the percentage on screen; redrawn only when it changes
 
+// The terminal's width is asked at each redraw: a window resized during a long decode is followed.
 bool progress_bar(long /*user*/, unsigned int percent) {
   if (percent == g_progress_shown) return true;
   g_progress_shown = percent;
-  const unsigned int cells = percent * 30 / 100;
-  char bar[31];
-  for (unsigned int i = 0; i < 30; ++i) bar[i] = i < cells ? '#' : '.';
-  bar[30] = '\0';
-  std::fprintf(stderr, "\r%s [%s] %3u%%", g_progress_name, bar, percent);
+  // "\r" then clearing to the end of the line: a narrower window must not keep an older, longer line.
+  std::fprintf(stderr, "\r%s\033[K", qzi_progress::line(g_progress_name, percent, qzi_progress::terminal_columns(STDERR_FILENO)).c_str());
   std::fflush(stderr);
   return true;
 }
@@ -347,12 +447,13 @@ std::string file_failure_text(const std::string& input, int rc) {
   return text;
 }
 
-void report_failure(const Options& opt, const std::string& input, int rc, const std::string& text) {
+// Returns false when the JSON line could not be written.
+bool report_failure(const Options& opt, const std::string& input, int rc, const std::string& text) {
   std::fprintf(stderr, "qzidecode: %s: %s (%d)\n", input.c_str(), text.c_str(), rc);
-  if (opt.json) {
-    std::printf("{\"file\":%s,\"result\":%d,\"error\":%s,\"reason\":%s}\n", json_string(input).c_str(), rc,
-                json_string(qziResultText(rc)).c_str(), json_string(text).c_str());
-  }
+  if (!opt.json) return true;
+  std::printf("{\"file\":%s,\"result\":%d,\"error\":%s,\"reason\":%s}\n", json_string(input).c_str(), rc,
+              json_string(qziResultText(rc)).c_str(), json_string(text).c_str());
+  return stdout_written(false);
 }
 
 const char* format_name(unsigned int id) {
@@ -382,25 +483,43 @@ std::string counts(const Facts& f) {
   return s;
 }
 
-void print_facts(const Options& opt, const std::string& input, const Facts& f) {
+// Hundredths as a decimal without trailing zeros: 400 "4", 356 "3.56", 640 "6.4", 89 "0.89".
+std::string hundredths(unsigned int v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%u.%02u", v / 100, v % 100);
+  std::string s = text;
+  while (s.back() == '0') s.pop_back();
+  if (s.back() == '.') s.pop_back();
+  return s;
+}
+
+const char* color_space_name(unsigned int c) {
+  return c == QZIDEC_COLOR_SRGB ? "sRGB" : c == QZIDEC_COLOR_LINEAR ? "linear" : "unstated";
+}
+
+// Returns false when the line could not be written.
+bool print_facts(const Options& opt, const std::string& input, const Facts& f) {
   const char* name = format_name(f.format);
+  const std::string bits = hundredths(f.source_bits);
   if (opt.json) {
     std::printf(
         "{\"file\":%s,\"result\":0,\"format\":\"%s\",\"format_id\":%u,\"description\":%s,\"width\":%u,\"height\":%u,"
-        "\"bits_per_pixel\":%u,\"palette\":%s,\"alpha\":%s,\"frames\":%d,\"levels\":%u,\"faces\":%u,\"layers\":%u,"
-        "\"depth\":%u,\"hdr\":%s}\n",
-        json_string(input).c_str(), name, f.format, json_string(f.description).c_str(), f.width, f.height, f.bpp,
-        f.palette ? "true" : "false", f.alpha ? "true" : "false", f.frames, f.levels, f.faces, f.layers, f.depth,
-        f.hdr ? "true" : "false");
+        "\"bits_per_pixel\":%s,\"palette\":%s,\"alpha\":%s,\"color_space\":\"%s\",\"premultiplied\":%s,\"frames\":%d,"
+        "\"levels\":%u,\"faces\":%u,\"layers\":%u,\"depth\":%u,\"hdr\":%s}\n",
+        json_string(input).c_str(), name, f.format, json_string(f.description).c_str(), f.width, f.height, bits.c_str(),
+        f.palette ? "true" : "false", f.alpha ? "true" : "false", color_space_name(f.color_space),
+        f.premultiplied ? "true" : "false", f.frames, f.levels, f.faces, f.layers, f.depth, f.hdr ? "true" : "false");
   } else {
     // A variant name of several words ("PVR v3 ASTC 6x6 sRGB") reads better set off by a comma.
     const char* gap = f.description == name ? " " : ", ";
-    std::printf("%s: %s%s%ux%u%s, %u bits per pixel%s, %s", input.c_str(), f.description.c_str(), gap, f.width,
-                f.height, counts(f).c_str(), f.bpp, f.palette ? ", palette" : "", f.alpha ? "alpha" : "no alpha");
+    const std::string colour = f.color_space == QZIDEC_COLOR_UNSTATED ? "colour space unstated" : color_space_name(f.color_space);
+    std::printf("%s: %s%s%ux%u%s, %s bits per pixel%s, %s%s, %s", input.c_str(), f.description.c_str(), gap, f.width,
+                f.height, counts(f).c_str(), bits.c_str(), f.palette ? ", palette" : "", f.alpha ? "alpha" : "no alpha",
+                f.premultiplied ? " (premultiplied)" : "", colour.c_str());
     if (f.frames != 1) std::printf(", %d frames", f.frames);
     std::printf("\n");
   }
-  std::fflush(stdout);
+  return stdout_written(false);
 }
 
 // Sets the frame's parameters, initialises `dec` on the file or on the bytes of standard input
@@ -438,13 +557,20 @@ void read_facts(QZIDECODER dec, Facts* facts) {
   qziDecoderGetDocInfo(dec, QZIDEC_INFO_FORMAT, &facts->format);
   qziDecoderGetDocInfo(dec, QZIDEC_INFO_WIDTH, &facts->width);
   qziDecoderGetDocInfo(dec, QZIDEC_INFO_HEIGHT, &facts->height);
-  qziDecoderGetDocInfo(dec, QZIDEC_INFO_BPP, &facts->bpp);
   facts->description = qziDecoderGetFormatDescription(dec);
   qziDecoderGetDocInfo(dec, QZIDEC_INFO_LEVELS, &facts->levels);
   qziDecoderGetDocInfo(dec, QZIDEC_INFO_FACES, &facts->faces);
   qziDecoderGetDocInfo(dec, QZIDEC_INFO_LAYERS, &facts->layers);
   qziDecoderGetDocInfo(dec, QZIDEC_INFO_DEPTH, &facts->depth);
   qziDecoderGetDocInfo(dec, QZIDEC_INFO_HDR, &facts->hdr);
+}
+
+// The stored form; after a decode, which settles whether a BMP has alpha.
+void read_source_facts(QZIDECODER dec, Facts* facts) {
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_SOURCE_BITS, &facts->source_bits);
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_SOURCE_ALPHA, &facts->alpha);
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_COLOR_SPACE, &facts->color_space);
+  qziDecoderGetDocInfo(dec, QZIDEC_INFO_PREMULTIPLIED, &facts->premultiplied);
 }
 
 // Decodes into the sink, with a progress bar when asked for and standard error is a terminal.
@@ -520,8 +646,7 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
                const std::vector<uint8_t>* stdin_bytes) {
   QZIDECODER dec = qziCreateDecoder();
   if (!dec) {
-    report_failure(opt, input, QZIERR_NO_MEMORY, qziResultText(QZIERR_NO_MEMORY));
-    return QZIERR_NO_MEMORY;
+    return report_failure(opt, input, QZIERR_NO_MEMORY, qziResultText(QZIERR_NO_MEMORY)) ? QZIERR_NO_MEMORY : kExitWrite;
   }
   const bool from_stdin = stdin_bytes != nullptr;
   qzi_mem::Stream mem{from_stdin ? stdin_bytes->data() : nullptr, from_stdin ? stdin_bytes->size() : 0, 0};
@@ -550,12 +675,14 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
     std::swap(sink.out, png_out);
   }
   if (rc == 0 && kind != OutputKind::kPng) rc = write_float(dec, kind, opt.exr_half, &sink);
+  if (rc == 0) read_source_facts(dec, &facts);
   const std::string reason = qziDecoderGetReason(dec);
   qziCloseDecoder(dec);
 
   int status = rc;
   if (rc != 0) {
-    report_failure(opt, input, rc, failure_text(opt, input, rc, initialised, from_stdin, mem.size, reason));
+    if (!report_failure(opt, input, rc, failure_text(opt, input, rc, initialised, from_stdin, mem.size, reason)))
+      status = kExitWrite;
   } else if (sink.out && !sink.written) {
     report_write_failure(input, output,
                          sink.write_errno == EINVAL && facts.frames ? "bitmap layout not understood"
@@ -564,7 +691,7 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
     status = kExitWrite;
   }
   if (sink.out && sink.out != stdout) status = finish_output(input, output, sink.out, status);
-  if (status == 0 && opt.info) print_facts(opt, input, facts);
+  if (status == 0 && opt.info && !print_facts(opt, input, facts)) status = kExitWrite;
   return status;
 }
 
@@ -588,6 +715,8 @@ int check_outputs(const Options& opt, const std::vector<std::string>& outputs) {
     const std::string& out = outputs[i];
     if (out.empty() || out == "-") continue;
     const OutputKind kind = output_kind(out);
+    if (only_extension(out))
+      return usage_error("%s", ("output name '" + out + "' has no file name before " + out.substr(out.size() - 4)).c_str());
     if (kind == OutputKind::kNone) return usage_error("output name '%s' does not end in .png, .pfm or .exr", out.c_str());
     if (kind == OutputKind::kExr && !qzi_float::exr_available())
       return usage_error("cannot write '%s': this qzidecode was built without OpenEXR (libopenexr-dev)", out.c_str());
@@ -680,9 +809,17 @@ int parse_options(int argc, char** argv, Options* opt) {
         if (!parse_long(arg, &opt->max_pixels) || opt->max_pixels < 0)
           return usage_error("--max-pixels wants a number of pixels, not '%s'", arg.c_str());
         break;
-      case kOptFilter:
-        if (!parse_filter(arg, &opt->filter)) return usage_error("--filter wants format ids such as 104,109, not '%s'", arg.c_str());
+      case kOptFilter: {
+        std::vector<int> ids;
+        if (!parse_filter(arg, &ids))
+          return usage_error("%s", ("--filter wants format ids separated by commas (" + format_list() + "), not '" + arg + "'").c_str());
+        for (int id : ids) {
+          if (!known_format(id))
+            return usage_error("%s", ("--filter: " + std::to_string(id) + " is not a format id; the ids are " + format_list()).c_str());
+        }
+        opt->filter.insert(opt->filter.end(), ids.begin(), ids.end());
         break;
+      }
       case kOptParam: {
         Param p{};
         if (!parse_param(arg, &p)) return usage_error("--param wants ID=A[,B], not '%s'", arg.c_str());
@@ -778,5 +915,7 @@ int main(int argc, char** argv) {
   if (opt.output.empty() && opt.out_dir.empty() && !opt.info) {
     std::fprintf(stderr, "qzidecode: no -o FILE or -d DIR given: nothing written\n");
   }
+  // What is still buffered goes out at the close, whose failure counts as well.
+  if (!stdout_written(true) && status == 0) status = kExitWrite;
   return status;
 }

@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
 # Runs qzidecode over the cases of a table, each in a fresh folder, and checks the exit
 # status, the files afterwards and a fragment of the output.
-#   qzidecode_test.sh QZIDECODE MAKE_SAMPLES CASES.tsv SHORT.bmp [EMULATOR]
-# EMULATOR (a cross build's qemu) runs both programs when given.
+#   qzidecode_test.sh QZIDECODE MAKE_SAMPLES CASES.tsv SHORT.bmp SEEDS_DIR [EMULATOR]
+# EMULATOR (a cross build's qemu) runs both programs when given. The samples are what
+# MAKE_SAMPLES makes, SHORT.bmp as short.bmp and the files of SEEDS_DIR.
 # Table columns (tab-separated; '-' for an empty cell):
 #   name; files before (NAME=SAMPLE copies a sample, NAME= is empty, NAME/ a folder,
-#   NAME->TARGET a symbolic link); arguments (shell words, redirections allowed); status;
-#   files after (NAME: a PNG, NAME:WxH: an 8-bit RGBA PNG of that size, !NAME: absent);
-#   fragment of standard output and error together (!TEXT: must not appear).
+#   NAME->TARGET a symbolic link; \xHH in a NAME is that byte); arguments (shell words,
+#   redirections allowed); status; files after (NAME: a PNG, NAME:WxH: an 8-bit RGBA PNG of that
+#   size, !NAME: absent); fragment of standard output and error together (!TEXT: must not
+#   appear; json:TEXT: also every line of standard output parses as JSON).
 # Every file present before and not named after must be unchanged, and no temporary file
 # may be left behind.
 set -uo pipefail
-qzidecode=$(realpath "$1") make_samples=$2 cases=$3 short=$4 emulator=${5:-}
+qzidecode=$(realpath "$1") make_samples=$2 cases=$3 short=$4 seeds=$5 emulator=${6:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/samples"
 $emulator "$make_samples" "$work/samples" >/dev/null || { echo "make_samples failed"; exit 1; }
 cp "$short" "$work/samples/short.bmp"
+cp "$seeds"/* "$work/samples/"
 
 failures=0
 fail() {
@@ -41,6 +44,7 @@ while IFS=$'\t' read -r name before args status after fragment; do
   declare -A sums=()
   for f in $before; do
     [ "$f" = - ] && continue
+    f=$(printf '%b' "$f")
     case "$f" in
       */) mkdir -p "$dir/$f" ;;
       *'->'*) ln -s "${f#*->}" "$dir/${f%%->*}" ;;
@@ -50,8 +54,9 @@ while IFS=$'\t' read -r name before args status after fragment; do
     case "$f" in */|*'->'*) ;; *) sums[${f%%=*}]=$(cksum < "$dir/${f%%=*}") ;; esac
   done
 
-  output=$(cd "$dir" && eval "\$emulator \"\$qzidecode\" $args" 2>&1 </dev/null)
+  (cd "$dir" && eval "\$emulator \"\$qzidecode\" $args" >"$work/stdout" 2>"$work/stderr" </dev/null)
   rc=$?
+  output=$(cat "$work/stdout" "$work/stderr")
   [ "$rc" = "$status" ] || fail "status $rc, expected $status; output: $output"
 
   for f in $after; do
@@ -78,6 +83,13 @@ while IFS=$'\t' read -r name before args status after fragment; do
 
   case "$fragment" in
     -) ;;
+    json:*)
+      fragment=${fragment#json:}
+      [[ "$output" == *"$fragment"* ]] || fail "output lacks '$fragment': $output"
+      python3 -c 'import json, sys
+for line in open(sys.argv[1], "rb"):
+    json.loads(line.decode("utf-8"))' "$work/stdout" || fail "standard output is not JSON lines: $(cat "$work/stdout")"
+      ;;
     '!'*) [[ "$output" != *"${fragment#!}"* ]] || fail "output contains '${fragment#!}': $output" ;;
     *) [[ "$output" == *"$fragment"* ]] || fail "output lacks '$fragment': $output" ;;
   esac

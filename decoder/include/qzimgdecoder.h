@@ -72,6 +72,32 @@ typedef QZIDECODER_IMPL* QZIDECODER;
 #define QZIDEC_INFO_RESERVED 5   /* always 0 */
 #define QZIDEC_INFO_ANIME_MODE 6 /* animation mode, 0 for still images */
 #define QZIDEC_INFO_ANIME_LOOP 7 /* animation loop count, 0 for still images */
+/*
+ * The stored form, as the file holds it (what is delivered does not change: 24-bit pixels and
+ * an alpha plane for every texture, item 4 as above):
+ * 8  bits per pixel of the stored format in hundredths, rounded: a block's bits over its
+ *    texels x 100 (ETC1 400, PVRTC 2bpp 200, BC7 800, ASTC 6x6 356, ASTC 12x12 89), or an
+ *    uncompressed texel's bits x 100 (RGB565 1600, RGBA8888 3200). BMP: the bits per pixel x 100
+ *    before run-length compression (1600 for 5-5-5, where item 4 says 15).
+ * 9  1 when the stored format carries alpha, else 0. Textures: by the format (BC7, ASTC, BC2,
+ *    BC3, ETC2 RGBA and RGB A1 always, BC1 unless the container names it RGB; ETC1, ETC2 RGB,
+ *    EAC, BC4 to BC6H never; PVRTC and uncompressed layouts as the container says). BMP: after initialisation 1 when the header's
+ *    bit fields have an alpha mask; a successful execution sets it to whether the picture
+ *    delivered an alpha plane (the fourth byte of 32-bit pixels and palette entries and the top
+ *    bit of 5-5-5 pixels count when not all 0; parameters 101 to 103).
+ * 10 colour space, QZIDEC_COLOR_*: what the container states (PVR v3, DDS DX10, KTX, KTX2);
+ *    unstated for legacy DDS, PVR v1 and v2, PKM and .astc files. BMP: sRGB (colour profiles
+ *    in the larger headers are not read).
+ * 11 1 when the container says the colours are premultiplied by alpha (DDS DXT2, DXT4 and DX10
+ *    alpha mode 2, KTX2 descriptor flag, PVR v3 flag), else 0; BMP: 0.
+ */
+#define QZIDEC_INFO_SOURCE_BITS 8
+#define QZIDEC_INFO_SOURCE_ALPHA 9
+#define QZIDEC_INFO_COLOR_SPACE 10
+#define QZIDEC_INFO_PREMULTIPLIED 11
+#define QZIDEC_COLOR_UNSTATED 0 /* the file does not say; sRGB is the usual reading */
+#define QZIDEC_COLOR_SRGB 1
+#define QZIDEC_COLOR_LINEAR 2
 /* Textures (PVR and the other texture formats; 1, 1, 1, 1, 0 for BMP): */
 #define QZIDEC_INFO_LEVELS 12    /* mip levels in the file */
 #define QZIDEC_INFO_FACES 13     /* cube faces: 6 for a cube map, else 1 */
@@ -208,8 +234,16 @@ QZIDEC_API void qziFreeRGBA(unsigned char* pixels);
  * Float pictures: RGBA as 32-bit floats, 4 per pixel, rows top-down, no padding, alpha 1 where
  * the picture has no alpha plane. Samples are linear in the sense of untouched: 8-bit samples
  * are widened exactly (the float nearest x / 255, so 255 is 1.0), sRGB-encoded textures stay
- * encoded, and sources with wider samples (HDR and float textures) are passed as the format
- * module decodes them, unclamped (signed formats in -1..1). The 8-bit functions are unchanged.
+ * encoded, and sources with wider samples are passed as the format module decodes them:
+ * - HDR and float textures (BC6H, ASTC HDR blocks, half, float, packed-float and shared-exponent
+ *   layouts) unclamped, negative values, values above 1, infinities and NaN included; the tone
+ *   map (parameters 8 and 9) applies to the 8-bit picture only;
+ * - signed formats (BC4 and BC5 SNORM, signed EAC R11 and RG11, signed normalised 8- and 16-bit
+ *   layouts) in -1..1: a value of n units is n / (2^(m-1) - 1) for m-bit units (x / 127 for
+ *   8 bits, x / 1023 for EAC), and the lowest code, one below -(2^(m-1) - 1), is -1 as well;
+ * - missing colour channels 0, missing alpha 1.
+ * Other textures (16-bit unsigned layouts and EAC's unsigned 11 bits among them) give their
+ * 8-bit picture widened. The 8-bit functions are unchanged.
  */
 /* As qziLoadRGBA, into width * height * 4 floats (free them with qziFreeRGBAF). */
 QZIDEC_API int qziLoadRGBAF(const char* path, float** pixels, int* width, int* height);
@@ -232,7 +266,10 @@ QZIDEC_API void qziFreeRGBAF(float* pixels);
  * and `height` and, when `alpha` is not null, 1 when the picture came with an alpha plane
  * (0 when its alpha is the implied opaque). On failure stores null and 0s. Returns 0; 107
  * for a null handle or output, or an unknown sample type; 110 when not initialised;
- * otherwise as qziDecoderExecute, or 102 when the format delivered no picture.
+ * otherwise as qziDecoderExecute, or 102 when the format delivered no picture. Like
+ * qziDecoderExecute it sets the handle's reason (qziDecoderGetReason) on every failure and
+ * clears it on success. The one-call loaders above have no handle to ask: for a reason,
+ * initialise a handle and call this.
  */
 QZIDEC_API int qziDecoderExecuteRGBA(QZIDECODER decoder, int sample_type, void** pixels, int* width, int* height,
                                      int* alpha);
@@ -272,7 +309,7 @@ QZIDEC_API int qziDecoderInitializeFromFile(QZIDECODER decoder, const char* path
 QZIDEC_API int qziDecoderInitializeFromMemory(QZIDECODER decoder, const void* data, size_t size, const char* name);
 
 /* Stores a QZIDEC_INFO_* value through `value`. Returns 0; 110 for a null or not
-   initialised handle; 107 for an item outside 1..7 and 12..16, or a null `value`. */
+   initialised handle; 107 for an item outside 1..16, or a null `value`. */
 QZIDEC_API int qziDecoderGetDocInfo(QZIDECODER decoder, int item, unsigned int* value);
 
 /*
@@ -283,8 +320,8 @@ QZIDEC_API int qziDecoderGetDocInfo(QZIDECODER decoder, int item, unsigned int* 
 QZIDEC_API const char* qziDecoderGetFormatDescription(QZIDECODER decoder);
 
 /*
- * Why the last qziDecoderInitialize, qziDecoderInitializeFromFile or qziDecoderExecute
- * on this handle failed: one line of English naming the format and the rule
+ * Why the last qziDecoderInitialize, qziDecoderInitializeFromFile, qziDecoderInitializeFromMemory,
+ * qziDecoderExecute or qziDecoderExecuteRGBA on this handle failed: one line of English naming the format and the rule
  * ("BMP: 64 bits per pixel is not supported"), or "not a file of any supported format"
  * when no format recognised the input. The result codes stay what they are; this only
  * tells them apart for a person. Each of those calls clears it first, so it is empty ("")

@@ -115,6 +115,9 @@ struct QZIDECODER_IMPL {
   long exposure_milli = 0;
   // What the accepted texture told (items 12 to 16): levels, faces, layers, depth, HDR.
   uint32_t texture_counts[5] = {};
+  // The stored form's facts (items 8 to 11): bits per pixel in hundredths, alpha, colour
+  // space (QZIDEC_COLOR_*), premultiplied.
+  uint32_t source_facts[4] = {};
 
   // What initialisation accepted beyond size and depth: the text for the caller, and the
   // module's key that execution checks the header read again against.

@@ -220,6 +220,7 @@ int qziDecoderInitialize(QZIDECODER h, void* stream, int size, QZIDEC_READ_FUNC 
     // One image unless a texture module says otherwise.
     for (int k = 0; k < 4; ++k) h->texture_counts[k] = 1;
     h->texture_counts[4] = 0;
+    for (uint32_t& fact : h->source_facts) fact = 0;
 
     const QZIDEC_FORMAT* f = detect(h);
     if (!f) {
@@ -229,6 +230,7 @@ int qziDecoderInitialize(QZIDECODER h, void* stream, int size, QZIDEC_READ_FUNC 
     }
     h->format = *f;
     if (!h->format_description[0]) set_format_description(h, format_name(f->id));
+    if (!h->source_facts[0]) h->source_facts[0] = static_cast<uint32_t>(h->bpp) * 100;
     h->initialized = true;
     return static_cast<int>(QZIERR_SUCCESS);
   });
@@ -279,9 +281,16 @@ int qziDecoderInitializeFromFile(QZIDECODER h, const char* path) {
 }
 
 int qziDecoderInitializeFromMemory(QZIDECODER h, const void* data, size_t size, const char* name) {
-  if (!h || !data || size == 0 || h->initialized) return QZIERR_INVALID_ARG;
+  if (!h) return QZIERR_INVALID_ARG;
+  if (!data || size == 0 || h->initialized) {
+    set_reason(h, h->initialized ? "the handle is already initialised" : !data ? "a required argument is missing" : "the input is empty");
+    return QZIERR_INVALID_ARG;
+  }
   // Stream positions and sizes are 32-bit signed, as for files.
-  if (size > 0x7fffffffu) return QZIERR_CANNOT;
+  if (size > 0x7fffffffu) {
+    set_reason(h, "the input is 2 GiB or larger");
+    return QZIERR_CANNOT;
+  }
   h->memory.data = static_cast<const uint8_t*>(data);
   h->memory.size = static_cast<uint32_t>(size);
   h->memory.pos = 0;
@@ -290,8 +299,7 @@ int qziDecoderInitializeFromMemory(QZIDECODER h, const void* data, size_t size, 
 
 int qziDecoderGetDocInfo(QZIDECODER h, int item, unsigned int* value) {
   if (!h || !h->initialized) return QZIERR_NOT_INITIALIZED;
-  const bool known = (item >= QZIDEC_INFO_FORMAT && item <= QZIDEC_INFO_ANIME_LOOP) ||
-                     (item >= QZIDEC_INFO_LEVELS && item <= QZIDEC_INFO_HDR);
+  const bool known = item >= QZIDEC_INFO_FORMAT && item <= QZIDEC_INFO_HDR;
   if (!known || !value) return QZIERR_INVALID_ARG;
   switch (item) {
     case QZIDEC_INFO_FORMAT: *value = h->format.id; break;
@@ -300,6 +308,10 @@ int qziDecoderGetDocInfo(QZIDECODER h, int item, unsigned int* value) {
     case QZIDEC_INFO_BPP: *value = static_cast<unsigned int>(h->bpp); break;
     case QZIDEC_INFO_ANIME_MODE: *value = static_cast<unsigned int>(h->anime_mode); break;
     case QZIDEC_INFO_ANIME_LOOP: *value = static_cast<unsigned int>(h->anime_loop); break;
+    case QZIDEC_INFO_SOURCE_BITS:
+    case QZIDEC_INFO_SOURCE_ALPHA:
+    case QZIDEC_INFO_COLOR_SPACE:
+    case QZIDEC_INFO_PREMULTIPLIED: *value = h->source_facts[item - QZIDEC_INFO_SOURCE_BITS]; break;
     case QZIDEC_INFO_LEVELS:
     case QZIDEC_INFO_FACES:
     case QZIDEC_INFO_LAYERS:

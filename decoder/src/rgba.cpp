@@ -93,6 +93,14 @@ int execute_rgba(QZIDECODER h, int sample, Target* t) {
   h->layer_user = user;
   h->float_picture = nullptr;
   std::free(fp.pixels);  // float rows of a picture that was not the one converted
+  // The execution succeeded (and cleared the reason), but its picture could not be had here.
+  if (rc == QZIERR_SUCCESS && t->result == QZIERR_NO_MEMORY) {
+    qzimgdecoder::set_reason(h, "out of memory for the %d x %d RGBA picture", t->width, t->height);
+  } else if (rc == QZIERR_SUCCESS && t->result != QZIERR_SUCCESS) {
+    qzimgdecoder::set_reason(h, "the delivered bitmap's layout cannot be converted to RGBA");
+  } else if (rc == QZIERR_SUCCESS && !t->pixels) {
+    qzimgdecoder::set_reason(h, "the format delivered no picture");
+  }
   if (rc == QZIERR_SUCCESS) rc = t->result;
   if (rc == QZIERR_SUCCESS && !t->pixels) rc = QZIERR_UNSUPPORTED;  // a format that delivered nothing
   if (rc != QZIERR_SUCCESS) {
@@ -195,9 +203,21 @@ int qziDecoderExecuteRGBA(QZIDECODER decoder, int sample_type, void** pixels, in
   if (width) *width = 0;
   if (height) *height = 0;
   if (alpha) *alpha = 0;
-  if (!decoder || !pixels || !width || !height) return QZIERR_INVALID_ARG;
-  if (sample_type != QZIDEC_SAMPLE_UINT8 && sample_type != QZIDEC_SAMPLE_FLOAT32) return QZIERR_INVALID_ARG;
-  if (!decoder->initialized) return QZIERR_NOT_INITIALIZED;
+  if (!decoder) return QZIERR_INVALID_ARG;
+  // Like the execution it stands for, every answer replaces the handle's reason.
+  if (!pixels || !width || !height) {
+    qzimgdecoder::set_reason(decoder, "a required argument is missing");
+    return QZIERR_INVALID_ARG;
+  }
+  if (sample_type != QZIDEC_SAMPLE_UINT8 && sample_type != QZIDEC_SAMPLE_FLOAT32) {
+    qzimgdecoder::set_reason(decoder, "sample type %d is neither QZIDEC_SAMPLE_UINT8 (0) nor QZIDEC_SAMPLE_FLOAT32 (1)",
+                             sample_type);
+    return QZIERR_INVALID_ARG;
+  }
+  if (!decoder->initialized) {
+    qzimgdecoder::set_reason(decoder, "the handle is not initialised");
+    return QZIERR_NOT_INITIALIZED;
+  }
   Target t;
   const int rc = execute_rgba(decoder, sample_type, &t);
   if (rc != QZIERR_SUCCESS) return rc;

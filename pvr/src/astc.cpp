@@ -19,7 +19,7 @@ using Context = std::unique_ptr<astcenc_context, FreeContext>;
 
 // Making a context costs more than decoding a small picture (block-mode tables for the block
 // size: about 0.1 to 0.6 s and 4 to 17 MiB each), so contexts are kept for the next decode of
-// the same block size and profile. A context serves one decode at a time: a decode takes one
+// the same block footprint and profile (2D and 3D, LDR, sRGB and HDR: astc_full.cpp too). A context serves one decode at a time: a decode takes one
 // out of the pool, or makes one, and gives it back. At most kKept idle contexts stay, the
 // least recently returned going first; the rest are freed when the library is unloaded.
 class ContextPool {
@@ -28,8 +28,12 @@ class ContextPool {
 
   ContextPool() { idle_.reserve(kKept + 1); }
 
-  Context take(int block_w, int block_h, bool srgb) {
-    const int key = block_w << 8 | block_h << 1 | (srgb ? 1 : 0);
+  static int key_of(int block_w, int block_h, int block_d, int profile) {
+    return block_w << 16 | block_h << 8 | block_d << 2 | profile;
+  }
+
+  Context take(int block_w, int block_h, int block_d, int profile) {
+    const int key = key_of(block_w, block_h, block_d, profile);
     {
       const std::lock_guard<std::mutex> lock(mutex_);
       for (size_t k = idle_.size(); k-- > 0;) {
@@ -40,9 +44,9 @@ class ContextPool {
       }
     }
     astcenc_config config;
-    if (astcenc_config_init(srgb ? ASTCENC_PRF_LDR_SRGB : ASTCENC_PRF_LDR, static_cast<unsigned>(block_w),
-                            static_cast<unsigned>(block_h), 1, ASTCENC_PRE_FASTEST, ASTCENC_FLG_DECOMPRESS_ONLY,
-                            &config) != ASTCENC_SUCCESS) {
+    if (astcenc_config_init(static_cast<astcenc_profile>(profile), static_cast<unsigned>(block_w),
+                            static_cast<unsigned>(block_h), static_cast<unsigned>(block_d), ASTCENC_PRE_FASTEST,
+                            ASTCENC_FLG_DECOMPRESS_ONLY, &config) != ASTCENC_SUCCESS) {
       return nullptr;
     }
     astcenc_context* raw = nullptr;
@@ -50,10 +54,10 @@ class ContextPool {
     return Context(raw);
   }
 
-  void give(int block_w, int block_h, bool srgb, Context c) {
+  void give(int block_w, int block_h, int block_d, int profile, Context c) {
     Context oldest;  // freed outside the lock
     const std::lock_guard<std::mutex> lock(mutex_);
-    idle_.push_back({block_w << 8 | block_h << 1 | (srgb ? 1 : 0), std::move(c)});  // capacity reserved
+    idle_.push_back({key_of(block_w, block_h, block_d, profile), std::move(c)});  // capacity reserved
     if (idle_.size() > kKept) {
       oldest = std::move(idle_.front().context);
       idle_.erase(idle_.begin());
@@ -104,12 +108,21 @@ bool decode_rows(astcenc_context* context, const uint8_t* data, const Texture& t
 
 }  // namespace
 
+astcenc_context* astc_take_context(int block_w, int block_h, int block_d, int profile) {
+  return pool().take(block_w, block_h, block_d, profile).release();
+}
+
+void astc_give_context(int block_w, int block_h, int block_d, int profile, astcenc_context* context) {
+  pool().give(block_w, block_h, block_d, profile, Context(context));
+}
+
 bool decode_astc(const uint8_t* data, const Texture& t, Sink& out) {
-  Context context = pool().take(t.block_w, t.block_h, t.srgb);
+  const int profile = t.srgb ? ASTCENC_PRF_LDR_SRGB : ASTCENC_PRF_LDR;
+  Context context(astc_take_context(t.block_w, t.block_h, 1, profile));
   if (!context) return false;
   const bool ok = decode_rows(context.get(), data, t, out);
   // A context whose decode failed may hold a half-finished state; it is not kept.
-  if (ok) pool().give(t.block_w, t.block_h, t.srgb, std::move(context));
+  if (ok) astc_give_context(t.block_w, t.block_h, 1, profile, context.release());
   return ok;
 }
 

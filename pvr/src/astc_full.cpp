@@ -1,9 +1,11 @@
 // ASTC beyond 2D LDR: the blocks of one 3D block layer, of which one slice is kept, and HDR
 // blocks, decoded to floats by the codec's HDR profile and brought to 8 bits by the float
-// rule. Which files are HDR is told by the blocks themselves: the formats of most containers
+// rule (or handed on as they are for the float picture). Contexts come from the kept ones of
+// astc.cpp. Which files are HDR is told by the blocks themselves: the formats of most containers
 // do not say.
 #include <astcenc.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -34,18 +36,11 @@ bool astc_has_hdr_blocks(const uint8_t* data, uint64_t bytes) {
   return false;
 }
 
-bool decode_astc_full(const uint8_t* data, const Texture& t, const Tone& tone, Sink& out) {
-  astcenc_config config;
-  const astcenc_profile profile = t.astc_hdr ? ASTCENC_PRF_HDR : t.srgb ? ASTCENC_PRF_LDR_SRGB : ASTCENC_PRF_LDR;
-  if (astcenc_config_init(profile, static_cast<unsigned>(t.block_w), static_cast<unsigned>(t.block_h),
-                          static_cast<unsigned>(t.block_d), ASTCENC_PRE_FASTEST, ASTCENC_FLG_DECOMPRESS_ONLY,
-                          &config) != ASTCENC_SUCCESS) {
-    return false;
-  }
-  astcenc_context* raw = nullptr;
-  if (astcenc_context_alloc(&config, 1, &raw) != ASTCENC_SUCCESS) return false;
-  const std::unique_ptr<astcenc_context, void (*)(astcenc_context*)> context(raw, astcenc_context_free);
+namespace {
 
+bool decode_slices(astcenc_context* context, const uint8_t* data, const Texture& t, const Tone& tone, Sink& out,
+                   FloatSink* floats_out) {
+  if (floats_out && !t.astc_hdr) return false;  // floats come from the HDR profile only
   const int nbx = (out.width + t.block_w - 1) / t.block_w;
   const size_t row_bytes = static_cast<size_t>(nbx) * 16;
   const int slices = t.slice_in_block + 1;
@@ -62,9 +57,17 @@ bool decode_astc_full(const uint8_t* data, const Texture& t, const Tone& tone, S
     const int h = out.height - y < t.block_h ? out.height - y : t.block_h;
     astcenc_image image{static_cast<unsigned>(out.width), static_cast<unsigned>(h), static_cast<unsigned>(slices),
                         t.astc_hdr ? ASTCENC_TYPE_F32 : ASTCENC_TYPE_U8, pointers.data()};
-    if (astcenc_decompress_image(context.get(), data, row_bytes, &image, &swizzle, 0) != ASTCENC_SUCCESS) return false;
+    if (astcenc_decompress_image(context, data, row_bytes, &image, &swizzle, 0) != ASTCENC_SUCCESS) return false;
     const size_t texels = static_cast<size_t>(out.width) * h;
     const size_t first = plane * t.slice_in_block;
+    if (floats_out) {
+      for (int ly = 0; ly < h; ++ly) {
+        float* row = floats_out->row(y + ly);
+        if (floats_out->failed) return true;
+        std::copy_n(&floats[first + static_cast<size_t>(ly) * out.width * 4], static_cast<size_t>(out.width) * 4, row);
+      }
+      continue;
+    }
     if (t.astc_hdr) {
       for (size_t k = 0; k < texels; ++k) {
         const float* f = &floats[first + 4 * k];
@@ -84,6 +87,19 @@ bool decode_astc_full(const uint8_t* data, const Texture& t, const Tone& tone, S
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool decode_astc_full(const uint8_t* data, const Texture& t, const Tone& tone, Sink& out, FloatSink* floats_out) {
+  const astcenc_profile profile = t.astc_hdr ? ASTCENC_PRF_HDR : t.srgb ? ASTCENC_PRF_LDR_SRGB : ASTCENC_PRF_LDR;
+  std::unique_ptr<astcenc_context, void (*)(astcenc_context*)> context(
+      astc_take_context(t.block_w, t.block_h, t.block_d, profile), astcenc_context_free);
+  if (!context) return false;
+  const bool ok = decode_slices(context.get(), data, t, tone, out, floats_out);
+  // A context whose decode failed may hold a half-finished state; it is not kept.
+  if (ok) astc_give_context(t.block_w, t.block_h, t.block_d, profile, context.release());
+  return ok;
 }
 
 }  // namespace qzipvr

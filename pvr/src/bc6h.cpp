@@ -1,5 +1,7 @@
 // BC6H: 16-byte blocks of half-float RGB, unsigned or signed, in fourteen modes of one or two
-// subsets. Blocks decode to half-float bit patterns, which a table turns into 8-bit values.
+// subsets. Blocks decode to half-float bit patterns, which a table turns into 8-bit values,
+// or, for the float picture, into floats unclamped.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -134,18 +136,24 @@ uint16_t finish(int v, bool is_signed) {
   return static_cast<uint16_t>((v * 31) >> 5);
 }
 
-// 16 texels of red, green, blue half floats.
-void bc6h_block(const uint8_t* block, bool is_signed, uint16_t* rgb) {
-  BitReader r{0, 0};
-  for (int k = 7; k >= 0; --k) {
-    r.lo = r.lo << 8 | block[k];
-    r.hi = r.hi << 8 | block[8 + k];
-  }
+// A block's unquantised endpoints (two per subset) and its texels' subsets and weights.
+struct Block {
+  int subsets = 0;  // 0: a reserved mode, every texel 0
+  int e[4][3];
+  uint8_t subset[16];
+  uint8_t weight[16];  // 0..64
+};
+
+void read_block(const uint8_t* block, bool is_signed, Block* out) {
+  uint64_t lo, hi;
+  std::memcpy(&lo, block, 8);  // little-endian hosts (texture.h)
+  std::memcpy(&hi, block + 8, 8);
   const Mode& m = kModes.by_code[block[0] & 31];
   if (!m.valid) {
-    std::memset(rgb, 0, 48 * sizeof(uint16_t));
+    out->subsets = 0;
     return;
   }
+  BitReader r{lo, hi};
   r.pos = m.mode_bits;
   int v[13] = {};
   for (int f = 0; f < m.nfields; ++f) {
@@ -158,9 +166,8 @@ void bc6h_block(const uint8_t* block, bool is_signed, uint16_t* rgb) {
   }
   const int eb = m.endpoint_bits, mask = (1 << eb) - 1;
   const int ends = m.subsets * 2;
-  int e[4][3];
   for (int ch = 0; ch < 3; ++ch) {
-    e[0][ch] = is_signed ? sign_extend(v[ch], eb) : v[ch];
+    out->e[0][ch] = is_signed ? sign_extend(v[ch], eb) : v[ch];
     for (int k = 1; k < ends; ++k) {
       int x = v[k * 3 + ch];
       if (m.transformed) {
@@ -169,43 +176,94 @@ void bc6h_block(const uint8_t* block, bool is_signed, uint16_t* rgb) {
       } else if (is_signed) {
         x = sign_extend(x, eb);
       }
-      e[k][ch] = x;
+      out->e[k][ch] = x;
     }
-    for (int k = 0; k < ends; ++k) e[k][ch] = unquantize(e[k][ch], eb, is_signed);
+    for (int k = 0; k < ends; ++k) out->e[k][ch] = unquantize(out->e[k][ch], eb, is_signed);
   }
-  const uint32_t map = m.subsets == 2 ? kPartitions[v[12]] : 0;
-  const int anchor2 = m.subsets == 2 ? kAnchors[v[12]] : -1;
-  const int index_bits = m.subsets == 2 ? 3 : 4;
-  const int* weights = m.subsets == 2 ? kWeights3 : kWeights4;
-  r.pos = 128 - 16 * index_bits + m.subsets;
-  for (int i = 0; i < 16; ++i) {
-    const int bits = index_bits - (i == 0 || i == anchor2 ? 1 : 0);
-    const int w = weights[r.get(bits)];
-    const int s = static_cast<int>(map >> (2 * i) & 3);
-    for (int ch = 0; ch < 3; ++ch) {
-      const int c = (e[2 * s][ch] * (64 - w) + e[2 * s + 1][ch] * w + 32) >> 6;
-      rgb[3 * i + ch] = finish(c, is_signed);
+  out->subsets = m.subsets;
+  // Indices fill the block's top bits, the first texel's (and the second anchor's) one bit short.
+  if (m.subsets == 2) {
+    const uint32_t map = kPartitions[v[12]];
+    const int anchor2 = kAnchors[v[12]];
+    uint64_t bits = hi >> 18;
+    for (int i = 0; i < 16; ++i) {
+      const int n = i == 0 || i == anchor2 ? 2 : 3;
+      out->weight[i] = static_cast<uint8_t>(kWeights3[bits & ((1u << n) - 1)]);
+      out->subset[i] = static_cast<uint8_t>(map >> (2 * i) & 3);
+      bits >>= n;
+    }
+  } else {
+    uint64_t bits = hi >> 1;
+    for (int i = 0; i < 16; ++i) {
+      const int n = i == 0 ? 3 : 4;
+      out->weight[i] = static_cast<uint8_t>(kWeights4[bits & ((1u << n) - 1)]);
+      out->subset[i] = 0;
+      bits >>= n;
     }
   }
 }
 
-// 8-bit values of every half-float pattern under the clamping rule.
-struct ClampTable {
-  uint8_t v[65536];
-  ClampTable() {
+// The half-float bit pattern of texel i's channel.
+inline uint16_t texel_half(const Block& b, int i, int ch, bool is_signed) {
+  const int s = b.subset[i], w = b.weight[i];
+  return finish((b.e[2 * s][ch] * (64 - w) + b.e[2 * s + 1][ch] * w + 32) >> 6, is_signed);
+}
+
+// 16 texels of red, green, blue half floats.
+void bc6h_block(const uint8_t* block, bool is_signed, uint16_t* rgb) {
+  Block b;
+  read_block(block, is_signed, &b);
+  if (!b.subsets) {
+    std::memset(rgb, 0, 48 * sizeof(uint16_t));
+    return;
+  }
+  for (int i = 0; i < 16; ++i) {
+    for (int ch = 0; ch < 3; ++ch) rgb[3 * i + ch] = texel_half(b, i, ch, is_signed);
+  }
+}
+
+// 8-bit values of the half-float patterns from 0 to 1.0 under the clamping rule; above 1.0 (the
+// blocks make no infinities or NaN) they are 255 like 1.0 itself, negative ones 0 like 0.
+// Small enough to stay in the first-level cache.
+const int kUnitHalf = 0x3C00;
+struct UnitTable {
+  uint8_t v[kUnitHalf + 1];
+  UnitTable() {
     const Tone clamp;
-    for (uint32_t h = 0; h < 65536; ++h) v[h] = float_to_8(half_to_float(static_cast<uint16_t>(h)), clamp);
+    for (int h = 0; h <= kUnitHalf; ++h) v[h] = float_to_8(half_to_float(static_cast<uint16_t>(h)), clamp);
   }
 };
+
+// 16 texels of red, green, blue, alpha bytes under the clamping rule, one 32-bit word each.
+void bc6h_block_clamped(const uint8_t* block, bool is_signed, const uint8_t* unit, uint8_t* rgba) {
+  Block b;
+  read_block(block, is_signed, &b);
+  if (!b.subsets) {
+    for (int i = 0; i < 16; ++i) std::memcpy(rgba + 4 * i, "\0\0\0\xff", 4);
+    return;
+  }
+  for (int i = 0; i < 16; ++i) {
+    const int s = b.subset[i], w = b.weight[i];
+    uint32_t word = 0xFF000000u;
+    for (int ch = 0; ch < 3; ++ch) {
+      const int c = (b.e[2 * s][ch] * (64 - w) + b.e[2 * s + 1][ch] * w + 32) >> 6;
+      // The half pattern as finish() makes it, negative values read as 0; without branches,
+      // which random-looking data would mispredict.
+      const int h = is_signed ? (std::max(c, 0) * 31) >> 5 : (c * 31) >> 6;
+      word |= static_cast<uint32_t>(unit[std::min(h, kUnitHalf)]) << (8 * ch);
+    }
+    std::memcpy(rgba + 4 * i, &word, 4);
+  }
+}
 
 const int kChunkBlocks = 64;
 
 }  // namespace
 
 void decode_bc6h(const uint8_t* data, bool is_signed, const Tone& tone, Sink& out) {
-  static const ClampTable clamp;
+  static const UnitTable unit;
   std::vector<uint8_t> mapped;
-  const uint8_t* table = clamp.v;
+  const uint8_t* table = nullptr;  // the clamping rule, computed from the unit table
   if (tone.reinhard) {
     mapped.resize(65536);
     for (uint32_t h = 0; h < 65536; ++h) mapped[h] = float_to_8(half_to_float(static_cast<uint16_t>(h)), tone);
@@ -225,8 +283,12 @@ void decode_bc6h(const uint8_t* data, bool is_signed, const Tone& tone, Sink& ou
     for (int bx0 = 0; bx0 < nbx; bx0 += chunk) {
       const int n = nbx - bx0 < chunk ? nbx - bx0 : chunk;
       for (int k = 0; k < n; ++k, block += 16) {
-        bc6h_block(block, is_signed, rgb);
         uint8_t* d = &strip[static_cast<size_t>(k) * 64];
+        if (!table) {
+          bc6h_block_clamped(block, is_signed, unit.v, d);
+          continue;
+        }
+        bc6h_block(block, is_signed, rgb);
         for (int i = 0; i < 16; ++i) {
           d[4 * i] = table[rgb[3 * i]];
           d[4 * i + 1] = table[rgb[3 * i + 1]];
@@ -239,6 +301,32 @@ void decode_bc6h(const uint8_t* data, bool is_signed, const Tone& tone, Sink& ou
       for (int ly = 0; ly < h; ++ly) {
         put_texels(&strip[static_cast<size_t>(ly) * 16], 64, w, rows[ly] + static_cast<size_t>(x) * out.pixel,
                    alphas[ly] ? alphas[ly] + x : nullptr, out.pixel);
+      }
+    }
+  }
+}
+
+void decode_bc6h_floats(const uint8_t* data, bool is_signed, FloatSink& out) {
+  const int nbx = (out.width + 3) / 4, nby = (out.height + 3) / 4;
+  uint16_t rgb[48];
+  for (int by = 0; by < nby; ++by) {
+    const int h = out.height - by * 4 < 4 ? out.height - by * 4 : 4;
+    float* rows[4];
+    for (int ly = 0; ly < h; ++ly) rows[ly] = out.row(by * 4 + ly);
+    if (out.failed) return;
+    const uint8_t* block = data + static_cast<size_t>(by) * nbx * 16;
+    for (int bx = 0; bx < nbx; ++bx, block += 16) {
+      bc6h_block(block, is_signed, rgb);
+      const int w = out.width - bx * 4 < 4 ? out.width - bx * 4 : 4;
+      for (int ly = 0; ly < h; ++ly) {
+        float* d = rows[ly] + static_cast<size_t>(bx) * 16;
+        for (int lx = 0; lx < w; ++lx, d += 4) {
+          const uint16_t* s = &rgb[3 * (4 * ly + lx)];
+          d[0] = half_to_float(s[0]);
+          d[1] = half_to_float(s[1]);
+          d[2] = half_to_float(s[2]);
+          d[3] = 1.0f;
+        }
       }
     }
   }

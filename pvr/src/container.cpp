@@ -104,6 +104,68 @@ void choose(Texture* t, uint64_t width, uint64_t height, const Choice& c) {
   t->height = static_cast<int>(mip(height, c.level));
 }
 
+int block_bits(const Texture& t) {
+  switch (t.format) {
+    case QZIPVR_FORMAT_PVRTC_2BPP:  // 8 x 4 texels
+    case QZIPVR_FORMAT_PVRTC_4BPP:  // 4 x 4
+    case QZIPVR_FORMAT_ETC1:
+    case QZIPVR_FORMAT_BC1:
+    case QZIPVR_FORMAT_BC4:
+    case QZIPVR_FORMAT_ETC2_RGB:
+    case QZIPVR_FORMAT_ETC2_RGB_A1:
+    case QZIPVR_FORMAT_EAC_R11:
+      return 64;
+    case QZIPVR_FORMAT_BC2:
+    case QZIPVR_FORMAT_BC3:
+    case QZIPVR_FORMAT_BC5:
+    case QZIPVR_FORMAT_BC6H:
+    case QZIPVR_FORMAT_BC7:
+    case QZIPVR_FORMAT_ETC2_RGBA:
+    case QZIPVR_FORMAT_EAC_RG11:
+    case QZIPVR_FORMAT_ASTC:
+      return 128;
+    case QZIPVR_FORMAT_WIDE:
+      return 8 * t.wide.bytes_per_pixel;
+    default:
+      return 8 * t.layout.bytes_per_pixel;
+  }
+}
+
+bool stores_alpha(const Texture& t) {
+  // A swizzle decides first: alpha 1 whatever the texels hold, or taken from a colour channel.
+  if (t.swizzle[3] == '1') return false;
+  if (t.swizzle[3] != 'a') return true;
+  if (t.alpha >= 0) return t.alpha != 0;
+  switch (t.format) {
+    case QZIPVR_FORMAT_BC1: return !t.bc1_opaque;  // the 1-bit alpha of three-colour blocks
+    case QZIPVR_FORMAT_PVRTC_2BPP:
+    case QZIPVR_FORMAT_PVRTC_4BPP:
+    case QZIPVR_FORMAT_BC2:
+    case QZIPVR_FORMAT_BC3:
+    case QZIPVR_FORMAT_BC7:
+    case QZIPVR_FORMAT_ETC2_RGBA:
+    case QZIPVR_FORMAT_ETC2_RGB_A1:
+    case QZIPVR_FORMAT_ASTC:  // every block may carry alpha
+      return true;
+    case QZIPVR_FORMAT_WIDE: {
+      if (t.wide.palette) return true;  // entries of red, green, blue and alpha
+      for (int k = 0; k < t.wide.count; ++k)
+        if (t.wide.channels[k].name == 'a') return true;
+      return false;
+    }
+    case QZIPVR_FORMAT_RGBA8888:
+    case QZIPVR_FORMAT_BGRA8888:
+    case QZIPVR_FORMAT_PACKED:
+    case QZIPVR_FORMAT_A8:
+    case QZIPVR_FORMAT_CHANNELS:
+      for (int k = 0; k < t.layout.count; ++k)
+        if (t.layout.channels[k].name == 'a') return true;
+      return false;
+    default:
+      return false;
+  }
+}
+
 void set_block(Texture* t, int format, const char* name, bool is_signed, bool srgb) {
   t->format = format;
   t->format_name = name;
@@ -144,6 +206,10 @@ void set_wide(Texture* t, const char* spec, const char* name) {
         c.kind = *s == 'h' ? kHalf : *s == 'f' ? kFloat : c.bits == 11 ? kUfloat11 : kUfloat10;
         l.is_float = true;
         ++s;
+      } else if (*s == 's') {
+        c.kind = kSnorm;
+        l.is_signed = true;
+        ++s;
       }
       c.shift = shift;
       shift += c.bits;
@@ -154,6 +220,7 @@ void set_wide(Texture* t, const char* spec, const char* name) {
   t->format = QZIPVR_FORMAT_WIDE;
   t->wide = l;
   t->hdr = l.is_float;
+  t->is_signed = l.is_signed;
   t->format_name = name;
   t->block_w = t->block_h = 1;
 }
@@ -206,7 +273,10 @@ bool set_dxgi_format(Texture* t, uint32_t d) {
       {10, "r16hg16hb16ha16h", "R16G16B16A16F", false}, {41, "r32f", "R32F", false},
       {16, "r32fg32f", "R32G32F", false},        {6, "r32fg32fb32f", "R32G32B32F", false},
       {2, "r32fg32fb32fa32f", "R32G32B32A32F", false}, {26, "r11eg11eb10e", "R11G11B10F", false},
-      {67, "rgb9e5", "R9G9B9E5", false}};
+      {67, "rgb9e5", "R9G9B9E5", false},        {31, "r8sg8sb8sa8s", "R8G8B8A8", false},
+      {51, "r8sg8s", "R8G8", false},             {63, "r8s", "R8", false},
+      {58, "r16s", "R16", false},                {37, "r16sg16s", "R16G16", false},
+      {13, "r16sg16sb16sa16s", "R16G16B16A16", false}};
   for (const Wide& w : kWide) {
     if (w.dxgi == d) {
       set_wide(t, w.spec, w.name);
@@ -246,11 +316,16 @@ bool set_gl_format(Texture* t, uint32_t internal, uint32_t format, uint32_t type
     case 0x9271: set_block(t, QZIPVR_FORMAT_EAC_R11, "EAC R11", true); return true;
     case 0x9272: set_block(t, QZIPVR_FORMAT_EAC_RG11, "EAC RG11"); return true;
     case 0x9273: set_block(t, QZIPVR_FORMAT_EAC_RG11, "EAC RG11", true); return true;
-    case 0x8C00: case 0x8C02: set_block(t, QZIPVR_FORMAT_PVRTC_4BPP, "PVRTC1 4bpp"); return true;
-    case 0x8C01: case 0x8C03: set_block(t, QZIPVR_FORMAT_PVRTC_2BPP, "PVRTC1 2bpp"); return true;
-    case 0x8A54: case 0x8A56: set_block(t, QZIPVR_FORMAT_PVRTC_2BPP, "PVRTC1 2bpp", false, true); return true;
-    case 0x8A55: case 0x8A57: set_block(t, QZIPVR_FORMAT_PVRTC_4BPP, "PVRTC1 4bpp", false, true); return true;
+    case 0x8C00: case 0x8C02: set_block(t, QZIPVR_FORMAT_PVRTC_4BPP, "PVRTC1 4bpp"); break;
+    case 0x8C01: case 0x8C03: set_block(t, QZIPVR_FORMAT_PVRTC_2BPP, "PVRTC1 2bpp"); break;
+    case 0x8A54: case 0x8A56: set_block(t, QZIPVR_FORMAT_PVRTC_2BPP, "PVRTC1 2bpp", false, true); break;
+    case 0x8A55: case 0x8A57: set_block(t, QZIPVR_FORMAT_PVRTC_4BPP, "PVRTC1 4bpp", false, true); break;
     default: break;
+  }
+  // PVRTC: the RGB and RGBA numbers name the same blocks; only the number says whether they hold alpha.
+  if ((internal >= 0x8C00 && internal <= 0x8C03) || (internal >= 0x8A54 && internal <= 0x8A57)) {
+    t->alpha = internal == 0x8C02 || internal == 0x8C03 || internal == 0x8A56 || internal == 0x8A57;
+    return true;
   }
   if (internal >= 0x93B0 && internal <= 0x93BD) { set_astc(t, static_cast<int>(internal - 0x93B0), false, false); return true; }
   if (internal >= 0x93D0 && internal <= 0x93DD) { set_astc(t, static_cast<int>(internal - 0x93D0), true, false); return true; }
@@ -295,6 +370,8 @@ bool set_gl_format(Texture* t, uint32_t internal, uint32_t format, uint32_t type
   switch (type) {
     case 0x1401: width = "8"; suffix = "8"; break;
     case 0x1403: width = "16"; suffix = "16"; break;
+    case 0x1400: width = "8s"; suffix = "8"; break;   // signed normalised (the SNORM internal formats)
+    case 0x1402: width = "16s"; suffix = "16"; break;
     case 0x140B: width = "16h"; suffix = "16F"; break;
     case 0x1406: width = "32f"; suffix = "32F"; break;
     default: return false;
@@ -377,7 +454,12 @@ bool set_vk_format(Texture* t, uint32_t vk) {
       {90, "r16hg16hb16h", "R16G16B16F", false}, {97, "r16hg16hb16ha16h", "R16G16B16A16F", false},
       {100, "r32f", "R32F", false},     {103, "r32fg32f", "R32G32F", false},
       {106, "r32fg32fb32f", "R32G32B32F", false}, {109, "r32fg32fb32fa32f", "R32G32B32A32F", false},
-      {122, "r11eg11eb10e", "B10G11R11F", false}, {123, "rgb9e5", "E5B9G9R9", false}};
+      {122, "r11eg11eb10e", "B10G11R11F", false}, {123, "rgb9e5", "E5B9G9R9", false},
+      {10, "r8s", "R8", false},         {17, "r8sg8s", "R8G8", false},
+      {24, "r8sg8sb8s", "R8G8B8", false}, {31, "b8sg8sr8s", "B8G8R8", false},
+      {38, "r8sg8sb8sa8s", "R8G8B8A8", false}, {45, "b8sg8sr8sa8s", "B8G8R8A8", false},
+      {71, "r16s", "R16", false},       {78, "r16sg16s", "R16G16", false},
+      {92, "r16sg16sb16sa16s", "R16G16B16A16", false}};
   for (const Wide& w : kWide) {
     if (w.vk == vk) {
       set_wide(t, w.spec, w.name);
@@ -578,7 +660,127 @@ int decode_chosen(const uint8_t* file, const Texture& t, const Choice& c, Sink& 
   return out.failed ? QZIPVR_ERR_OUTPUT : QZIPVR_OK;
 }
 
+void mirror_floats(FloatSink& out) {
+  for (int y = 0; y < out.height; ++y) {
+    float* row = out.row(y);
+    if (out.failed) return;
+    for (int l = 0, r = out.width - 1; l < r; ++l, --r) std::swap_ranges(row + 4 * l, row + 4 * l + 4, row + 4 * r);
+  }
+}
+
+void swizzle_floats(FloatSink& out, const char* sw) {
+  for (int y = 0; y < out.height; ++y) {
+    float* d = out.row(y);
+    if (out.failed) return;
+    for (int x = 0; x < out.width; ++x, d += 4) {
+      const float in[4] = {d[0], d[1], d[2], d[3]};
+      for (int c = 0; c < 4; ++c) {
+        const char* at = std::strchr("rgba", sw[c]);
+        d[c] = at ? in[at - "rgba"] : sw[c] == '0' ? 0.0f : 1.0f;
+      }
+    }
+  }
+}
+
+// The 8-bit picture of formats whose values 8 bits hold, widened exactly (x / 255).
+int widen_chosen(const uint8_t* file, const Texture& t, const Choice& c, FloatSink& out) {
+  struct Picture {
+    std::vector<uint8_t> bgra;
+    size_t width;
+  } picture{std::vector<uint8_t>(static_cast<size_t>(t.width) * t.height * 4), static_cast<size_t>(t.width)};
+  Sink s;
+  s.pixel = 4;
+  s.user = &picture;
+  s.row_fn = [](void* user, int y, uint8_t** alpha) -> uint8_t* {
+    Picture* p = static_cast<Picture*>(user);
+    *alpha = nullptr;
+    return &p->bgra[static_cast<size_t>(y) * p->width * 4];
+  };
+  const int rc = decode_chosen(file, t, c, s);
+  if (rc != QZIPVR_OK) return rc;
+  out.flip_rows = false;  // the picture is already the right way up
+  const uint8_t* src = picture.bgra.data();
+  for (int y = 0; y < out.height; ++y) {
+    float* d = out.row(y);
+    if (out.failed) return QZIPVR_ERR_OUTPUT;
+    for (int x = 0; x < out.width; ++x, src += 4, d += 4) {
+      d[0] = src[2] / 255.0f;
+      d[1] = src[1] / 255.0f;
+      d[2] = src[0] / 255.0f;
+      d[3] = src[3] / 255.0f;
+    }
+  }
+  return QZIPVR_OK;
+}
+
+int decode_chosen_floats(const uint8_t* file, const Texture& t, const Choice& c, FloatSink& out) {
+  std::vector<uint8_t> inflated;
+  const uint8_t* data = file + t.data_offset;
+  if (t.supercompression != 0) {
+    inflated = inflate_level(file, t);
+    data = inflated.data() + t.image_offset;
+  }
+  out.width = t.width;
+  out.height = t.height;
+  out.flip_rows = t.flip_rows;
+  switch (t.format) {
+    case QZIPVR_FORMAT_BC6H:
+      decode_bc6h_floats(data, t.is_signed, out);
+      break;
+    case QZIPVR_FORMAT_WIDE:
+      if (!t.wide.is_float && !t.wide.is_signed) return widen_chosen(file, t, c, out);
+      decode_wide_floats(data, t, out);
+      break;
+    case QZIPVR_FORMAT_ASTC: {
+      Texture a = t;
+      if (!a.astc_hdr && !a.srgb) a.astc_hdr = astc_has_hdr_blocks(data, image_bytes(t, t.width, t.height));
+      if (!a.astc_hdr) return widen_chosen(file, t, c, out);
+      Sink size;
+      size.width = t.width;
+      size.height = t.height;
+      if (!decode_astc_full(data, a, c.tone, size, &out)) refuse(QZIPVR_ERR_DATA, "the ASTC codec refused the blocks");
+      break;
+    }
+    case QZIPVR_FORMAT_BC4:
+    case QZIPVR_FORMAT_BC5:
+    case QZIPVR_FORMAT_EAC_R11:
+    case QZIPVR_FORMAT_EAC_RG11:
+      if (!t.is_signed) return widen_chosen(file, t, c, out);
+      decode_signed_floats(data, t, out);
+      break;
+    default:
+      return widen_chosen(file, t, c, out);
+  }
+  if (!out.failed && t.flip_columns) mirror_floats(out);
+  if (!out.failed && std::memcmp(t.swizzle, "rgba", 4) != 0) swizzle_floats(out, t.swizzle);
+  return out.failed ? QZIPVR_ERR_OUTPUT : QZIPVR_OK;
+}
+
 }  // namespace
+
+// What qzipvr08 reports of a texture read whole or, for a PVR file shorter than its image, of its header.
+void fill_info(const Texture& t, QZIPVR_INFO* info) {
+  info->container = t.container;
+  info->format = t.format;
+  info->width = t.width;
+  info->height = t.height;
+  info->levels = t.levels;
+  info->faces = t.faces;
+  info->layers = t.layers;
+  info->depth = t.depth;
+  // Uncompressed layouts are texels of their own, whatever block size the reader left behind.
+  const bool blocks = t.format <= QZIPVR_FORMAT_BC3 || (t.format >= QZIPVR_FORMAT_ETC2_RGB && t.format <= QZIPVR_FORMAT_BC6H);
+  info->block_width = !blocks ? 1 : t.format == QZIPVR_FORMAT_PVRTC_2BPP ? 8 : t.block_w;
+  info->block_height = !blocks ? 1 : t.block_h;
+  info->block_depth = t.block_d;
+  info->flags = (t.is_signed ? QZIPVR_FLAG_SIGNED : 0u) | (t.srgb || t.srgb_tagged ? QZIPVR_FLAG_SRGB : 0u) |
+                (t.flip_rows ? QZIPVR_FLAG_FLIP_ROWS : 0u) | (t.flip_columns ? QZIPVR_FLAG_FLIP_COLUMNS : 0u) |
+                (t.hdr ? QZIPVR_FLAG_HDR : 0u) | (t.premultiplied ? QZIPVR_FLAG_PREMULTIPLIED : 0u) |
+                (t.supercompression ? QZIPVR_FLAG_SUPERCOMPRESSED : 0u) |
+                (stores_alpha(t) ? QZIPVR_FLAG_ALPHA : 0u) |
+                (t.colour_stated && !t.srgb && !t.srgb_tagged ? QZIPVR_FLAG_LINEAR : 0u);
+  info->block_bits = block_bits(t);
+}
 
 }  // namespace qzipvr
 
@@ -601,31 +803,22 @@ int qzipvr08(const void* head, size_t head_size, unsigned long long file_size, c
     qzipvr::read_any(in, qzipvr::to_choice(choice), &t);
   } catch (const Refused& r) {
     info->head_needed = in.needed;
+    // A PVR header read whole (its version set) whose image the file cuts short: its facts still tell.
+    if (r.code == QZIPVR_ERR_DATA && t.version != 0) qzipvr::fill_info(t, info);
     qzipvr::copy_text(info->reason, sizeof info->reason, r.reason);
     return r.code;
   } catch (const std::bad_alloc&) {
     return QZIPVR_ERR_MEMORY;
   }
-  // HDR blocks under an ASTC format that does not say so: told by the blocks when they are at hand.
-  if (t.format == QZIPVR_FORMAT_ASTC && !t.astc_hdr && !t.srgb && t.supercompression == 0) {
+  // HDR blocks under an ASTC format that does not say so: told by the blocks that are at hand
+  // (the decode looks at all of them).
+  if (t.format == QZIPVR_FORMAT_ASTC && !t.astc_hdr && !t.srgb && t.supercompression == 0 && t.data_offset < in.avail) {
     const uint64_t n = qzipvr::image_bytes(t, static_cast<uint64_t>(t.width), static_cast<uint64_t>(t.height));
-    if (in.at_hand(t.data_offset, n) && qzipvr::astc_has_hdr_blocks(in.p + t.data_offset, n)) t.astc_hdr = t.hdr = true;
+    if (qzipvr::astc_has_hdr_blocks(in.p + t.data_offset, std::min<uint64_t>(n, in.avail - t.data_offset))) {
+      t.astc_hdr = t.hdr = true;
+    }
   }
-  info->container = t.container;
-  info->format = t.format;
-  info->width = t.width;
-  info->height = t.height;
-  info->levels = t.levels;
-  info->faces = t.faces;
-  info->layers = t.layers;
-  info->depth = t.depth;
-  info->block_width = t.format == QZIPVR_FORMAT_WIDE ? 1 : t.block_w;
-  info->block_height = t.format == QZIPVR_FORMAT_WIDE ? 1 : t.block_h;
-  info->block_depth = t.block_d;
-  info->flags = (t.is_signed ? QZIPVR_FLAG_SIGNED : 0u) | (t.srgb || t.srgb_tagged ? QZIPVR_FLAG_SRGB : 0u) |
-                (t.flip_rows ? QZIPVR_FLAG_FLIP_ROWS : 0u) | (t.flip_columns ? QZIPVR_FLAG_FLIP_COLUMNS : 0u) |
-                (t.hdr ? QZIPVR_FLAG_HDR : 0u) | (t.premultiplied ? QZIPVR_FLAG_PREMULTIPLIED : 0u) |
-                (t.supercompression ? QZIPVR_FLAG_SUPERCOMPRESSED : 0u);
+  qzipvr::fill_info(t, info);
   qzipvr::copy_text(info->description, sizeof info->description, qzipvr::description(t));
   return QZIPVR_OK;
 }
@@ -646,6 +839,28 @@ int qzipvr09(const void* file, size_t file_size, const QZIPVR_CHOICE* choice, co
     out.row_fn = rows->row;
     out.user = rows->user;
     return qzipvr::decode_chosen(in.p, t, c, out);
+  } catch (const Refused& r) {
+    return r.code;
+  } catch (const std::bad_alloc&) {
+    return QZIPVR_ERR_MEMORY;
+  }
+}
+
+int qzipvr10(const void* file, size_t file_size, const QZIPVR_CHOICE* choice, const QZIPVR_FLOAT_ROWS* rows) {
+  if (!file) return QZIPVR_ERR_ARGUMENT;
+  Head in;
+  in.p = static_cast<const uint8_t*>(file);
+  in.avail = file_size;
+  in.size = file_size;
+  const qzipvr::Choice c = qzipvr::to_choice(choice);
+  Texture t;
+  try {
+    qzipvr::read_any(in, c, &t);
+    if (!rows || !rows->row) return QZIPVR_ERR_OUTPUT;
+    qzipvr::FloatSink out;
+    out.row_fn = rows->row;
+    out.user = rows->user;
+    return qzipvr::decode_chosen_floats(in.p, t, c, out);
   } catch (const Refused& r) {
     return r.code;
   } catch (const std::bad_alloc&) {

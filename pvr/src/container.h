@@ -64,13 +64,17 @@ unsigned __int128 volume_bytes(const Texture& t, uint64_t w, uint64_t h, uint64_
 uint64_t slice_offset(Texture* t, uint64_t w, uint64_t h, int slice);
 // Checks the counts and the choice; sets width and height to the chosen level's.
 void choose(Texture* t, uint64_t width, uint64_t height, const Choice& c);
+// Facts of the stored format: bits of one block (of one texel for uncompressed layouts), and
+// whether its texels carry alpha.
+int block_bits(const Texture& t);
+bool stores_alpha(const Texture& t);
 // Codec setters.
 void set_block(Texture* t, int format, const char* name, bool is_signed = false, bool srgb = false);
 // ASTC footprint from its index: 0..13 the 2D sizes 4x4..12x12, 14..23 the 3D ones.
 void set_astc(Texture* t, int footprint, bool srgb, bool hdr);
 // Uncompressed layout from its channels, lowest bits first: a letter r g b a l x, a width,
-// and a kind (none unsigned normalised, h half, f float, e small unsigned float), or
-// "rgb9e5" or "p8" (palette indices).
+// and a kind (none unsigned normalised, s signed normalised, h half, f float, e small
+// unsigned float), or "rgb9e5" or "p8" (palette indices).
 void set_wide(Texture* t, const char* spec, const char* name);
 // Format tables (false when the number is not a format decoded here).
 bool set_dxgi_format(Texture* t, uint32_t dxgi);
@@ -84,7 +88,15 @@ void read_key_values(const uint8_t* p, uint64_t n, bool big_endian, bool ktx2, T
 void decode_bc6h(const uint8_t* data, bool is_signed, const Tone& tone, Sink& out);
 void decode_wide(const uint8_t* data, const uint8_t* palette, const Texture& t, const Tone& tone, Sink& out);
 // 3D blocks (slice_in_block of each block layer) and HDR blocks; false when the codec cannot be set up.
-bool decode_astc_full(const uint8_t* data, const Texture& t, const Tone& tone, Sink& out);
+// With `floats_out` (HDR blocks only), the codec's floats go there instead of 8-bit rows to `out`,
+// of which only the size is used.
+bool decode_astc_full(const uint8_t* data, const Texture& t, const Tone& tone, Sink& out,
+                      FloatSink* floats_out = nullptr);
+// Float pictures of the formats whose values lie beyond what 8 bits hold: BC6H, HDR and float
+// layouts unclamped, signed blocks and layouts as -1..1.
+void decode_bc6h_floats(const uint8_t* data, bool is_signed, FloatSink& out);
+void decode_wide_floats(const uint8_t* data, const Texture& t, FloatSink& out);
+void decode_signed_floats(const uint8_t* data, const Texture& t, FloatSink& out);
 // Whether any ASTC block of the image uses HDR endpoints or an HDR constant colour.
 bool astc_has_hdr_blocks(const uint8_t* data, uint64_t bytes);
 // BC1 blocks whose index 3 is opaque black.

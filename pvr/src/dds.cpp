@@ -15,6 +15,14 @@ const uint32_t kFourCC = 0x4, kPalette8 = 0x20, kRgb = 0x40, kYuv = 0x200, kLumi
                kAlphaOnly = 0x2, kAlphaPixels = 0x1, kBumpDuDv = 0x80000;
 const uint32_t kCubemap = 0x200, kVolume = 0x200000, kCubeFaces = 0xFC00;
 
+// DXGI formats that leave the colour space to the reader (typeless), among those decoded here.
+bool dxgi_typeless(uint32_t d) {
+  static const uint32_t kTypeless[] = {9, 23, 27, 35, 48, 53, 60, 70, 73, 76, 79, 82, 90, 92, 94, 97};
+  for (uint32_t k : kTypeless)
+    if (d == k) return true;
+  return d >= 133 && d < 133 + 4 * 14 && (d - 133) % 4 == 0;  // ASTC typeless
+}
+
 uint32_t fourcc(const char* s) {
   return static_cast<uint32_t>(static_cast<uint8_t>(s[0])) | static_cast<uint32_t>(static_cast<uint8_t>(s[1])) << 8 |
          static_cast<uint32_t>(static_cast<uint8_t>(s[2])) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(s[3])) << 24;
@@ -164,6 +172,7 @@ void read_dds(Head& in, const Choice& c, Texture* t) {
     faces = (misc & 0x4) ? 6 : 1;
     layers = array ? static_cast<int>(std::min<uint32_t>(array, 1u << 20)) : 1;
     t->premultiplied = (in.u32(144) & 7) == 2;
+    t->colour_stated = !dxgi_typeless(dxgi);
   } else if (flags & kFourCC) {
     if (!set_fourcc(t, code)) refuse(QZIPVR_ERR_HEADER, "unsupported pixel format: FourCC b'" + fourcc_text(code) + "'");
   } else if (flags & kPalette8) {

@@ -343,6 +343,15 @@ void one_or_two(uint8_t* rgba, bool green) {
 
 }  // namespace
 
+void eac11_signed_values(const uint8_t* block, int* values) {
+  const Eac e = eac(block);
+  const int base = block[0] == 0x80 ? -127 : static_cast<int8_t>(block[0]);
+  for (int k = 0; k < 16; ++k) {
+    const int v = base * 8 + (e.multiplier ? e.m[k] * e.multiplier * 8 : e.m[k]);
+    values[k] = v < -1023 ? -1023 : v > 1023 ? 1023 : v;
+  }
+}
+
 void etc2_rgb(const uint8_t* block, uint8_t* rgba) { etc2_colour(block, rgba, false); }
 void etc2_rgb_a1(const uint8_t* block, uint8_t* rgba) { etc2_colour(block, rgba, true); }
 

@@ -16,7 +16,9 @@ const uint32_t kLegacyTag = 0x21525650;     // 'P' 'V' 'R' '!'
 const uint32_t kLegacyTwiddle = 0x200;
 const uint32_t kLegacyVolume = 0x4000;
 const uint32_t kLegacyVerticalFlip = 0x10000;
+const uint32_t kLegacyAlpha = 0x8000;
 const uint32_t kV3FileCompressed = 0x1;
+const uint32_t kV3Premultiplied = 0x2;
 const uint32_t kMetaOrientation = 3;
 
 // ASTC 2D block sizes by version 3 id, from 27 on (3D sizes follow and are not decoded).
@@ -158,6 +160,8 @@ bool parse_legacy(const uint8_t* p, size_t size, uint32_t header_size, Texture* 
   t->height = static_cast<int>(height);
   t->data_offset = header_size;
   t->flip_rows = (flags & kLegacyVerticalFlip) != 0;
+  // PVRTC holds alpha or not by the encoder's choice: the alpha flag or mask tells.
+  if (is_pvrtc(t->format)) t->alpha = (flags & kLegacyAlpha) || load32(p + 40) != 0 ? 1 : 0;
   return true;
 }
 
@@ -177,8 +181,8 @@ bool parse_v3(const uint8_t* p, size_t size, Texture* t) {
 
   if (format_high == 0) {
     switch (format_low) {
-      case 0: case 1: t->format = QZIPVR_FORMAT_PVRTC_2BPP; break;
-      case 2: case 3: t->format = QZIPVR_FORMAT_PVRTC_4BPP; break;
+      case 0: case 1: t->format = QZIPVR_FORMAT_PVRTC_2BPP; t->alpha = format_low == 1; break;
+      case 2: case 3: t->format = QZIPVR_FORMAT_PVRTC_4BPP; t->alpha = format_low == 3; break;
       case 6: t->format = QZIPVR_FORMAT_ETC1; break;
       case 7: t->format = QZIPVR_FORMAT_BC1; break;
       case 8: case 9: t->format = QZIPVR_FORMAT_BC2; break;
@@ -215,6 +219,8 @@ bool parse_v3(const uint8_t* p, size_t size, Texture* t) {
     t->format = classify(t->layout);
   }
   t->srgb = colour_space == 1;
+  t->colour_stated = true;  // 0 is linear, not unknown
+  t->premultiplied = (flags & kV3Premultiplied) != 0;
   t->version = 3;
   t->width = static_cast<int>(width);
   t->height = static_cast<int>(height);

@@ -30,6 +30,7 @@ void read_ktx(Head& in, const Choice& c, Texture* t) {
     std::snprintf(text, sizeof text, "glInternalFormat 0x%x, glFormat 0x%x, glType 0x%x", internal, format, type);
     refuse(QZIPVR_ERR_HEADER, std::string("unsupported pixel format: ") + text);
   }
+  t->colour_stated = true;  // each internal format is sRGB or not
   if (t->format == QZIPVR_FORMAT_WIDE) {
     t->row_stride = 4;  // rows are padded as OpenGL unpacks them
     if (big && (type_size == 2 || type_size == 4)) t->wide.swap = static_cast<int>(type_size);

@@ -45,6 +45,7 @@ void read_ktx2(Head& in, const Choice& c, Texture* t) {
   if (!set_vk_format(t, vk)) refuse(QZIPVR_ERR_HEADER, "unsupported pixel format: vkFormat " + std::to_string(vk));
   t->supercompression = static_cast<int>(scheme);
   t->srgb_tagged = transfer == 2;
+  t->colour_stated = true;  // by the format and the transfer function
   t->premultiplied = (dfd_flags & 1) != 0;
   if (faces != 1 && faces != 6) refuse(QZIPVR_ERR_HEADER, "KTX2 face count " + std::to_string(faces));
   if (levels > 32) refuse(QZIPVR_ERR_HEADER, "KTX2 level count " + std::to_string(levels));

@@ -153,13 +153,18 @@ typedef struct QZIPVR_CHOICE {
   double exposure; /* e of the tone map; 0 or less reads as 1 */
 } QZIPVR_CHOICE;
 
-#define QZIPVR_FLAG_SIGNED 0x1        /* channel values -1..1, mapped to 0..255 */
+#define QZIPVR_FLAG_SIGNED 0x1        /* channel values -1..1, mapped to 0..255 (qzipvr10: as they are) */
 #define QZIPVR_FLAG_SRGB 0x2          /* the container says sRGB; values pass through */
 #define QZIPVR_FLAG_FLIP_ROWS 0x4     /* stored bottom-up (orientation metadata) */
 #define QZIPVR_FLAG_FLIP_COLUMNS 0x8  /* stored right to left */
-#define QZIPVR_FLAG_HDR 0x10          /* a float format: values may lie beyond 0..1 */
+#define QZIPVR_FLAG_HDR 0x10          /* a float format: values may lie beyond 0..1 (qzipvr10 keeps them) */
 #define QZIPVR_FLAG_PREMULTIPLIED 0x20 /* the container says colours are premultiplied */
 #define QZIPVR_FLAG_SUPERCOMPRESSED 0x40 /* KTX2 level data in Zstandard or zlib */
+#define QZIPVR_FLAG_ALPHA 0x80        /* the stored format carries alpha (BC7 and ASTC always; PVRTC
+                                         as the container says; RGB formats never) */
+#define QZIPVR_FLAG_LINEAR 0x100      /* the container says the colours are linear; with neither this
+                                         nor QZIPVR_FLAG_SRGB it says nothing (legacy DDS, PKM, .astc,
+                                         PVR versions 1 and 2) */
 
 /* What qzipvr08 reads from a container, about the chosen image. */
 typedef struct QZIPVR_INFO {
@@ -168,6 +173,7 @@ typedef struct QZIPVR_INFO {
   int width, height; /* of the chosen image */
   int levels, faces, layers, depth; /* in the file; depth of the top level, 1 for 2D */
   int block_width, block_height, block_depth; /* texels of a block; 1 for uncompressed formats */
+  int block_bits;    /* bits of one block as stored (of one texel for uncompressed formats) */
   unsigned flags;    /* QZIPVR_FLAG_* */
   unsigned long long head_needed; /* with QZIPVR_ERR_SHORT: first bytes to give next time */
   char description[64]; /* "DDS DX10 BC7 sRGB", "KTX2 zstd ASTC 8x8 sRGB" */
@@ -181,7 +187,9 @@ typedef struct QZIPVR_INFO {
  * fills `info`; QZIPVR_ERR_SHORT when the container's metadata lies beyond the bytes given
  * (give info->head_needed bytes; the next answer may ask for more again); QZIPVR_ERR_HEADER for what is not a texture decoded here,
  * QZIPVR_ERR_DATA for a file shorter than its image, QZIPVR_ERR_CHOICE for an image the
- * file does not have, each with info->reason set.
+ * file does not have, each with info->reason set. A PVR file shorter than its image still has
+ * its header's facts filled in (format, sizes, counts, block sizes and bits, flags).
+ * block_bits / (block_width x block_height x block_depth) is the format's bits per texel.
  */
 QZIPVR_API int qzipvr08(const void* head, size_t head_size, unsigned long long file_size, const QZIPVR_CHOICE* choice,
                         QZIPVR_INFO* info);
@@ -194,6 +202,28 @@ QZIPVR_API int qzipvr08(const void* head, size_t head_size, unsigned long long f
  * not inflate to its stated length.
  */
 QZIPVR_API int qzipvr09(const void* file, size_t file_size, const QZIPVR_CHOICE* choice, const QZIPVR_ROWS* rows);
+
+/*
+ * Where qzipvr10 writes: `row` returns the address of picture row y (0 is the top row) for
+ * width texels of four floats (red, green, blue, alpha). Rows may be asked for in any order and
+ * more than once; every float of a row given is written.
+ */
+typedef struct QZIPVR_FLOAT_ROWS {
+  void* user;
+  float* (*row)(void* user, int y);
+} QZIPVR_FLOAT_ROWS;
+
+/*
+ * Decodes the chosen image as qzipvr09 does, into float rows: HDR and float formats (BC6H,
+ * ASTC HDR blocks, half, float, packed-float and shared-exponent layouts) as they are,
+ * unclamped, NaN and infinities included; signed formats (QZIPVR_FLAG_SIGNED: BC4, BC5, EAC
+ * R11 and RG11, signed normalised layouts) as -1..1, a value of n units of an m-bit channel
+ * being n / (2^(m-1) - 1) and the lowest code -1 like the one above it (BC4 and BC5 endpoints
+ * count 8-bit units, EAC 11-bit ones 1023); every other format as its 8-bit values / 255.
+ * Missing colour channels are 0, missing alpha 1. The tone map of the choice does not apply.
+ * Results as qzipvr09.
+ */
+QZIPVR_API int qzipvr10(const void* file, size_t file_size, const QZIPVR_CHOICE* choice, const QZIPVR_FLOAT_ROWS* rows);
 
 #ifdef __cplusplus
 }

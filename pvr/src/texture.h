@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+struct astcenc_context;
+
 namespace qzipvr {
 
 // One channel of an uncompressed layout.
@@ -26,7 +28,7 @@ struct Layout {
 
 // Uncompressed channels of the other containers: any width up to 32 bits at any bit position
 // of a little-endian pixel of up to 16 bytes.
-enum WideKind : uint8_t { kUnorm, kHalf, kFloat, kUfloat11, kUfloat10 };
+enum WideKind : uint8_t { kUnorm, kSnorm, kHalf, kFloat, kUfloat11, kUfloat10 };
 struct WideChannel {
   char name = 0;  // 'r', 'g', 'b', 'a', 'l' (luminance: red, green and blue) or 'x' (unused)
   WideKind kind = kUnorm;
@@ -41,6 +43,7 @@ struct WideLayout {
   bool rgb9e5 = false;      // three 9-bit mantissas and a shared exponent
   bool palette = false;     // 8-bit indices into 256 entries of red, green, blue, alpha
   bool is_float = false;    // some channel holds values beyond 0..1
+  bool is_signed = false;   // some channel is signed normalised (-1..1)
 };
 
 // What the header says about the top level of the first surface and face.
@@ -74,6 +77,9 @@ struct Texture {
   bool astc_hdr = false;        // ASTC blocks decoded with the HDR profile
   bool premultiplied = false;
   bool srgb_tagged = false;     // sRGB by the container's colour description, not its format
+  bool colour_stated = false;   // the container says sRGB or linear (legacy DDS, PKM, .astc, old PVR: neither)
+  int alpha = -1;               // whether the stored texels carry alpha: -1 as the format has it, 0 or 1 as
+                                // the container says (PVRTC RGB or RGBA, a swizzle to opaque)
   char swizzle[4] = {'r', 'g', 'b', 'a'};  // KTX2 KTXswizzle: 'r' 'g' 'b' 'a' '0' '1'
   int supercompression = 0;     // KTX2: 0 none, 2 Zstandard, 3 zlib
   uint64_t level_offset = 0, level_length = 0, level_inflated = 0;  // KTX2 level data in the file
@@ -106,6 +112,22 @@ struct Sink {
   }
 };
 
+// Where the float decoders write: rows of `width` texels of red, green, blue and alpha floats.
+// `y` counts rows in storage order; orientation is applied by `row`.
+struct FloatSink {
+  int width = 0, height = 0;
+  bool flip_rows = false;
+  float* (*row_fn)(void* user, int y) = nullptr;
+  void* user = nullptr;
+  bool failed = false;  // a row address was null
+
+  float* row(int y) {
+    float* r = row_fn(user, flip_rows ? height - 1 - y : y);
+    if (!r) failed = true;
+    return r;
+  }
+};
+
 // Decodes one 4x4 block into 16 texels of red, green, blue, alpha in row order.
 using BlockFn = void (*)(const uint8_t* block, uint8_t* rgba);
 // Decodes `n` consecutive blocks so, 64 bytes of texels each, one after another.
@@ -127,6 +149,12 @@ bool pvrtc_size_ok(int width, int height, bool two_bpp);
 // std::bad_alloc); ASTC returns false when its codec cannot be set up.
 void decode_pvrtc(const uint8_t* data, bool two_bpp, Sink& out);
 bool decode_astc(const uint8_t* data, const Texture& t, Sink& out);
+// The ASTC codec's decompression contexts, kept for reuse across decodes and threads (a few,
+// the least recently used freed first; the rest at unload): one for a block footprint and
+// profile (astcenc_profile), kept or new; null when the codec refuses. A context serves one
+// decode at a time; give it back after a decode that succeeded, free it otherwise.
+astcenc_context* astc_take_context(int block_w, int block_h, int block_d, int profile);
+void astc_give_context(int block_w, int block_h, int block_d, int profile, astcenc_context* context);
 void decode_blocks(const uint8_t* data, const Texture& t, Sink& out);
 void decode_uncompressed(const uint8_t* data, const Layout& layout, Sink& out);
 // Columns stored right to left: each row of the finished picture reversed.
@@ -145,6 +173,8 @@ void eac_r11(const uint8_t* block, uint8_t* rgba);
 void eac_rg11(const uint8_t* block, uint8_t* rgba);
 void eac_r11_signed(const uint8_t* block, uint8_t* rgba);
 void eac_rg11_signed(const uint8_t* block, uint8_t* rgba);
+// The sixteen values of a signed 11-bit EAC block, -1023..1023, texels in row order.
+void eac11_signed_values(const uint8_t* block, int* values);
 void bc1(const uint8_t* block, uint8_t* rgba);
 void bc2(const uint8_t* block, uint8_t* rgba);
 void bc3(const uint8_t* block, uint8_t* rgba);

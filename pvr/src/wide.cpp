@@ -1,7 +1,8 @@
 // Uncompressed layouts of the other containers: channels of any width at any bit position of
-// pixels of up to 16 bytes, unsigned normalised, half and single floats, the packed 11- and
-// 10-bit floats, the shared-exponent form and 8-bit palette indices. Floats become 8 bits by
-// clamping or by the tone map.
+// pixels of up to 16 bytes, unsigned and signed normalised, half and single floats, the packed
+// 11- and 10-bit floats, the shared-exponent form and 8-bit palette indices. Floats become 8
+// bits by clamping or by the tone map, signed values by mapping -1..1 to 0..255; the float
+// picture keeps them as they are.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -77,9 +78,25 @@ uint8_t unorm_to_8(uint32_t v, int bits) {
   return static_cast<uint8_t>(r >> (have - 8));
 }
 
+// A signed normalised n-bit value, -(2^(n-1) - 1) .. 2^(n-1) - 1 (the lowest code reads as the
+// one above it).
+int64_t snorm_units(uint32_t raw, int bits, int64_t* max) {
+  *max = (int64_t{1} << (bits - 1)) - 1;
+  int64_t v = static_cast<int64_t>(raw);
+  if (v > *max) v -= int64_t{1} << bits;
+  return v < -*max ? -*max : v;
+}
+
+// -1..1 to 0..255, halves rounded up.
+uint8_t snorm_to_8(uint32_t raw, int bits) {
+  int64_t max = 0;
+  const int64_t v = snorm_units(raw, bits, &max);
+  return static_cast<uint8_t>(((v + max) * 255 + max) / (2 * max));
+}
+
 double channel_value(const uint8_t* p, const WideChannel& c, bool* is_float) {
   const uint32_t raw = field(p, c.shift, c.bits);
-  *is_float = c.kind != kUnorm;
+  *is_float = c.kind != kUnorm && c.kind != kSnorm;
   switch (c.kind) {
     case kHalf: return half_to_float(static_cast<uint16_t>(raw));
     case kFloat: {
@@ -128,7 +145,9 @@ void decode_wide(const uint8_t* data, const uint8_t* palette, const Texture& t, 
         bool is_float = false;
         const double v = channel_value(pixel, c, &is_float);
         uint8_t b8;
-        if (c.name == 'a') {
+        if (c.kind == kSnorm) {
+          b8 = snorm_to_8(field(pixel, c.shift, c.bits), c.bits);
+        } else if (c.name == 'a') {
           b8 = is_float ? alpha_to_8(v) : unorm_to_8(field(pixel, c.shift, c.bits), c.bits);
         } else {
           b8 = is_float ? float_to_8(v, tone) : unorm_to_8(field(pixel, c.shift, c.bits), c.bits);
@@ -147,6 +166,57 @@ void decode_wide(const uint8_t* data, const uint8_t* palette, const Texture& t, 
     uint8_t* row = out.row(y, &alpha);
     if (out.failed) return;
     put_texels(rgba.data(), 16, out.width, row, alpha, out.pixel);
+  }
+}
+
+void decode_wide_floats(const uint8_t* data, const Texture& t, FloatSink& out) {
+  const WideLayout& l = t.wide;
+  const size_t bpp = static_cast<size_t>(l.bytes_per_pixel);
+  size_t row_bytes = static_cast<size_t>(out.width) * bpp;
+  if (t.row_stride > 1) row_bytes = (row_bytes + t.row_stride - 1) / t.row_stride * t.row_stride;
+  uint8_t pixel[16];
+  for (int y = 0; y < out.height; ++y) {
+    float* d = out.row(y);
+    if (out.failed) return;
+    const uint8_t* src = data + static_cast<size_t>(y) * row_bytes;
+    for (int x = 0; x < out.width; ++x, src += bpp, d += 4) {
+      std::memcpy(pixel, src, bpp);
+      if (l.swap > 1) {
+        for (size_t k = 0; k + l.swap <= bpp; k += l.swap) std::reverse(pixel + k, pixel + k + l.swap);
+      }
+      // Missing colour channels are 0, missing alpha 1.
+      d[0] = d[1] = d[2] = 0.0f;
+      d[3] = 1.0f;
+      if (l.rgb9e5) {
+        const uint32_t w = field(pixel, 0, 32);
+        const double scale = std::ldexp(1.0, static_cast<int>(w >> 27) - 24);
+        for (int c = 0; c < 3; ++c) d[c] = static_cast<float>((w >> (9 * c) & 511) * scale);
+        continue;
+      }
+      for (int k = 0; k < l.count; ++k) {
+        const WideChannel& c = l.channels[k];
+        const uint32_t raw = field(pixel, c.shift, c.bits);
+        float v;
+        if (c.kind == kUnorm) {
+          v = static_cast<float>(raw / static_cast<double>((uint64_t{1} << c.bits) - 1));
+        } else if (c.kind == kSnorm) {
+          int64_t max = 0;
+          const int64_t units = snorm_units(raw, c.bits, &max);
+          v = static_cast<float>(static_cast<double>(units) / static_cast<double>(max));
+        } else {
+          bool is_float = false;
+          v = static_cast<float>(channel_value(pixel, c, &is_float));
+        }
+        switch (c.name) {
+          case 'r': d[0] = v; break;
+          case 'g': d[1] = v; break;
+          case 'b': d[2] = v; break;
+          case 'a': d[3] = v; break;
+          case 'l': d[0] = d[1] = d[2] = v; break;
+          default: break;
+        }
+      }
+    }
   }
 }
 

@@ -4,9 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qzipvr.h"
@@ -186,6 +191,200 @@ TEST(TextureContainers, FloatRules) {
   EXPECT_EQ(decode(file, &c).rgba, (Bytes{85, 170, 0, 0}));  // x / (1 + x); alpha only clamped
   c.exposure = 0.5;
   EXPECT_EQ(decode(file, &c).rgba, (Bytes{51, 128, 0, 0}));
+}
+
+// The float picture of a file (qzipvr10), top row first.
+struct FloatDecoded {
+  int rc = -1;
+  int width = 0;
+  std::vector<float> rgba;
+};
+float* float_row_of(void* user, int y) {
+  FloatDecoded* d = static_cast<FloatDecoded*>(user);
+  return &d->rgba[static_cast<size_t>(y) * d->width * 4];
+}
+FloatDecoded decode_floats(const Bytes& file, const QZIPVR_CHOICE* choice = nullptr) {
+  FloatDecoded d;
+  QZIPVR_INFO info;
+  d.rc = qzipvr08(file.data(), file.size(), file.size(), choice, &info);
+  if (d.rc != QZIPVR_OK) return d;
+  d.width = info.width;
+  d.rgba.assign(static_cast<size_t>(info.width) * info.height * 4, -7.0f);
+  const QZIPVR_FLOAT_ROWS rows{&d, float_row_of};
+  d.rc = qzipvr10(file.data(), file.size(), choice, &rows);
+  return d;
+}
+
+Bytes hex_bytes(const std::string& hex) {
+  Bytes b;
+  for (size_t k = 0; k + 1 < hex.size(); k += 2) b.push_back(static_cast<uint8_t>(std::stoi(hex.substr(k, 2), nullptr, 16)));
+  return b;
+}
+
+// "n/d" as the float nearest n / d, or a number as strtof reads it (nan, inf).
+float table_float(const std::string& s) {
+  const size_t slash = s.find('/');
+  if (slash == std::string::npos) return std::strtof(s.c_str(), nullptr);
+  return static_cast<float>(std::stod(s.substr(0, slash)) / std::stod(s.substr(slash + 1)));
+}
+
+std::vector<std::string> words(const std::string& s) {
+  std::istringstream in(s);
+  return std::vector<std::string>(std::istream_iterator<std::string>(in), std::istream_iterator<std::string>());
+}
+
+TEST(TextureContainers, FloatAndSignedTexels) {
+  for (const qzi_test::Row& row : qzi_test::tsv(QZI_TEXTURE_FLOATS_TSV, "", 5)) {
+    SCOPED_TRACE(row[0]);
+    const Bytes file = dds(1, 1, 0, 0, 0, nullptr, static_cast<uint32_t>(std::stoul(row[1])), hex_bytes(row[2]));
+    const Decoded d = decode(file);
+    ASSERT_EQ(d.rc, QZIPVR_OK) << d.info.reason;
+    Bytes want8;
+    for (const std::string& w : words(row[3])) want8.push_back(static_cast<uint8_t>(std::stoi(w)));
+    EXPECT_EQ(d.rgba, want8);
+    const FloatDecoded f = decode_floats(file);
+    ASSERT_EQ(f.rc, QZIPVR_OK);
+    const std::vector<std::string> want = words(row[4]);
+    ASSERT_EQ(want.size(), 4u);
+    for (int c = 0; c < 4; ++c) {
+      const float w = table_float(want[c]);
+      if (std::isnan(w)) {
+        EXPECT_TRUE(std::isnan(f.rgba[c])) << "channel " << c;
+      } else {
+        EXPECT_EQ(f.rgba[c], w) << "channel " << c;
+      }
+    }
+    // The tone map changes the 8-bit picture only.
+    QZIPVR_CHOICE tone{};
+    tone.tone_map = 1;
+    const FloatDecoded mapped = decode_floats(file, &tone);
+    EXPECT_EQ(std::memcmp(mapped.rgba.data(), f.rgba.data(), 16), 0);
+  }
+}
+
+// The 8-bit rule applied to a float sample: -1..1 to 0..255 for signed formats, else clamped.
+// Values within a hair of a half go either way (the float of n / 1023 is not exact).
+bool maps_to(float f, bool is_signed, uint8_t want) {
+  const double x = is_signed ? 255 * (f + 1.0) / 2 : 255 * std::min(std::max(static_cast<double>(f), 0.0), 1.0);
+  if (std::isnan(f)) return want == 0;
+  return std::floor(x + 0.5 + 1e-4) == want || std::floor(x + 0.5 - 1e-4) == want;
+}
+
+// Random blocks of the signed formats and of BC6H: every float sample within its range and
+// giving the 8-bit picture's value by the 8-bit rule; missing channels 0, alpha 1.
+TEST(TextureContainers, FloatBlocksAgreeWithTheEightBitPicture) {
+  struct Case {
+    const char* name;
+    uint32_t dxgi;      // a DDS DX10 file, or 0 for a PKM file of `pkm` type
+    int pkm, block_bytes, channels;
+    bool is_signed;
+  };
+  const Case cases[] = {{"BC4 signed", 81, 0, 8, 1, true},   {"BC5 signed", 84, 0, 16, 2, true},
+                        {"EAC R11 signed", 0, 7, 8, 1, true}, {"EAC RG11 signed", 0, 8, 16, 2, true},
+                        {"BC6H unsigned", 95, 0, 16, 3, false}, {"BC6H signed", 96, 0, 16, 3, false}};
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<uint8_t>(seed >> 24);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int w = 32, h = 28;  // 8 x 7 blocks
+    Bytes data(static_cast<size_t>(w / 4) * (h / 4) * c.block_bytes);
+    for (uint8_t& b : data) b = next();
+    // Endpoints at the ends of the signed range: -128 reads as -127, both give -1.
+    if (c.is_signed) data[0] = 0x80, data[1] = 0x7F;
+    Bytes file;
+    if (c.dxgi) {
+      file = dds(w, h, 0, 0, 0, nullptr, c.dxgi, data);
+    } else {
+      const uint8_t bw = static_cast<uint8_t>(w), bh = static_cast<uint8_t>(h);
+      file = {'P', 'K', 'M', ' ', '2', '0', 0, static_cast<uint8_t>(c.pkm), 0, bw, 0, bh, 0, bw, 0, bh};
+      file.insert(file.end(), data.begin(), data.end());
+    }
+    const Decoded d = decode(file);
+    ASSERT_EQ(d.rc, QZIPVR_OK) << d.info.reason;
+    const FloatDecoded f = decode_floats(file);
+    ASSERT_EQ(f.rc, QZIPVR_OK);
+    ASSERT_EQ(f.rgba.size(), d.rgba.size());
+    int wrong = 0;
+    float low = 0, high = 0;
+    for (size_t k = 0; k < f.rgba.size(); ++k) {
+      const int ch = static_cast<int>(k % 4);
+      const float v = f.rgba[k];
+      if (ch == 3 || ch >= c.channels) {
+        wrong += v != (ch == 3 ? 1.0f : 0.0f);
+        continue;
+      }
+      low = std::min(low, v);
+      high = std::max(high, v);
+      wrong += !maps_to(v, c.is_signed, d.rgba[k]) || (c.is_signed && (v < -1 || v > 1));
+    }
+    EXPECT_EQ(wrong, 0);
+    // Random blocks reach below 0 where the format can, and beyond 1 in BC6H.
+    if (c.dxgi == 95) EXPECT_EQ(low, 0.0f); else EXPECT_LT(low, -0.5f);
+    if (c.is_signed) EXPECT_GT(high, 0.5f); else EXPECT_GT(high, 1.0f);
+  }
+}
+
+// A KTX half-float file stored right to left and bottom-up: the float picture turned the same
+// way as the 8-bit one (each texel's value distinct in both).
+TEST(TextureContainers, FloatPictureOriented) {
+  const char kv[] = "KTXorientation\0S=l,T=u";  // 23 bytes with both terminators
+  Bytes b(64 + 4 + 24 + 4 + 8, 0);
+  const uint8_t id[12] = {0xAB, 'K', 'T', 'X', ' ', '1', '1', 0xBB, '\r', '\n', 0x1A, '\n'};
+  std::memcpy(b.data(), id, 12);
+  const uint32_t fields[13] = {0x04030201, 0x140B, 2, 0x1903, 0x822D, 0x1903, 2, 2, 0, 0, 1, 1, 28};
+  for (int k = 0; k < 13; ++k) put32(b, 12 + 4 * k, fields[k]);
+  put32(b, 64, 23);
+  std::memcpy(&b[68], kv, sizeof kv);
+  put32(b, 92, 8);
+  const uint16_t halves[4] = {0x3400, 0x4000, 0xBC00, 0x3800};  // 0.25, 2, -1, 0.5 as stored
+  for (int k = 0; k < 4; ++k) b[96 + 2 * k] = static_cast<uint8_t>(halves[k]), b[97 + 2 * k] = static_cast<uint8_t>(halves[k] >> 8);
+  const Decoded d = decode(b);
+  ASSERT_EQ(d.rc, QZIPVR_OK) << d.info.reason;
+  ASSERT_NE(d.info.flags & QZIPVR_FLAG_FLIP_COLUMNS, 0u);
+  const FloatDecoded f = decode_floats(b);
+  ASSERT_EQ(f.rc, QZIPVR_OK);
+  // Stored order 0.25, 2 / -1, 0.5; shown mirrored and upside down.
+  EXPECT_EQ((std::vector<float>{f.rgba[0], f.rgba[4], f.rgba[8], f.rgba[12]}), (std::vector<float>{0.5f, -1, 2, 0.25f}));
+  EXPECT_EQ((Bytes{d.rgba[0], d.rgba[4], d.rgba[8], d.rgba[12]}), (Bytes{128, 0, 255, 64}));
+}
+
+// ASTC contexts are kept per footprint and profile: 4x4 LDR, 4x4 HDR and 4x4x4 blocks decoded
+// on two threads in turn give what each gives alone (an LDR context would decode the HDR
+// blocks to its error colour), in 8 bits and as floats.
+TEST(TextureContainers, AstcContextsPerFootprintAndProfile) {
+  std::vector<Bytes> files;
+  for (const char* name : {"astc_plain.ktx2", "hdr_void.astc", "vol_4x4x4.astc", "ldr_6x6.astc"}) {
+    files.push_back(read_file(std::string(QZI_TEXTURE_SEEDS_DIR) + "/" + name));
+  }
+  std::vector<Bytes> want;
+  std::vector<std::vector<float>> want_floats;
+  for (const Bytes& file : files) {
+    const Decoded d = decode(file);
+    const FloatDecoded f = decode_floats(file);
+    ASSERT_EQ(d.rc, QZIPVR_OK) << d.info.reason;
+    ASSERT_EQ(f.rc, QZIPVR_OK);
+    want.push_back(d.rgba);
+    want_floats.push_back(f.rgba);
+  }
+  EXPECT_GT(*std::max_element(want_floats[1].begin(), want_floats[1].end()), 1.0f) << "HDR values kept";
+  int mismatches[2] = {0, 0};
+  auto work = [&](int t) {
+    for (int round = 0; round < 3; ++round) {
+      for (size_t k = 0; k < files.size(); ++k) {
+        const size_t i = t ? files.size() - 1 - k : k;
+        const FloatDecoded f = decode_floats(files[i]);
+        mismatches[t] += decode(files[i]).rgba != want[i] || f.rc != QZIPVR_OK ||
+                         std::memcmp(f.rgba.data(), want_floats[i].data(), f.rgba.size() * sizeof(float)) != 0;
+      }
+    }
+  };
+  std::thread other(work, 1);
+  work(0);
+  other.join();
+  EXPECT_EQ(mismatches[0] + mismatches[1], 0);
 }
 
 // Headers that lie: sizes beyond any file, counts far beyond the data, unknown formats.

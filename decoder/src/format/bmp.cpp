@@ -254,6 +254,14 @@ void load_header(QZIDEC_BMP* bmp) {
   } else {
     set_size(h, bmp->width, bmp->height, bmp->bit_count, static_cast<int>(static_cast<uint32_t>(bmp->colors_used)));
   }
+  // The stored form: depth before run-length compression, alpha by the header's masks until a
+  // decode tells by the pixels; the format's colours are sRGB, never premultiplied.
+  if (h->size_fixed != 1) {
+    h->source_facts[0] = static_cast<uint32_t>(bmp->bit_count) * 100;
+    h->source_facts[1] = bmp->masks_in_header && bmp->mask[3] != 0 ? 1 : 0;
+    h->source_facts[2] = QZIDEC_COLOR_SRGB;
+    h->source_facts[3] = 0;
+  }
   // Header form and compression (the 12-byte form has none, but a direction): a decode must
   // find what the probe accepted.
   confirm_variant(h, static_cast<uint64_t>(size) << 32 | (bmp->core_header ? bmp->top_down : bmp->compression));
@@ -579,6 +587,7 @@ void deliver(QZIDEC_BMP* bmp, bool with_plane) {
     // A plane that the pixels never needed (all alpha 0) is delivered cleared.
     take_alpha_plane(h, true);
   }
+  h->source_facts[1] = with_plane ? 1 : 0;
   call_singleimage_layercallback(h, 0);
 }
 

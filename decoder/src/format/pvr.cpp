@@ -85,7 +85,7 @@ void decode(QZIDECODER_IMPL* h, int mode) {
   // surface and face when the parameters choose one: through the container call.
   const qzimgdecoder_texture::Choice c = qzimgdecoder_texture::choice_of(h);
   const bool chosen = c.level || c.face || c.layer || c.slice;
-  QZIPVR_INFO info;
+  QZIPVR_INFO info{};
   QZIPVR_CHOICE choice{c.level, c.face, c.layer, c.slice, c.tone_map, c.exposure};
   info.reason[0] = '\0';
   const int rc = qzimgdecoder_texture::read_info(h, size, choice, &info);
@@ -96,6 +96,8 @@ void decode(QZIDECODER_IMPL* h, int mode) {
     h->texture_counts[1] = static_cast<uint32_t>(info.faces);
     h->texture_counts[2] = static_cast<uint32_t>(info.layers);
   }
+  // A file shorter than its image still has its header's facts (the decode then refuses it).
+  if (rc == QZIPVR_OK || info.block_bits > 0) qzimgdecoder_texture::set_source_facts(h, info);
   if (chosen) {
     if (rc != QZIPVR_OK) raise(h, rc == QZIPVR_ERR_DATA ? QZIERR_READ : QZIERR_UNSUPPORTED, "PVR: %s", s->reason);
     s->width = info.width;
@@ -128,6 +130,7 @@ void decode(QZIDECODER_IMPL* h, int mode) {
     if (s->reason[0]) raise(h, QZIERR_CANNOT, "PVR: %s", s->reason);
     raise(h, QZIERR_CANNOT, "PVR: the texture data cannot be decoded");
   }
+  if (rc == QZIPVR_OK) qzimgdecoder_texture::float_picture(h, info.flags, s->data, size, choice, "PVR");
   qzimg::do_progress(h, 90, 100);
   call_singleimage_layercallback(h, 0);
   qzimg::do_progress(h, 100, 100);

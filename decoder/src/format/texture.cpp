@@ -31,6 +31,33 @@ using namespace qzimgdecoder;
 
 namespace {
 
+// The float picture's rows for the texture library, counted from the top.
+struct FloatPlane {
+  float* pixels;
+  int width, height;
+};
+
+float* float_row(void* user, int y) {
+  const FloatPlane* p = static_cast<const FloatPlane*>(user);
+  if (y < 0 || y >= p->height) return nullptr;
+  return p->pixels + static_cast<size_t>(y) * static_cast<size_t>(p->width) * 4;
+}
+
+}  // namespace
+
+void float_picture(QZIDECODER_IMPL* h, unsigned flags, const void* file, unsigned size, const QZIPVR_CHOICE& choice,
+                   const char* name) {
+  if (!(flags & (QZIPVR_FLAG_HDR | QZIPVR_FLAG_SIGNED))) return;  // the 8-bit picture widened is exact
+  float* pixels = float_rows(h, h->width, h->height);
+  if (!pixels) return;  // no float picture asked for
+  FloatPlane plane{pixels, h->width, h->height};
+  const QZIPVR_FLOAT_ROWS rows{&plane, float_row};
+  const int rc = qzipvr10(file, size, &choice, &rows);
+  if (rc != QZIPVR_OK) raise(h, QZIERR_CANNOT, "%s: the float samples cannot be decoded (library result %d)", name, rc);
+}
+
+namespace {
+
 // The module's state, in the handle's format_state from the probe on.
 struct QZIDEC_TEXTURE {
   QZIDECODER_IMPL* decoder;
@@ -108,6 +135,19 @@ int read_info(QZIDECODER_IMPL* h, unsigned size, const QZIPVR_CHOICE& choice, QZ
   }
 }
 
+void set_source_facts(QZIDECODER_IMPL* h, const QZIPVR_INFO& info) {
+  const uint64_t texels = static_cast<uint64_t>(info.block_width > 0 ? info.block_width : 1) *
+                          static_cast<uint64_t>(info.block_height > 0 ? info.block_height : 1) *
+                          static_cast<uint64_t>(info.block_depth > 0 ? info.block_depth : 1);
+  const uint64_t bits = info.block_bits > 0 ? static_cast<uint64_t>(info.block_bits) : 0;
+  h->source_facts[0] = static_cast<uint32_t>((bits * 200 + texels) / (2 * texels));  // hundredths, rounded
+  h->source_facts[1] = (info.flags & QZIPVR_FLAG_ALPHA) ? 1 : 0;
+  h->source_facts[2] = (info.flags & QZIPVR_FLAG_SRGB)     ? QZIDEC_COLOR_SRGB
+                       : (info.flags & QZIPVR_FLAG_LINEAR) ? QZIDEC_COLOR_LINEAR
+                                                           : QZIDEC_COLOR_UNSTATED;
+  h->source_facts[3] = (info.flags & QZIPVR_FLAG_PREMULTIPLIED) ? 1 : 0;
+}
+
 Choice choice_of(const QZIDECODER_IMPL* h) {
   Choice c{};
   c.level = static_cast<int>(h->texture_choice[0]);
@@ -141,7 +181,7 @@ void decode(QZIDECODER_IMPL* h, int mode, int container, bool (*is_mine)(const u
 
   // The first bytes, and more while the library asks for metadata that lies further in.
   const QZIPVR_CHOICE choice = library_choice(h);
-  QZIPVR_INFO info;
+  QZIPVR_INFO info{};
   auto guard = make_scope_guard([s] { free_buffers(s); });
   int rc = read_info(h, size, choice, &info);
   std::memcpy(s->reason, info.reason, sizeof s->reason);
@@ -161,6 +201,7 @@ void decode(QZIDECODER_IMPL* h, int mode, int container, bool (*is_mine)(const u
   h->texture_counts[2] = static_cast<uint32_t>(info.layers);
   h->texture_counts[3] = static_cast<uint32_t>(info.depth);
   h->texture_counts[4] = (info.flags & QZIPVR_FLAG_HDR) ? 1 : 0;
+  set_source_facts(h, info);
   if (mode == 0) return;
 
   // Taken here rather than announced by the probe, so that the plane comes uncleared.
@@ -174,6 +215,13 @@ void decode(QZIDECODER_IMPL* h, int mode, int container, bool (*is_mine)(const u
   if (rc != QZIPVR_OK)
     raise(h, rc == QZIPVR_ERR_OUTPUT ? QZIERR_CANNOT : code_of(rc), "%s: the texture data cannot be decoded (library result %d)",
           container_name(container), rc);
+  // HDR blocks under an LDR ASTC format may lie beyond the first bytes the probe read.
+  unsigned flags = info.flags;
+  if (info.format == QZIPVR_FORMAT_ASTC && !(flags & QZIPVR_FLAG_HDR)) {
+    QZIPVR_INFO whole;
+    if (qzipvr08(s->data, size, size, &choice, &whole) == QZIPVR_OK) flags = whole.flags;
+  }
+  float_picture(h, flags, s->data, size, choice, container_name(container));
   qzimg::do_progress(h, 90, 100);
   call_singleimage_layercallback(h, 0);
   qzimg::do_progress(h, 100, 100);

@@ -22,6 +22,9 @@ int qzidec_setparam_texture(QZIDECODER_IMPL* h, unsigned int id, long a, long b)
 // The raster row `y` (from the top) and its alpha row for the texture library's row callback.
 unsigned char* raster_row(void* user, int y, unsigned char** alpha);
 
+// Document information items 8 to 11 from what the texture library read of the container.
+void set_source_facts(QZIDECODER_IMPL* h, const QZIPVR_INFO& info);
+
 // The image the handle's parameters choose, for the texture library.
 struct Choice {
   int level, face, layer, slice, tone_map;
@@ -32,6 +35,12 @@ Choice choice_of(const QZIDECODER_IMPL* h);
 // The container call on the input's first bytes, read again and more while it asks for
 // metadata further in; its result (QZIPVR_*). The reader is left anywhere.
 int read_info(QZIDECODER_IMPL* h, unsigned size, const QZIPVR_CHOICE& choice, QZIPVR_INFO* info);
+
+// When the caller asked for a float picture and the image has values beyond what 8 bits hold
+// (`flags`: QZIPVR_FLAG_HDR or QZIPVR_FLAG_SIGNED), the whole file at `file` decoded once more
+// into it, unclamped. Raises QZIERR_CANNOT, naming `name`, when the library fails.
+void float_picture(QZIDECODER_IMPL* h, unsigned flags, const void* file, unsigned size, const QZIPVR_CHOICE& choice,
+                   const char* name);
 
 }  // namespace qzimgdecoder_texture
 

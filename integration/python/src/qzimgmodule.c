@@ -134,12 +134,15 @@ typedef struct {
   PyObject* hint;        /* bytes: the file name of a file object's bytes, else null */
   long max_pixels;       /* 0: no limit */
   int chosen[4];         /* level, face, layer, slice the handle is initialised on; -1: none */
-  unsigned int format_id, width, height, bpp;
+  unsigned int format_id, width, height;
   unsigned int counts[4]; /* levels, faces, layers, slices in the file */
   int hdr;
+  /* The stored form (items 8 to 11): bits per pixel in hundredths, alpha (a BMP's settled by the
+     decode of texture_facts), colour space (QZIDEC_COLOR_*), premultiplied. */
+  unsigned int source_bits, source_alpha, color_space, premultiplied;
   PyObject* description; /* str */
-  int facts_known;       /* the three facts below come from a decode */
-  int alpha, palette, frames;
+  int facts_known;       /* palette, frames and a BMP's source_alpha come from a decode */
+  int palette, frames;
 } TextureObject;
 
 static PyTypeObject TextureType;
@@ -254,7 +257,7 @@ static PyObject* texture_open(PyObject* module, PyObject* args, PyObject* kwargs
   for (int i = 0; i < 4; ++i) self->chosen[i] = i == 0 ? -1 : 0;
   self->description = NULL;
   self->facts_known = 0;
-  self->alpha = self->palette = 0;
+  self->palette = 0;
   self->frames = 0;
   self->lock = PyThread_allocate_lock();
   self->dec = self->lock ? qziCreateDecoder() : NULL;
@@ -323,10 +326,13 @@ static PyObject* texture_open(PyObject* module, PyObject* args, PyObject* kwargs
   qziDecoderGetDocInfo(self->dec, QZIDEC_INFO_FORMAT, &self->format_id);
   qziDecoderGetDocInfo(self->dec, QZIDEC_INFO_WIDTH, &self->width);
   qziDecoderGetDocInfo(self->dec, QZIDEC_INFO_HEIGHT, &self->height);
-  qziDecoderGetDocInfo(self->dec, QZIDEC_INFO_BPP, &self->bpp);
   static const int kCountItems[4] = {QZIDEC_INFO_LEVELS, QZIDEC_INFO_FACES, QZIDEC_INFO_LAYERS, QZIDEC_INFO_DEPTH};
   for (int i = 0; i < 4; ++i) self->counts[i] = doc_info(self->dec, kCountItems[i], 1);
   self->hdr = doc_info(self->dec, QZIDEC_INFO_HDR, 0) != 0;
+  self->source_bits = doc_info(self->dec, QZIDEC_INFO_SOURCE_BITS, 0);
+  self->source_alpha = doc_info(self->dec, QZIDEC_INFO_SOURCE_ALPHA, 0);
+  self->color_space = doc_info(self->dec, QZIDEC_INFO_COLOR_SPACE, QZIDEC_COLOR_UNSTATED);
+  self->premultiplied = doc_info(self->dec, QZIDEC_INFO_PREMULTIPLIED, 0);
   const char* desc = qziDecoderGetFormatDescription(self->dec);
   self->description = PyUnicode_DecodeUTF8(desc ? desc : "", desc ? (Py_ssize_t)strlen(desc) : 0, "replace");
   if (!self->description) {
@@ -431,16 +437,13 @@ static PyObject* texture_decode(TextureObject* self, PyObject* args, PyObject* k
 
 /* Records what qzidecode --info reports of the delivered picture, without converting it. */
 typedef struct {
-  int palette, alpha, frames;
+  int palette, frames;
 } Facts;
 
 static int record_facts(QZIDEC_LAYERINFO* info, int index) {
   (void)index;
   Facts* f = (Facts*)(uintptr_t)info->layer_user;
-  if (f->frames++ == 0) {
-    f->palette = info->bi && info->bi->bmiHeader.biBitCount == 8;
-    f->alpha = info->bia != NULL;
-  }
+  if (f->frames++ == 0) f->palette = info->bi && info->bi->bmiHeader.biBitCount == 8;
   return 0;
 }
 
@@ -448,7 +451,8 @@ static int record_facts(QZIDEC_LAYERINFO* info, int index) {
 static int texture_facts(TextureObject* self) {
   if (self->facts_known) return 0;
   if (texture_check_open(self) < 0) return -1;
-  Facts f = {0, 0, 0};
+  Facts f = {0, 0};
+  unsigned int alpha = 0;
   int rc;
   texture_lock(self);
   QZIDECODER dec = self->dec;
@@ -459,6 +463,7 @@ static int texture_facts(TextureObject* self) {
     rc = texture_attach(self, kFirst);
     qziSetDecoderLayerCallback(dec, record_facts, &f);
     if (rc == QZIERR_SUCCESS) rc = qziDecoderExecute(dec);
+    if (rc == QZIERR_SUCCESS) qziDecoderGetDocInfo(dec, QZIDEC_INFO_SOURCE_ALPHA, &alpha);
     qziSetDecoderLayerCallback(dec, NULL, NULL);
     Py_END_ALLOW_THREADS
   }
@@ -469,7 +474,7 @@ static int texture_facts(TextureObject* self) {
     return -1;
   }
   self->palette = f.palette;
-  self->alpha = f.alpha;
+  self->source_alpha = alpha;
   self->frames = f.frames;
   self->facts_known = 1;
   return 0;
@@ -479,7 +484,7 @@ static PyObject* texture_facts_method(TextureObject* self, PyObject* unused) {
   (void)unused;
   if (texture_facts(self) < 0) return NULL;
   return Py_BuildValue("{s:O,s:O,s:i}", "palette", self->palette ? Py_True : Py_False, "alpha",
-                       self->alpha ? Py_True : Py_False, "frames", self->frames);
+                       self->source_alpha ? Py_True : Py_False, "frames", self->frames);
 }
 
 static PyObject* texture_close(TextureObject* self, PyObject* unused) {
@@ -526,27 +531,38 @@ static PyObject* get_uint(TextureObject* self, void* closure) {
   switch ((intptr_t)closure) {
     case 0: return PyLong_FromUnsignedLong(self->width);
     case 1: return PyLong_FromUnsignedLong(self->height);
-    case 2: return PyLong_FromUnsignedLong(self->bpp);
     case 3: return PyLong_FromUnsignedLong(self->format_id);
     default: return PyLong_FromUnsignedLong(texture_count(self, (int)(intptr_t)closure - 4));
   }
 }
 
-static PyObject* get_has_alpha(TextureObject* self, void* closure) {
+static PyObject* get_bits_per_pixel(TextureObject* self, void* closure) {
   (void)closure;
-  if (texture_facts(self) < 0) return NULL;
-  return PyBool_FromLong(self->alpha);
+  return PyFloat_FromDouble(self->source_bits / 100.0);
 }
 
-/* sRGB-encoded: the description names it ("PVR v3 ASTC 6x6 sRGB"). */
+/* Textures know from their header; a BMP's alpha is settled by decoding it once. */
+static PyObject* get_has_alpha(TextureObject* self, void* closure) {
+  (void)closure;
+  if (self->format_id == QZIDEC_FORMAT_BMP && texture_facts(self) < 0) return NULL;
+  return PyBool_FromLong(self->source_alpha != 0);
+}
+
 static PyObject* get_srgb(TextureObject* self, void* closure) {
   (void)closure;
-  PyObject* word = PyUnicode_FromString(" sRGB");
-  if (!word) return NULL;
-  const int found = PyUnicode_Contains(self->description, word);
-  Py_DECREF(word);
-  if (found < 0) return NULL;
-  return PyBool_FromLong(found);
+  return PyBool_FromLong(self->color_space == QZIDEC_COLOR_SRGB);
+}
+
+static PyObject* get_color_space(TextureObject* self, void* closure) {
+  (void)closure;
+  return PyUnicode_FromString(self->color_space == QZIDEC_COLOR_SRGB     ? "sRGB"
+                              : self->color_space == QZIDEC_COLOR_LINEAR ? "linear"
+                                                                         : "unstated");
+}
+
+static PyObject* get_premultiplied(TextureObject* self, void* closure) {
+  (void)closure;
+  return PyBool_FromLong(self->premultiplied != 0);
 }
 
 static PyObject* get_hdr(TextureObject* self, void* closure) {
@@ -571,17 +587,28 @@ static PyGetSetDef texture_getset[] = {
      PyDoc_STR("The variant the library accepted, starting with the container (\"PVR v3 ASTC 6x6 sRGB\")."), NULL},
     {"width", (getter)get_uint, NULL, PyDoc_STR("Pixels per row of the top level."), (void*)0},
     {"height", (getter)get_uint, NULL, PyDoc_STR("Rows of the top level."), (void*)1},
-    {"bits_per_pixel", (getter)get_uint, NULL, PyDoc_STR("Bits per pixel of the source (15 for 5-5-5 BMP)."),
-     (void*)2},
+    {"bits_per_pixel", (getter)get_bits_per_pixel, NULL,
+     PyDoc_STR("Bits per pixel of the stored format, a float: a block's bits over its texels for compressed\n"
+               "textures (ETC1 4.0, ASTC 12x12 0.89, to two decimals), else the texel's or pixel's bits\n"
+               "(RGB565 16.0; a 5-5-5 BMP 16.0). decode() gives 8-bit or float RGBA whatever it is."),
+     NULL},
     {"format_id", (getter)get_uint, NULL, PyDoc_STR("The library's format id (104 BMP, 109 PVR, ...)."), (void*)3},
     {"levels", (getter)get_uint, NULL, PyDoc_STR("Mipmap levels that decode() can choose from."), (void*)4},
     {"faces", (getter)get_uint, NULL, PyDoc_STR("Cube faces that decode() can choose from."), (void*)5},
     {"layers", (getter)get_uint, NULL, PyDoc_STR("Array layers that decode() can choose from."), (void*)6},
     {"slices", (getter)get_uint, NULL, PyDoc_STR("Depth slices that decode() can choose from."), (void*)7},
     {"has_alpha", (getter)get_has_alpha, NULL,
-     PyDoc_STR("Whether the picture comes with an alpha plane (found by decoding once, on first use)."), NULL},
-    {"srgb", (getter)get_srgb, NULL, PyDoc_STR("Whether the samples are sRGB-encoded (they are passed as stored)."),
-     NULL},
+     PyDoc_STR("Whether the stored format carries alpha (ETC1 and RGB565 do not, BC7 and ASTC do). For a BMP:\n"
+               "whether the picture has an alpha plane, found by decoding once on first use. decode()\n"
+               "always gives an alpha channel, 255 where the source has none."), NULL},
+    {"srgb", (getter)get_srgb, NULL,
+     PyDoc_STR("Whether the file says its colours are sRGB (color_space == \"sRGB\"; BMP always). Samples\n"
+               "are passed as stored, never converted."), NULL},
+    {"color_space", (getter)get_color_space, NULL,
+     PyDoc_STR("\"sRGB\", \"linear\", or \"unstated\" where the file does not say (legacy DDS, PKM,\n"
+               ".astc, PVR versions 1 and 2)."), NULL},
+    {"premultiplied", (getter)get_premultiplied, NULL,
+     PyDoc_STR("Whether the file says its colours are premultiplied by alpha (passed as stored)."), NULL},
     {"hdr", (getter)get_hdr, NULL, PyDoc_STR("Whether the samples reach beyond 0..1 (HDR or float textures)."), NULL},
     {"closed", (getter)get_closed, NULL, PyDoc_STR("Whether close() was called."), NULL},
     {"name", (getter)get_name, NULL, PyDoc_STR("The path or the file's name; None for bytes."), NULL},
@@ -593,8 +620,8 @@ static PyMethodDef texture_methods[] = {
      PyDoc_STR("decode(level=0, face=0, layer=0, slice=0, dtype=\"uint8\") -> numpy.ndarray\n\n"
                "Decodes one picture into a new array of shape (height, width, 4): red, green, blue, alpha,\n"
                "top row first, alpha opaque where the picture has none. dtype \"uint8\" gives 0..255;\n"
-               "\"float32\" gives linear floats, 8-bit samples widened exactly (x / 255) and HDR samples\n"
-               "unclamped. The array owns the library's buffer (no copy). Raises qzimg.Error (a subclass\n"
+               "\"float32\" gives linear floats, 8-bit samples widened exactly (x / 255), HDR samples\n"
+               "unclamped and signed ones in -1..1. The array owns the library's buffer (no copy). Raises qzimg.Error (a subclass\n"
                "for each kind of failure) and IndexError for a level, face, layer or slice out of range.")},
     {"_facts", (PyCFunction)texture_facts_method, METH_NOARGS,
      PyDoc_STR("_facts() -> dict: palette, alpha and frames of the decoded picture, as qzidecode --info.")},

@@ -67,8 +67,9 @@ def reference_png(path):
         return np.asarray(im.convert("RGBA"))
 
 
-def read_pfm(path):
-    """A portable float map as (height, width, channels) float32, top row first."""
+def read_pfm(path, top_down=False):
+    """A portable float map as (height, width, channels) float32, top row first. The usual
+    files store the bottom row first; the texture corpus's references are top_down."""
     data = path.read_bytes()
     parts = data.split(b"\n", 3)
     channels = 3 if parts[0] == b"PF" else 1
@@ -76,7 +77,8 @@ def read_pfm(path):
     scale = float(parts[2])
     order = "<" if scale < 0 else ">"
     values = np.frombuffer(parts[3][:width * height * channels * 4], dtype=order + "f4")
-    return values.reshape(height, width, channels)[::-1].astype(np.float32)
+    values = values.reshape(height, width, channels)
+    return (values if top_down else values[::-1]).astype(np.float32)
 
 
 def max_difference(a, b):

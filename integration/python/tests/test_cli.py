@@ -1,4 +1,5 @@
 """python3 -m qzimg prints what qzidecode --info prints, for the same files and failures."""
+import json
 import os
 import subprocess
 import sys
@@ -11,7 +12,7 @@ QZIDECODE = os.environ.get("QZIDECODE")
 
 
 def run(*args):
-    return subprocess.run(args, capture_output=True, text=True)
+    return subprocess.run(args, capture_output=True, text=True, errors="surrogateescape")
 
 
 def compare(paths, *options):
@@ -33,6 +34,19 @@ def test_made_files_and_failures(tmp_path):
     assert result.stdout.count("\n") == 2 and result.returncode != 0
     assert "a.bmp: BMP 5x3, 24 bits per pixel, no alpha" in result.stdout
     compare(paths, "--json")
+
+
+@pytest.mark.skipif(not QZIDECODE, reason="qzidecode not built")
+def test_names_that_are_not_utf8(tmp_path):
+    folder = os.fsencode(tmp_path)
+    for name in (b"\xff.bmp", b"\xc3\xa9\xe2\x82.pvr"):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(bmp24([[(1, 2, 3)] * 2] * 2) if name.endswith(b".bmp") else pvr_rgba8(1, 1, bytes(4)))
+    paths = [os.fsdecode(os.path.join(folder, n)) for n in (b"\xff.bmp", b"\xc3\xa9\xe2\x82.pvr", b"\xfemissing.bmp")]
+    compare(paths)
+    result = compare(paths, "--json")
+    files = [json.loads(line)["file"] for line in result.stdout.splitlines()]
+    assert [f.rsplit("/", 1)[-1] for f in files] == ["\ufffd.bmp", "\u00e9\ufffd.pvr", "\ufffdmissing.bmp"]
 
 
 @pytest.mark.skipif(not QZIDECODE, reason="qzidecode not built")

@@ -4,6 +4,7 @@ types; the texture corpus by its manifest; Pillow's own DDS decoding beside ours
 import csv
 import os
 import re
+import subprocess
 
 import numpy as np
 import pytest
@@ -25,9 +26,27 @@ def test_pvr_corpus_file(root, path):
         floats = texture.decode(dtype="float32")
         assert (texture.width, texture.height) == (want.shape[1], want.shape[0])
         assert texture.srgb == ("sRGB" in texture.format)
+        signed = "signed" in texture.format
     assert got.shape == want.shape
     assert max_difference(got, want) <= pvr_tolerance(root, path)
-    np.testing.assert_array_equal(floats, got.astype(np.float32) / np.float32(255))
+    check_floats(floats, got, signed)
+
+
+def check_floats(floats, got, signed):
+    """Float samples against the 8-bit picture: signed ones in -1..1 giving it by the 8-bit
+    rule (round(255 (f + 1) / 2), halves up; a hair either way, as n / 1023 is inexact), the
+    others the bytes widened exactly."""
+    if not signed:
+        np.testing.assert_array_equal(floats, got.astype(np.float32) / np.float32(255))
+        return
+    assert floats.min() >= -1 and floats.max() <= 1
+    for c in range(3):
+        if not floats[..., c].any() and not got[..., c].any():
+            continue  # a channel the format lacks: 0 in both
+        x = 255 * (floats[..., c].astype(np.float64) + 1) / 2 + 0.5
+        ok = (np.floor(x + 1e-4) == got[..., c]) | (np.floor(x - 1e-4) == got[..., c])
+        assert ok.all(), f"channel {c}"
+    np.testing.assert_array_equal(floats[..., 3], np.float32(1))
 
 
 def wider_tolerances():
@@ -88,25 +107,28 @@ def test_texture_corpus_file(root, row, readable):
         got = texture.decode()
         floats = texture.decode(dtype="float32")
         hdr = texture.hdr
+        signed = "signed" in texture.format
     if want is not None:
         assert max_difference(got, want) <= tolerance
     if not hdr:
-        np.testing.assert_array_equal(floats, got.astype(np.float32) / np.float32(255))
+        check_floats(floats, got, signed)
 
 
 @pytest.mark.parametrize("root, row", [p for p in texture_rows() if p.values[1] is None or (
     p.values[0] / p.values[1]["file"]).with_suffix(".ref.pfm").exists()])
-def test_float_samples_equal_their_reference(root, row, readable):
+def test_float_samples_equal_their_reference(root, row, readable, tmp_path):
+    """The float references, exactly: through the module and through qzidecode -o x.pfm."""
     if row["container"].split()[0] not in readable:
         pytest.skip(f"this build reads no {row['container'].split()[0]} file")
     path = root / row["file"]
     floats = qzimg.decode(path, dtype="float32")
-    ref = read_pfm(path.with_suffix(".ref.pfm"))
-    if not np.array_equal(floats[..., :ref.shape[2]], ref):
-        # Float references belong to HDR sources (some under an LDR format): their values need
-        # the codec's own floats, which the decoder does not receive yet; what arrives is the
-        # clamped 8-bit picture widened.
-        pytest.xfail("the codecs hand no float samples to the decoder yet")
+    ref = read_pfm(path.with_suffix(".ref.pfm"), top_down=True)
+    np.testing.assert_array_equal(floats[..., :3], ref)
+    qzidecode = os.environ.get("QZIDECODE")
+    if qzidecode:
+        out = tmp_path / "x.pfm"
+        assert subprocess.run([qzidecode, "-o", str(out), str(path)], capture_output=True).returncode == 0
+        np.testing.assert_array_equal(read_pfm(out), ref)
 
 
 # Pillow 9.4's DDS decoding beside ours, for the codecs both read.

@@ -49,6 +49,23 @@ def test_facts_of_a_texture(tmp_path):
         np.testing.assert_array_equal(texture.decode(), np.frombuffer(pixels, np.uint8).reshape(4, 4, 4))
 
 
+def test_stored_form_facts():
+    plain = pvr_rgba8(2, 2, bytes(16))
+    premultiplied, srgb = bytearray(plain), bytearray(plain)
+    premultiplied[4] = 2  # the version 3 header's premultiplied flag
+    srgb[16] = 1          # its colour space
+    with qzimg.open(plain) as texture:
+        assert (texture.bits_per_pixel, texture.has_alpha, texture.color_space, texture.srgb,
+                texture.premultiplied) == (32.0, True, "linear", False, False)
+    with qzimg.open(bytes(premultiplied)) as texture:
+        assert texture.premultiplied and texture.color_space == "linear"
+    with qzimg.open(bytes(srgb)) as texture:
+        assert texture.srgb and texture.color_space == "sRGB" and not texture.premultiplied
+    with qzimg.open(bmp24(ROWS)) as texture:
+        assert (texture.bits_per_pixel, texture.has_alpha, texture.color_space, texture.srgb,
+                texture.premultiplied) == (24.0, False, "sRGB", True, False)
+
+
 def test_float_samples_are_the_bytes_over_255(tmp_path):
     pixels = bytes(range(256))
     with qzimg.open(pvr_rgba8(8, 8, pixels)) as texture:
@@ -176,6 +193,6 @@ def test_version_docs_and_stubs():
     for name in qzimg.__all__:
         if name != "decode":
             assert name in stubs, name
-    for prop in ("container", "format", "levels", "has_alpha", "srgb", "hdr"):
+    for prop in ("container", "format", "levels", "has_alpha", "srgb", "color_space", "premultiplied", "hdr"):
         assert f"def {prop}(" in stubs and isinstance(getattr(qzimg.Texture, prop).__doc__, str)
     assert (package / "py.typed").exists() and "def decode(" in (package / "__init__.pyi").read_text()
