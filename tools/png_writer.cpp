@@ -6,8 +6,8 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -85,16 +85,16 @@ struct Part {
 void compress_streaming(Part* part, int width, int level, RowFunction row, const void* user) {
   const size_t stride = 1 + static_cast<size_t>(width) * 4;
   part->raw = stride * static_cast<size_t>(part->end - part->first);
+  std::vector<uint8_t> line(stride, 0);  // filter byte 0 (none), then the row
+  // Room for all of it however badly it compresses (zlib's bound for any settings), and the sync
+  // flush's few bytes; pages that are not written are never touched.
+  const size_t room = deflateBound(nullptr, static_cast<uLong>(part->raw)) + stride + 64;
+  part->data.reset(new uint8_t[room]);
   z_stream z{};
   if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     part->error = ENOMEM;
     return;
   }
-  std::vector<uint8_t> line(stride, 0);  // filter byte 0 (none), then the row
-  // Room for all of it however badly it compresses, and the sync flush's few bytes; pages that
-  // are not written are never touched.
-  const size_t room = deflateBound(&z, static_cast<uLong>(part->raw)) + stride + 64;
-  part->data.reset(new uint8_t[room]);
   z.next_out = part->data.get();
   z.avail_out = static_cast<uInt>(std::min<size_t>(room, UINT32_MAX));
   int rc = Z_OK;
