@@ -526,7 +526,7 @@ bool print_facts(const Options& opt, const std::string& input, const Facts& f) {
 // (`mem`, when `from_stdin`) and sets the module's parameters; stops at the first failure and
 // returns its code. *initialised tells whether initialisation itself succeeded.
 int initialise(QZIDECODER dec, const Options& opt, const std::string& input, bool from_stdin, qzi_mem::Stream* mem,
-               bool* initialised) {
+               const char* mem_name, bool* initialised) {
   *initialised = false;
   int rc = QZIERR_SUCCESS;
   if (opt.skip_ext) rc = qziSetDecoderParam(dec, QZIDEC_PARAM_SKIP_EXT, 1, 0);
@@ -538,10 +538,11 @@ int initialise(QZIDECODER dec, const Options& opt, const std::string& input, boo
     if (rc == 0) rc = qziSetDecoderParam(dec, p.id, p.a, p.b);
   if (rc == 0) {
     if (from_stdin) {
-      // The whole of standard input, without a name: detection goes by content.
+      // Bytes read ahead: standard input, which has no name, so detection goes by content, or a
+      // named pipe, whose name still counts.
       rc = mem->size > 0x7fffffffu ? QZIERR_CANNOT
            : mem->size == 0        ? QZIERR_INVALID_ARG
-                                   : qzi_mem::initialize(dec, mem, "");
+                                   : qzi_mem::initialize(dec, mem, mem_name);
     } else {
       rc = qziDecoderInitializeFromFile(dec, input.c_str());
     }
@@ -612,10 +613,10 @@ int write_float(QZIDECODER dec, OutputKind kind, bool half, Sink* sink) {
 std::string failure_text(const Options& opt, const std::string& input, int rc, bool initialised, bool from_stdin,
                          size_t stdin_size, const std::string& reason) {
   if (from_stdin && stdin_size == 0) return "empty input";
+  if (from_stdin && stdin_size > 0x7fffffffu) return "the input is 2 GiB or larger";
   if (!reason.empty()) return reason;
   if (rc == QZIERR_NO_MEMORY && !initialised && opt.max_pixels)
     return "more pixels than --max-pixels " + std::to_string(opt.max_pixels) + " allows";
-  if (from_stdin && stdin_size == 0) return "empty input";
   if (!initialised && !from_stdin) return file_failure_text(input, rc);
   return qziResultText(rc);
 }
@@ -640,6 +641,31 @@ int finish_output(const std::string& input, const std::string& output, FILE* out
   return status;
 }
 
+// The library addresses at most 2 GiB; an endless stream stops one byte past that, so that its
+// size is refused rather than the memory running out.
+constexpr size_t kMaxStreamBytes = 0x80000000u;
+
+bool read_all(FILE* f, std::vector<uint8_t>* out) {
+  uint8_t buf[65536];
+  size_t n;
+  while (out->size() <= kMaxStreamBytes - sizeof buf && (n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    out->insert(out->end(), buf, buf + n);
+  return !std::ferror(f);
+}
+
+// A named pipe or socket (`<(...)`, /dev/stdin on a pipe) has no size to seek by: it is read
+// ahead like standard input. Returns false, with errno, when it could not be read.
+bool read_pipe(const std::string& input, std::vector<uint8_t>* out, bool* is_pipe) {
+  struct stat st;
+  *is_pipe = stat(input.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+  if (!*is_pipe) return true;
+  FILE* f = std::fopen(input.c_str(), "rb");
+  if (!f) return false;
+  const bool ok = read_all(f, out);
+  std::fclose(f);
+  return ok;
+}
+
 // Decodes one input and, when `output` is not empty, writes it. Returns 0, a library result
 // code, or kExitWrite.
 int decode_one(const Options& opt, const std::string& input, const std::string& output,
@@ -648,10 +674,19 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
   if (!dec) {
     return report_failure(opt, input, QZIERR_NO_MEMORY, qziResultText(QZIERR_NO_MEMORY)) ? QZIERR_NO_MEMORY : kExitWrite;
   }
+  std::vector<uint8_t> pipe_bytes;
+  bool is_pipe = false;
+  if (!stdin_bytes && !read_pipe(input, &pipe_bytes, &is_pipe)) {
+    const int code = errno == ENOENT || errno == EACCES ? QZIERR_FILE_OPEN : QZIERR_READ;
+    const std::string text = std::string(qziResultText(code)) + ": " + std::strerror(errno);
+    qziCloseDecoder(dec);
+    return report_failure(opt, input, code, text) ? code : kExitWrite;
+  }
+  if (is_pipe) stdin_bytes = &pipe_bytes;
   const bool from_stdin = stdin_bytes != nullptr;
   qzi_mem::Stream mem{from_stdin ? stdin_bytes->data() : nullptr, from_stdin ? stdin_bytes->size() : 0, 0};
   bool initialised = false;
-  int rc = initialise(dec, opt, input, from_stdin, &mem, &initialised);
+  int rc = initialise(dec, opt, input, from_stdin, &mem, is_pipe ? input.c_str() : "", &initialised);
 
   Facts facts;
   Sink sink;
@@ -693,13 +728,6 @@ int decode_one(const Options& opt, const std::string& input, const std::string& 
   if (sink.out && sink.out != stdout) status = finish_output(input, output, sink.out, status);
   if (status == 0 && opt.info && !print_facts(opt, input, facts)) status = kExitWrite;
   return status;
-}
-
-bool read_all(FILE* f, std::vector<uint8_t>* out) {
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->insert(out->end(), buf, buf + n);
-  return !std::ferror(f);
 }
 
 bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }

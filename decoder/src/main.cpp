@@ -267,6 +267,13 @@ int qziDecoderInitializeFromFile(QZIDECODER h, const char* path) {
     set_reason(h, "cannot measure the file (not a regular file?)");
     return QZIERR_FILE_OPEN;
   }
+  // A device (/dev/zero, a terminal) seeks to an end of 0 whatever it holds: it is not empty,
+  // it has no size to decode by.
+  if (!S_ISREG(st.st_mode) && length == 0) {
+    std::fclose(f);
+    set_reason(h, "not a regular file: a device has no size to read by");
+    return QZIERR_INVALID_ARG;
+  }
   // The stream's positions are 32-bit; a longer file cannot be addressed.
   if (length > 0x7fffffffL) {
     std::fclose(f);
