@@ -49,7 +49,7 @@ extern "C" {
 
 /* This header's version; qziGetVersion answers the loaded library's. */
 #define QZIMGDECODER_VERSION_MAJOR 1
-#define QZIMGDECODER_VERSION_MINOR 1
+#define QZIMGDECODER_VERSION_MINOR 2
 #define QZIMGDECODER_VERSION_PATCH 0
 
 typedef struct QZIDECODER_IMPL QZIDECODER_IMPL;
@@ -201,7 +201,7 @@ typedef bool (*QZIDEC_PROGRESS_CALLBACK)(long user, unsigned int progress);
 /* Stored and kept; no decoder calls it. */
 typedef void (*QZIDEC_PALETTE_CALLBACK)(void);
 
-/* The library's version, "MAJOR.MINOR.PATCH" ("1.1.0"); a static string. */
+/* The library's version, "MAJOR.MINOR.PATCH" ("1.2.0"); a static string. */
 QZIDEC_API const char* qziGetVersion(void);
 
 /* A short English text for a result code ("cannot read the input, or it ends too early"),
