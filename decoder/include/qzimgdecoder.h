@@ -241,9 +241,11 @@ QZIDEC_API void qziFreeRGBA(unsigned char* pixels);
  * - signed formats (BC4 and BC5 SNORM, signed EAC R11 and RG11, signed normalised 8- and 16-bit
  *   layouts) in -1..1: a value of n units is n / (2^(m-1) - 1) for m-bit units (x / 127 for
  *   8 bits, x / 1023 for EAC), and the lowest code, one below -(2^(m-1) - 1), is -1 as well;
+ * - unsigned values wider than 8 bits (16- and 10-bit unsigned normalised layouts, unsigned EAC
+ *   R11 and RG11) at full precision: x / (2^m - 1) for m bits (x / 65535, x / 2047 for EAC),
+ *   which the 8-bit picture rounds to the nearest x / 255;
  * - missing colour channels 0, missing alpha 1.
- * Other textures (16-bit unsigned layouts and EAC's unsigned 11 bits among them) give their
- * 8-bit picture widened. The 8-bit functions are unchanged.
+ * Other textures give their 8-bit picture widened. The 8-bit functions are unchanged.
  */
 /* As qziLoadRGBA, into width * height * 4 floats (free them with qziFreeRGBAF). */
 QZIDEC_API int qziLoadRGBAF(const char* path, float** pixels, int* width, int* height);

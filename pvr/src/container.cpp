@@ -682,6 +682,18 @@ void swizzle_floats(FloatSink& out, const char* sw) {
   }
 }
 
+// Unsigned formats whose values 8 bits do not hold: EAC's 11 bits and layouts with a channel
+// wider than 8 bits.
+bool deep_unsigned(const Texture& t) {
+  if (t.is_signed) return false;
+  if (t.format == QZIPVR_FORMAT_EAC_R11 || t.format == QZIPVR_FORMAT_EAC_RG11) return true;
+  if (t.format != QZIPVR_FORMAT_WIDE || t.wide.palette || t.wide.is_float || t.wide.is_signed) return false;
+  for (int k = 0; k < t.wide.count; ++k) {
+    if (t.wide.channels[k].name != 'x' && t.wide.channels[k].bits > 8) return true;
+  }
+  return false;
+}
+
 // The 8-bit picture of formats whose values 8 bits hold, widened exactly (x / 255).
 int widen_chosen(const uint8_t* file, const Texture& t, const Choice& c, FloatSink& out) {
   struct Picture {
@@ -728,7 +740,7 @@ int decode_chosen_floats(const uint8_t* file, const Texture& t, const Choice& c,
       decode_bc6h_floats(data, t.is_signed, out);
       break;
     case QZIPVR_FORMAT_WIDE:
-      if (!t.wide.is_float && !t.wide.is_signed) return widen_chosen(file, t, c, out);
+      if (!t.wide.is_float && !t.wide.is_signed && !deep_unsigned(t)) return widen_chosen(file, t, c, out);
       decode_wide_floats(data, t, out);
       break;
     case QZIPVR_FORMAT_ASTC: {
@@ -745,7 +757,7 @@ int decode_chosen_floats(const uint8_t* file, const Texture& t, const Choice& c,
     case QZIPVR_FORMAT_BC5:
     case QZIPVR_FORMAT_EAC_R11:
     case QZIPVR_FORMAT_EAC_RG11:
-      if (!t.is_signed) return widen_chosen(file, t, c, out);
+      if (!t.is_signed && !deep_unsigned(t)) return widen_chosen(file, t, c, out);
       decode_signed_floats(data, t, out);
       break;
     default:
@@ -778,7 +790,8 @@ void fill_info(const Texture& t, QZIPVR_INFO* info) {
                 (t.hdr ? QZIPVR_FLAG_HDR : 0u) | (t.premultiplied ? QZIPVR_FLAG_PREMULTIPLIED : 0u) |
                 (t.supercompression ? QZIPVR_FLAG_SUPERCOMPRESSED : 0u) |
                 (stores_alpha(t) ? QZIPVR_FLAG_ALPHA : 0u) |
-                (t.colour_stated && !t.srgb && !t.srgb_tagged ? QZIPVR_FLAG_LINEAR : 0u);
+                (t.colour_stated && !t.srgb && !t.srgb_tagged ? QZIPVR_FLAG_LINEAR : 0u) |
+                (deep_unsigned(t) ? QZIPVR_FLAG_DEEP : 0u);
   info->block_bits = block_bits(t);
 }
 

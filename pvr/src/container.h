@@ -93,7 +93,8 @@ void decode_wide(const uint8_t* data, const uint8_t* palette, const Texture& t, 
 bool decode_astc_full(const uint8_t* data, const Texture& t, const Tone& tone, Sink& out,
                       FloatSink* floats_out = nullptr);
 // Float pictures of the formats whose values lie beyond what 8 bits hold: BC6H, HDR and float
-// layouts unclamped, signed blocks and layouts as -1..1.
+// layouts unclamped, signed blocks and layouts as -1..1, unsigned EAC and wide unsigned
+// layouts at their full precision.
 void decode_bc6h_floats(const uint8_t* data, bool is_signed, FloatSink& out);
 void decode_wide_floats(const uint8_t* data, const Texture& t, FloatSink& out);
 void decode_signed_floats(const uint8_t* data, const Texture& t, FloatSink& out);

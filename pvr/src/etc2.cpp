@@ -352,6 +352,14 @@ void eac11_signed_values(const uint8_t* block, int* values) {
   }
 }
 
+void eac11_unsigned_values(const uint8_t* block, int* values) {
+  const Eac e = eac(block);
+  for (int k = 0; k < 16; ++k) {
+    const int v = e.base * 8 + 4 + (e.multiplier ? e.m[k] * e.multiplier * 8 : e.m[k]);
+    values[k] = v < 0 ? 0 : v > 2047 ? 2047 : v;
+  }
+}
+
 void etc2_rgb(const uint8_t* block, uint8_t* rgba) { etc2_colour(block, rgba, false); }
 void etc2_rgb_a1(const uint8_t* block, uint8_t* rgba) { etc2_colour(block, rgba, true); }
 

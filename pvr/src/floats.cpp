@@ -1,5 +1,6 @@
 // Float samples of the signed block formats, whose 8-bit picture maps -1..1 to 0..255: BC4 and
-// BC5 (units of 1/127, -128 read as -127) and the signed 11-bit EAC forms (units of 1/1023).
+// BC5 (units of 1/127, -128 read as -127) and the signed 11-bit EAC forms (units of 1/1023);
+// and of the unsigned EAC forms, whose 11 bits 8 do not hold (units of 1/2047).
 // Missing colour channels are 0, alpha 1.
 #include <cstring>
 
@@ -36,12 +37,19 @@ void eac_signed_floats(const uint8_t* block, float* rgba, int channel) {
   for (int i = 0; i < 16; ++i) rgba[4 * i + channel] = static_cast<float>(v[i] / 1023.0);
 }
 
+void eac_unsigned_floats(const uint8_t* block, float* rgba, int channel) {
+  int v[16];
+  eac11_unsigned_values(block, v);
+  for (int i = 0; i < 16; ++i) rgba[4 * i + channel] = static_cast<float>(v[i] / 2047.0);
+}
+
 }  // namespace
 
 void decode_signed_floats(const uint8_t* data, const Texture& t, FloatSink& out) {
   const bool two = t.format == QZIPVR_FORMAT_BC5 || t.format == QZIPVR_FORMAT_EAC_RG11;
   const bool eac = t.format == QZIPVR_FORMAT_EAC_R11 || t.format == QZIPVR_FORMAT_EAC_RG11;
-  void (*channel_fn)(const uint8_t*, float*, int) = eac ? eac_signed_floats : bc4_signed_floats;
+  void (*channel_fn)(const uint8_t*, float*, int) =
+      !eac ? bc4_signed_floats : t.is_signed ? eac_signed_floats : eac_unsigned_floats;
   const size_t block_bytes = two ? 16 : 8;
   const int nbx = (out.width + 3) / 4, nby = (out.height + 3) / 4;
   float texels[64];

@@ -165,6 +165,8 @@ typedef struct QZIPVR_CHOICE {
 #define QZIPVR_FLAG_LINEAR 0x100      /* the container says the colours are linear; with neither this
                                          nor QZIPVR_FLAG_SRGB it says nothing (legacy DDS, PKM, .astc,
                                          PVR versions 1 and 2) */
+#define QZIPVR_FLAG_DEEP 0x200        /* unsigned values finer than 8 bits (EAC R11 and RG11, 16-bit
+                                         layouts): qzipvr10 gives them at full precision */
 
 /* What qzipvr08 reads from a container, about the chosen image. */
 typedef struct QZIPVR_INFO {
@@ -219,7 +221,9 @@ typedef struct QZIPVR_FLOAT_ROWS {
  * unclamped, NaN and infinities included; signed formats (QZIPVR_FLAG_SIGNED: BC4, BC5, EAC
  * R11 and RG11, signed normalised layouts) as -1..1, a value of n units of an m-bit channel
  * being n / (2^(m-1) - 1) and the lowest code -1 like the one above it (BC4 and BC5 endpoints
- * count 8-bit units, EAC 11-bit ones 1023); every other format as its 8-bit values / 255.
+ * count 8-bit units, EAC 11-bit ones 1023); unsigned values wider than 8 bits (QZIPVR_FLAG_DEEP:
+ * EAC R11 and RG11, layouts with channels of more than 8 bits) as n / (2^m - 1), 2047 for EAC;
+ * every other format as its 8-bit values / 255.
  * Missing colour channels are 0, missing alpha 1. The tone map of the choice does not apply.
  * Results as qzipvr09.
  */

@@ -175,6 +175,7 @@ void eac_r11_signed(const uint8_t* block, uint8_t* rgba);
 void eac_rg11_signed(const uint8_t* block, uint8_t* rgba);
 // The sixteen values of a signed 11-bit EAC block, -1023..1023, texels in row order.
 void eac11_signed_values(const uint8_t* block, int* values);
+void eac11_unsigned_values(const uint8_t* block, int* values);  // 0..2047
 void bc1(const uint8_t* block, uint8_t* rgba);
 void bc2(const uint8_t* block, uint8_t* rgba);
 void bc3(const uint8_t* block, uint8_t* rgba);

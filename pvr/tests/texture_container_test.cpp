@@ -270,8 +270,9 @@ bool maps_to(float f, bool is_signed, uint8_t want) {
   return std::floor(x + 0.5 + 1e-4) == want || std::floor(x + 0.5 - 1e-4) == want;
 }
 
-// Random blocks of the signed formats and of BC6H: every float sample within its range and
-// giving the 8-bit picture's value by the 8-bit rule; missing channels 0, alpha 1.
+// Random blocks of the signed formats, of unsigned EAC and of BC6H: every float sample within
+// its range and giving the 8-bit picture's value by the 8-bit rule; missing channels 0, alpha 1.
+// Unsigned EAC keeps its 11 bits: values in 2047ths, many of them between 8-bit steps.
 TEST(TextureContainers, FloatBlocksAgreeWithTheEightBitPicture) {
   struct Case {
     const char* name;
@@ -281,6 +282,7 @@ TEST(TextureContainers, FloatBlocksAgreeWithTheEightBitPicture) {
   };
   const Case cases[] = {{"BC4 signed", 81, 0, 8, 1, true},   {"BC5 signed", 84, 0, 16, 2, true},
                         {"EAC R11 signed", 0, 7, 8, 1, true}, {"EAC RG11 signed", 0, 8, 16, 2, true},
+                        {"EAC R11 unsigned", 0, 5, 8, 1, false}, {"EAC RG11 unsigned", 0, 6, 16, 2, false},
                         {"BC6H unsigned", 95, 0, 16, 3, false}, {"BC6H signed", 96, 0, 16, 3, false}};
   uint32_t seed = 12345;
   auto next = [&seed] {
@@ -307,7 +309,8 @@ TEST(TextureContainers, FloatBlocksAgreeWithTheEightBitPicture) {
     const FloatDecoded f = decode_floats(file);
     ASSERT_EQ(f.rc, QZIPVR_OK);
     ASSERT_EQ(f.rgba.size(), d.rgba.size());
-    int wrong = 0;
+    const bool eac_unsigned = !c.dxgi && !c.is_signed;
+    int wrong = 0, fine = 0;
     float low = 0, high = 0;
     for (size_t k = 0; k < f.rgba.size(); ++k) {
       const int ch = static_cast<int>(k % 4);
@@ -319,9 +322,19 @@ TEST(TextureContainers, FloatBlocksAgreeWithTheEightBitPicture) {
       low = std::min(low, v);
       high = std::max(high, v);
       wrong += !maps_to(v, c.is_signed, d.rgba[k]) || (c.is_signed && (v < -1 || v > 1));
+      if (eac_unsigned) {
+        wrong += v < 0 || v > 1 || std::fabs(v * 2047.0 - std::round(v * 2047.0)) > 1e-3;
+        fine += std::fabs(v * 255.0 - std::round(v * 255.0)) > 1e-3;
+      }
     }
     EXPECT_EQ(wrong, 0);
     // Random blocks reach below 0 where the format can, and beyond 1 in BC6H.
+    if (eac_unsigned) {
+      EXPECT_EQ(low, 0.0f);
+      EXPECT_EQ(high, 1.0f);
+      EXPECT_GT(fine, static_cast<int>(f.rgba.size() / 8));
+      continue;
+    }
     if (c.dxgi == 95) EXPECT_EQ(low, 0.0f); else EXPECT_LT(low, -0.5f);
     if (c.is_signed) EXPECT_GT(high, 0.5f); else EXPECT_GT(high, 1.0f);
   }

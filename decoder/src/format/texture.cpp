@@ -47,7 +47,7 @@ float* float_row(void* user, int y) {
 
 void float_picture(QZIDECODER_IMPL* h, unsigned flags, const void* file, unsigned size, const QZIPVR_CHOICE& choice,
                    const char* name) {
-  if (!(flags & (QZIPVR_FLAG_HDR | QZIPVR_FLAG_SIGNED))) return;  // the 8-bit picture widened is exact
+  if (!(flags & (QZIPVR_FLAG_HDR | QZIPVR_FLAG_SIGNED | QZIPVR_FLAG_DEEP))) return;  // the 8-bit picture widened is exact
   float* pixels = float_rows(h, h->width, h->height);
   if (!pixels) return;  // no float picture asked for
   FloatPlane plane{pixels, h->width, h->height};
