@@ -619,16 +619,23 @@ std::vector<uint8_t> inflate_level(const uint8_t* file, const Texture& t) {
   return level;
 }
 
-int decode_chosen(const uint8_t* file, const Texture& t, const Choice& c, Sink& out) {
-  std::vector<uint8_t> inflated;
-  const uint8_t* data = file + t.data_offset;
-  if (t.supercompression != 0) {
-    inflated = inflate_level(file, t);
-    data = inflated.data() + t.image_offset;
-  }
+// The chosen image's blocks: in the file, or in `inflated` for a supercompressed level.
+const uint8_t* image_data(const uint8_t* file, const Texture& t, std::vector<uint8_t>& inflated) {
+  if (t.supercompression == 0) return file + t.data_offset;
+  inflated = inflate_level(file, t);
+  return inflated.data() + t.image_offset;
+}
+
+template <class S>
+void start_picture(const Texture& t, S& out) {
   out.width = t.width;
   out.height = t.height;
   out.flip_rows = t.flip_rows;
+}
+
+// `data` as image_data gives it; `file` for what lies elsewhere in it (a palette).
+int decode_image(const uint8_t* file, const uint8_t* data, const Texture& t, const Choice& c, Sink& out) {
+  start_picture(t, out);
   switch (t.format) {
     case QZIPVR_FORMAT_PVRTC_2BPP:
     case QZIPVR_FORMAT_PVRTC_4BPP:
@@ -658,6 +665,11 @@ int decode_chosen(const uint8_t* file, const Texture& t, const Choice& c, Sink& 
   if (!out.failed && t.flip_columns) mirror_rows(out);
   if (!out.failed && std::memcmp(t.swizzle, "rgba", 4) != 0) swizzle(out, t.swizzle);
   return out.failed ? QZIPVR_ERR_OUTPUT : QZIPVR_OK;
+}
+
+int decode_chosen(const uint8_t* file, const Texture& t, const Choice& c, Sink& out) {
+  std::vector<uint8_t> inflated;
+  return decode_image(file, image_data(file, t, inflated), t, c, out);
 }
 
 void mirror_floats(FloatSink& out) {
@@ -695,7 +707,7 @@ bool deep_unsigned(const Texture& t) {
 }
 
 // The 8-bit picture of formats whose values 8 bits hold, widened exactly (x / 255).
-int widen_chosen(const uint8_t* file, const Texture& t, const Choice& c, FloatSink& out) {
+int widen_chosen(const uint8_t* file, const uint8_t* data, const Texture& t, const Choice& c, FloatSink& out) {
   struct Picture {
     std::vector<uint8_t> bgra;
     size_t width;
@@ -708,7 +720,7 @@ int widen_chosen(const uint8_t* file, const Texture& t, const Choice& c, FloatSi
     *alpha = nullptr;
     return &p->bgra[static_cast<size_t>(y) * p->width * 4];
   };
-  const int rc = decode_chosen(file, t, c, s);
+  const int rc = decode_image(file, data, t, c, s);
   if (rc != QZIPVR_OK) return rc;
   out.flip_rows = false;  // the picture is already the right way up
   const uint8_t* src = picture.bgra.data();
@@ -726,27 +738,22 @@ int widen_chosen(const uint8_t* file, const Texture& t, const Choice& c, FloatSi
 }
 
 int decode_chosen_floats(const uint8_t* file, const Texture& t, const Choice& c, FloatSink& out) {
+  // Inflated once: the formats 8 bits hold are widened from the 8-bit decode of the same data.
   std::vector<uint8_t> inflated;
-  const uint8_t* data = file + t.data_offset;
-  if (t.supercompression != 0) {
-    inflated = inflate_level(file, t);
-    data = inflated.data() + t.image_offset;
-  }
-  out.width = t.width;
-  out.height = t.height;
-  out.flip_rows = t.flip_rows;
+  const uint8_t* data = image_data(file, t, inflated);
+  start_picture(t, out);
   switch (t.format) {
     case QZIPVR_FORMAT_BC6H:
       decode_bc6h_floats(data, t.is_signed, out);
       break;
     case QZIPVR_FORMAT_WIDE:
-      if (!t.wide.is_float && !t.wide.is_signed && !deep_unsigned(t)) return widen_chosen(file, t, c, out);
+      if (!t.wide.is_float && !t.wide.is_signed && !deep_unsigned(t)) return widen_chosen(file, data, t, c, out);
       decode_wide_floats(data, t, out);
       break;
     case QZIPVR_FORMAT_ASTC: {
       Texture a = t;
       if (!a.astc_hdr && !a.srgb) a.astc_hdr = astc_has_hdr_blocks(data, image_bytes(t, t.width, t.height));
-      if (!a.astc_hdr) return widen_chosen(file, t, c, out);
+      if (!a.astc_hdr) return widen_chosen(file, data, t, c, out);
       Sink size;
       size.width = t.width;
       size.height = t.height;
@@ -757,11 +764,11 @@ int decode_chosen_floats(const uint8_t* file, const Texture& t, const Choice& c,
     case QZIPVR_FORMAT_BC5:
     case QZIPVR_FORMAT_EAC_R11:
     case QZIPVR_FORMAT_EAC_RG11:
-      if (!t.is_signed && !deep_unsigned(t)) return widen_chosen(file, t, c, out);
+      if (!t.is_signed && !deep_unsigned(t)) return widen_chosen(file, data, t, c, out);
       decode_signed_floats(data, t, out);
       break;
     default:
-      return widen_chosen(file, t, c, out);
+      return widen_chosen(file, data, t, c, out);
   }
   if (!out.failed && t.flip_columns) mirror_floats(out);
   if (!out.failed && std::memcmp(t.swizzle, "rgba", 4) != 0) swizzle_floats(out, t.swizzle);
